@@ -1,0 +1,42 @@
+# make demo: set up from a fresh machine, build, run the example.
+# make test: the same set-up, then the whole test suite.
+SHELL := /bin/bash
+VENV := .venv
+PY := $(VENV)/bin/python
+PYENV_313 := $(shell pyenv prefix 3.13.0 2>/dev/null)
+BASE_PY := $(if $(PYENV_313),$(PYENV_313)/bin/python3,python3)
+SYS_HEADERS := /usr/include/eigen3/Eigen/Dense /usr/include/boost/math/distributions/students_t.hpp /usr/include/fftw3.h
+SOURCES := $(shell find src python -type f 2>/dev/null) CMakeLists.txt pyproject.toml
+
+.PHONY: demo test bench sysdeps clean
+
+demo: $(VENV)/.installed
+	$(PY) examples/demo.py
+
+test: $(VENV)/.installed
+	$(PY) -m pytest -q tests
+
+bench: $(VENV)/.installed
+	$(PY) bench/run.py
+
+sysdeps:
+	@missing=0; for h in $(SYS_HEADERS); do [ -e $$h ] || missing=1; done; \
+	if [ $$missing = 1 ]; then \
+	  echo "installing system packages"; \
+	  SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq \
+	    g++ make libeigen3-dev libboost-math-dev libfftw3-dev; \
+	fi
+
+$(VENV)/.deps: requirements-dev.txt | sysdeps
+	[ -x $(PY) ] || $(BASE_PY) -m venv $(VENV)
+	$(PY) -m pip install -q --upgrade pip
+	$(PY) -m pip install -q -r requirements-dev.txt
+	touch $@
+
+$(VENV)/.installed: $(VENV)/.deps $(SOURCES) | sysdeps
+	$(PY) -m pip install -q --no-build-isolation --no-deps .
+	touch $@
+
+clean:
+	rm -rf build $(VENV)

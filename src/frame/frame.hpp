@@ -1,0 +1,456 @@
+// The binding layer. A function is declared once, as one table row:
+//
+//     fn<"mean_np", &mean_np>("(a)")
+//
+// The text signature gives the parameter names, the required count and the
+// defaults; the C++ parameter types of the body choose the conversions; the
+// return type chooses the result builder. Bodies return plain values or
+// Result<T>; only the call entry raises.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "frame/numpy_api.hpp"
+#include "frame/result.hpp"
+
+namespace ms {
+
+// ---------------------------------------------------------------- tables
+
+struct Desc {
+    const char* name = "";
+    const char* cls = nullptr;  // class name for methods
+    std::string full;           // "name()" or "Cls.name()"
+    std::vector<std::string> params;      // positional, then keyword-only
+    std::vector<PyObject*> interned;      // the names as interned str
+    std::vector<PyObject*> defaults;      // nullptr when required; Py_None for "=None"
+    size_t npos = 0;                      // positional parameters
+    size_t required = 0;                  // required positional parameters (they come first)
+};
+
+using CallFn = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+struct Entry {
+    const char* name;
+    const char* sig;
+    const char* doc;
+    CallFn call;
+    Desc* desc;
+    size_t nparams;                       // converted parameters of the body
+    PyObject* (*make_type)(PyObject* module);  // set for a class entry
+};
+
+// Parses a text signature into `d`; false with an exception set on a bad row.
+bool init_desc(Desc& d, const char* name, const char* cls, const char* sig, size_t nparams);
+
+// Binds the caller's arguments into one slot per parameter (nullptr = absent).
+bool bind_args(const Desc& d, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** slots);
+
+// Rewraps a pending conversion TypeError as "argument '{}': {}".
+void rewrap_conversion_error(const char* param);
+
+// Raises `e` and returns nullptr.
+PyObject* raise(Err&& e);
+
+// Any C++ exception escaping a body becomes a Python exception here.
+PyObject* raise_current_exception() noexcept;
+
+// Sets TypeError "'{type name}' object cannot be converted to '{target}'".
+void cannot_convert(PyObject* o, const char* target);
+
+// The family tables, collected at static initialisation and registered by
+// the module body in the fixed order.
+std::vector<Entry>& all_entries();
+struct Family {
+    Family(std::initializer_list<Entry> rows) {
+        for (const Entry& e : rows) all_entries().push_back(e);
+    }
+};
+
+// ------------------------------------------------------------ conversions
+
+// Holds a strong reference for the length of one call.
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(PyObject* o) : o_(o) { Py_XINCREF(o_); }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& r) noexcept : o_(r.o_) { r.o_ = nullptr; }
+    Ref& operator=(Ref&& r) noexcept { std::swap(o_, r.o_); return *this; }
+    ~Ref() { Py_XDECREF(o_); }
+    void reset(PyObject* o) { Py_XINCREF(o); Py_XDECREF(o_); o_ = o; }
+    PyObject* get() const { return o_; }
+
+private:
+    PyObject* o_ = nullptr;
+};
+
+// The bound instance of a method.
+struct Self {
+    PyObject* obj;
+};
+
+// A str argument as UTF-8, valid for the call.
+using Str = std::string_view;
+
+template <class T>
+struct Conv;
+
+template <class T>
+struct IsOptional : std::false_type {};
+template <class T>
+struct IsOptional<std::optional<T>> : std::true_type {};
+
+namespace detail {
+bool array_from(PyObject* o, int nd, Ref& ref);
+bool not_contiguous();  // sets the TypeError, returns false
+inline View1 view1(PyObject* o) {
+    auto* f = np::fields(o);
+    return View1{f->data, static_cast<size_t>(f->dimensions[0]), f->strides[0]};
+}
+View2 view2(PyObject* o);
+ViewN viewn(PyObject* o);
+bool to_double(PyObject* o, double& v);
+bool to_u64(PyObject* o, uint64_t& v);
+bool to_i64(PyObject* o, int64_t& v);
+bool to_bool(PyObject* o, bool& v);
+bool to_str(PyObject* o, Str& v);
+}  // namespace detail
+
+template <>
+struct Conv<View1> {
+    struct Holder { Ref ref; View1 v; };
+    static bool from(PyObject* o, Holder& h) {
+        if (!detail::array_from(o, 1, h.ref)) return false;
+        h.v = detail::view1(o);
+        return true;
+    }
+    static bool post(Holder&) { return true; }
+    static const View1& get(Holder& h) { return h.v; }
+};
+
+template <>
+struct Conv<Slice> {
+    using Holder = Conv<View1>::Holder;
+    static bool from(PyObject* o, Holder& h) { return Conv<View1>::from(o, h); }
+    static bool post(Holder& h) { return h.v.contiguous() || detail::not_contiguous(); }
+    static Slice get(Holder& h) { return h.v.span(); }
+};
+
+template <>
+struct Conv<View2> {
+    struct Holder { Ref ref; View2 v; };
+    static bool from(PyObject* o, Holder& h) {
+        if (!detail::array_from(o, 2, h.ref)) return false;
+        h.v = detail::view2(o);
+        return true;
+    }
+    static bool post(Holder&) { return true; }
+    static const View2& get(Holder& h) { return h.v; }
+};
+
+template <>
+struct Conv<ViewN> {
+    struct Holder { Ref ref; ViewN v; };
+    static bool from(PyObject* o, Holder& h) {
+        if (!detail::array_from(o, -1, h.ref)) return false;
+        h.v = detail::viewn(o);
+        return true;
+    }
+    static bool post(Holder&) { return true; }
+    static const ViewN& get(Holder& h) { return h.v; }
+};
+
+#define MS_SCALAR_CONV(T, fn)                                                 \
+    template <>                                                               \
+    struct Conv<T> {                                                          \
+        using Holder = T;                                                     \
+        static bool from(PyObject* o, Holder& h) { return detail::fn(o, h); } \
+        static bool post(Holder&) { return true; }                            \
+        static T get(Holder& h) { return h; }                                 \
+    };
+MS_SCALAR_CONV(double, to_double)
+MS_SCALAR_CONV(uint64_t, to_u64)
+MS_SCALAR_CONV(int64_t, to_i64)
+MS_SCALAR_CONV(bool, to_bool)
+#undef MS_SCALAR_CONV
+
+template <>
+struct Conv<Str> {
+    struct Holder { Ref ref; Str v; };
+    static bool from(PyObject* o, Holder& h) {
+        if (!detail::to_str(o, h.v)) return false;
+        h.ref.reset(o);
+        return true;
+    }
+    static bool post(Holder&) { return true; }
+    static Str get(Holder& h) { return h.v; }
+};
+
+// Any object, passed through unconverted (borrowed for the call).
+template <>
+struct Conv<PyObject*> {
+    using Holder = Ref;
+    static bool from(PyObject* o, Holder& h) { h.reset(o); return true; }
+    static bool post(Holder&) { return true; }
+    static PyObject* get(Holder& h) { return h.get(); }
+};
+
+template <class T>
+struct Conv<std::vector<T>> {
+    struct Holder {
+        std::vector<typename Conv<T>::Holder> items;
+        std::vector<T> v;
+    };
+    static bool from(PyObject* o, Holder& h) {
+        if (PyUnicode_Check(o)) {
+            PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+            return false;
+        }
+        if (!PySequence_Check(o)) {
+            cannot_convert(o, "Sequence");
+            return false;
+        }
+        Py_ssize_t hint = PySequence_Size(o);
+        if (hint < 0) { PyErr_Clear(); hint = 0; }
+        h.items.reserve(static_cast<size_t>(hint));
+        PyObject* it = PyObject_GetIter(o);
+        if (!it) return false;
+        while (PyObject* item = PyIter_Next(it)) {
+            h.items.emplace_back();
+            bool ok = Conv<T>::from(item, h.items.back());
+            Py_DECREF(item);
+            if (!ok) { Py_DECREF(it); return false; }
+        }
+        Py_DECREF(it);
+        if (PyErr_Occurred()) return false;
+        return true;
+    }
+    static bool post(Holder& h) {
+        for (auto& i : h.items)
+            if (!Conv<T>::post(i)) return false;
+        h.v.clear();
+        h.v.reserve(h.items.size());
+        for (auto& i : h.items) h.v.push_back(Conv<T>::get(i));
+        return true;
+    }
+    static const std::vector<T>& get(Holder& h) { return h.v; }
+};
+
+template <class T>
+struct Conv<std::optional<T>> {
+    struct Holder { bool has = false; typename Conv<T>::Holder h; };
+    static bool from(PyObject* o, Holder& h) {
+        h.has = true;
+        return Conv<T>::from(o, h.h);
+    }
+    static bool post(Holder& h) { return !h.has || Conv<T>::post(h.h); }
+    static std::optional<T> get(Holder& h) {
+        if (!h.has) return std::nullopt;
+        return Conv<T>::get(h.h);
+    }
+};
+
+// ------------------------------------------------------------ results
+
+using DictValue = std::variant<double, int64_t, bool, std::string>;
+
+// A result dict whose keys keep the order they were added in.
+struct Dict {
+    std::vector<std::pair<const char*, DictValue>> items;
+    Dict& add(const char* k, DictValue v) {
+        items.emplace_back(k, std::move(v));
+        return *this;
+    }
+};
+
+// A new reference built by the body itself (nullptr: exception set).
+struct Owned {
+    PyObject* obj;
+};
+
+PyObject* to_py(double v);
+PyObject* to_py(bool v);
+PyObject* to_py(int64_t v);
+PyObject* to_py(uint64_t v);
+PyObject* to_py(std::string&& v);
+PyObject* to_py(Dict&& v);
+PyObject* to_py(Array2&& v);
+inline PyObject* to_py(Owned v) { return v.obj; }
+
+template <class T>
+PyObject* to_py(Array1<T>&& a) {
+    constexpr int tn = std::is_same_v<T, double> ? np::FLOAT64
+                       : std::is_same_v<T, bool>  ? np::BOOL
+                       : std::is_same_v<T, int8_t> ? np::INT8
+                                                   : np::INT64;
+    static_assert(std::is_same_v<T, double> || std::is_same_v<T, bool> || std::is_same_v<T, int8_t> ||
+                  std::is_same_v<T, int64_t>);
+    np::npy_intp dim = static_cast<np::npy_intp>(a.buf.size());
+    np::npy_intp stride = sizeof(T);
+    size_t cap = a.buf.capacity();
+    return np::wrap_buffer(tn, 1, &dim, &stride, a.buf.release(), cap);
+}
+
+template <class T>
+PyObject* to_py(Result<T>&& r);
+template <class T>
+PyObject* to_py(std::optional<T>&& v);
+template <class... T>
+PyObject* to_py(std::tuple<T...>&& t);
+template <class T>
+PyObject* to_py(std::vector<T>&& v);
+
+template <class T>
+PyObject* to_py(Result<T>&& r) {
+    if (!r.ok()) return raise(std::move(r).error());
+    return to_py(std::move(r).value());
+}
+
+template <class T>
+PyObject* to_py(std::optional<T>&& v) {
+    if (!v) Py_RETURN_NONE;
+    return to_py(std::move(*v));
+}
+
+template <class... T>
+PyObject* to_py(std::tuple<T...>&& t) {
+    PyObject* out = PyTuple_New(sizeof...(T));
+    if (!out) return nullptr;
+    bool ok = true;
+    size_t i = 0;
+    std::apply(
+        [&](auto&&... x) {
+            ((ok = ok && [&] {
+                  PyObject* o = to_py(std::move(x));
+                  if (!o) return false;
+                  PyTuple_SET_ITEM(out, i++, o);
+                  return true;
+              }()),
+             ...);
+        },
+        std::move(t));
+    if (!ok) { Py_DECREF(out); return nullptr; }
+    return out;
+}
+
+// A variable number of results: a tuple.
+template <class T>
+PyObject* to_py(std::vector<T>&& v) {
+    PyObject* out = PyTuple_New(static_cast<Py_ssize_t>(v.size()));
+    if (!out) return nullptr;
+    for (size_t i = 0; i < v.size(); ++i) {
+        PyObject* o = to_py(std::move(v[i]));
+        if (!o) { Py_DECREF(out); return nullptr; }
+        PyTuple_SET_ITEM(out, static_cast<Py_ssize_t>(i), o);
+    }
+    return out;
+}
+
+// ------------------------------------------------------------ the entry
+
+template <size_t N>
+struct Name {
+    char s[N];
+    constexpr Name(const char (&a)[N]) {
+        for (size_t i = 0; i < N; ++i) s[i] = a[i];
+    }
+};
+
+template <class F>
+struct Sig;
+template <class R, class... A>
+struct Sig<R (*)(A...)> {
+    using Ret = R;
+    using Args = std::tuple<std::remove_cvref_t<A>...>;
+};
+
+namespace detail {
+
+template <class A>
+bool convert_one(const Desc& d, size_t i, PyObject** slots, typename Conv<A>::Holder& h) {
+    PyObject* o = slots[i];
+    if (!o) o = d.defaults[i];
+    if constexpr (IsOptional<A>::value) {
+        if (o == Py_None && d.defaults[i] == Py_None) return true;  // no value
+    }
+    if (Conv<A>::from(o, h)) return true;
+    rewrap_conversion_error(d.params[i].c_str());
+    return false;
+}
+
+template <class Args, size_t... I>
+PyObject* invoke(auto f, const Desc& d, PyObject* self, PyObject** slots, std::index_sequence<I...>) {
+    constexpr bool has_self =
+        std::tuple_size_v<Args> > 0 && std::is_same_v<std::tuple_element_t<0, Args>, Self>;
+    constexpr size_t off = has_self ? 1 : 0;
+    std::tuple<typename Conv<std::tuple_element_t<I + off, Args>>::Holder...> h;
+    bool ok = (convert_one<std::tuple_element_t<I + off, Args>>(d, I, slots, std::get<I>(h)) && ...);
+    if (!ok) return nullptr;
+    ok = (Conv<std::tuple_element_t<I + off, Args>>::post(std::get<I>(h)) && ...);
+    if (!ok) return nullptr;
+    if constexpr (has_self)
+        return to_py(f(Self{self}, Conv<std::tuple_element_t<I + off, Args>>::get(std::get<I>(h))...));
+    else
+        return to_py(f(Conv<std::tuple_element_t<I + off, Args>>::get(std::get<I>(h))...));
+}
+
+template <class Args>
+constexpr size_t nparams() {
+    if constexpr (std::tuple_size_v<Args> > 0) {
+        if constexpr (std::is_same_v<std::tuple_element_t<0, Args>, Self>) return std::tuple_size_v<Args> - 1;
+    }
+    return std::tuple_size_v<Args>;
+}
+
+}  // namespace detail
+
+template <Name N, auto F>
+struct Fn {
+    using Args = typename Sig<decltype(F)>::Args;
+    static constexpr size_t P = detail::nparams<Args>();
+    static inline Desc desc;
+
+    static PyObject* call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+        try {
+            PyObject* slots[P + 1] = {};
+            if (!bind_args(desc, args, nargs, kwnames, slots)) return nullptr;
+            return detail::invoke<Args>(F, desc, self, slots, std::make_index_sequence<P>{});
+        } catch (...) {
+            return raise_current_exception();
+        }
+    }
+};
+
+// One row of a registration table.
+template <Name N, auto F>
+Entry fn(const char* sig, const char* doc = "") {
+    return Entry{N.s, sig, doc, &Fn<N, F>::call, &Fn<N, F>::desc, Fn<N, F>::P, nullptr};
+}
+
+// A method of a class: the body's first parameter is `Self`. `Cls` only keeps
+// same-named methods of different classes apart.
+template <Name Cls, Name N, auto F>
+Entry method(const char* sig, const char* doc = "") {
+    return Entry{N.s, sig, doc, &Fn<N, F>::call, &Fn<N, F>::desc, Fn<N, F>::P, nullptr};
+}
+
+// The class row of the module table: `make` creates the type object.
+inline Entry class_entry(const char* name, PyObject* (*make)(PyObject* module)) {
+    return Entry{name, "", "", nullptr, nullptr, 0, make};
+}
+
+// Fills `defs` (one slot more than `rows`, left zeroed as the sentinel) with
+// method definitions for a heap type's Py_tp_methods; false with an exception
+// set on a bad row. The definitions must outlive the type.
+bool make_methods(const char* cls, const Entry* rows, size_t n, PyMethodDef* defs);
+
+}  // namespace ms

@@ -1,0 +1,92 @@
+// Moment statistics of one sample. Every sum is a plain left-to-right sum in
+// index order starting from 0.0: results are bit-identical to that loop.
+#pragma once
+
+#include <cmath>
+#include <limits>
+#include <span>
+
+namespace ms::kernels {
+
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+inline double sum(std::span<const double> x) noexcept {
+    double s = 0.0;
+    for (double v : x) s += v;
+    return s;
+}
+
+inline double mean(std::span<const double> x) noexcept {
+    if (x.empty()) return kNaN;
+    return sum(x) / static_cast<double>(x.size());
+}
+
+// Sum of squared deviations from m.
+inline double sum_sq_dev(std::span<const double> x, double m) noexcept {
+    double s = 0.0;
+    for (double v : x) {
+        double d = v - m;
+        s += d * d;
+    }
+    return s;
+}
+
+// Sample variance (divisor n - 1), two passes.
+inline double var(std::span<const double> x) noexcept {
+    size_t n = x.size();
+    if (n < 2) return kNaN;
+    double m = sum(x) / static_cast<double>(n);
+    return sum_sq_dev(x, m) / static_cast<double>(n - 1);
+}
+
+inline double stddev(std::span<const double> x) noexcept { return std::sqrt(var(x)); }
+
+// Population skewness m3 / m2^1.5.
+inline double skew(std::span<const double> x) noexcept {
+    size_t n = x.size();
+    if (n < 3) return kNaN;
+    double dn = static_cast<double>(n);
+    double m = sum(x) / dn;
+    double s2 = 0.0, s3 = 0.0;
+    for (double v : x) {
+        double d = v - m;
+        s2 += d * d;
+        s3 += d * (d * d);
+    }
+    double m2 = s2 / dn, m3 = s3 / dn;
+    if (!(m2 > 0.0)) return kNaN;  // zero spread or NaN
+    return m3 / std::pow(m2, 1.5);
+}
+
+// Population excess kurtosis m4 / v^2 - 3.
+inline double kurtosis(std::span<const double> x) noexcept {
+    size_t n = x.size();
+    if (n < 4) return kNaN;
+    double dn = static_cast<double>(n);
+    double m = sum(x) / dn;
+    double s2 = 0.0, s4 = 0.0;
+    for (double v : x) {
+        double d = v - m;
+        double d2 = d * d;
+        s2 += d2;
+        s4 += d2 * d2;
+    }
+    double v = s2 / dn, m4 = s4 / dn;
+    if (!(v > 0.0)) return kNaN;
+    return m4 / (v * v) - 3.0;
+}
+
+// z-scores into out (same length as x); all NaN when the spread is NaN, +inf or zero.
+inline void zscore(std::span<const double> x, double* out) noexcept {
+    size_t n = x.size();
+    if (n == 0) return;
+    double m = sum(x) / static_cast<double>(n);
+    double s = n < 2 ? kNaN : std::sqrt(sum_sq_dev(x, m) / static_cast<double>(n - 1));
+    if (std::isnan(s) || std::isinf(s) || s == 0.0) {
+        for (size_t i = 0; i < n; ++i) out[i] = kNaN;
+        return;
+    }
+    for (size_t i = 0; i < n; ++i) out[i] = (x[i] - m) / s;
+}
+
+}  // namespace ms::kernels
