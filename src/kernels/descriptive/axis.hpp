@@ -57,9 +57,44 @@ inline void column_means(const View2& x, bool skipna, double* out) {
         out[j] = strided_mean(x.data + static_cast<ptrdiff_t>(j) * x.cstride, r, x.rstride, skipna);
 }
 
+// Sums of up to four strided rows of n values, each from `start` in index
+// order; the rows advance together so their independent chains overlap.
+inline void sum_rows(const char* const* rows, size_t k, size_t n, ptrdiff_t stride, double start,
+                     double* out) noexcept {
+    if (k == 4) {
+        double s0 = start, s1 = start, s2 = start, s3 = start;
+        const char *p0 = rows[0], *p1 = rows[1], *p2 = rows[2], *p3 = rows[3];
+        for (size_t i = 0; i < n; ++i, p0 += stride, p1 += stride, p2 += stride, p3 += stride) {
+            s0 += load(p0);
+            s1 += load(p1);
+            s2 += load(p2);
+            s3 += load(p3);
+        }
+        out[0] = s0; out[1] = s1; out[2] = s2; out[3] = s3;
+        return;
+    }
+    for (size_t r = 0; r < k; ++r) {
+        double s = start;
+        const char* p = rows[r];
+        for (size_t i = 0; i < n; ++i, p += stride) s += load(p);
+        out[r] = s;
+    }
+}
+
 inline void row_means(const View2& x, bool skipna, double* out) noexcept {
-    for (size_t i = 0; i < x.rows; ++i)
-        out[i] = strided_mean(x.data + static_cast<ptrdiff_t>(i) * x.rstride, x.cols, x.cstride, skipna);
+    if (skipna) {
+        for (size_t i = 0; i < x.rows; ++i)
+            out[i] = strided_mean(x.data + static_cast<ptrdiff_t>(i) * x.rstride, x.cols, x.cstride, true);
+        return;
+    }
+    double dc = static_cast<double>(x.cols);
+    for (size_t i = 0; i < x.rows; i += 4) {
+        size_t k = x.rows - i < 4 ? x.rows - i : 4;
+        const char* rows[4];
+        for (size_t r = 0; r < k; ++r) rows[r] = x.data + static_cast<ptrdiff_t>(i + r) * x.rstride;
+        sum_rows(rows, k, x.cols, x.cstride, 0.0, out + i);
+        for (size_t r = 0; r < k; ++r) out[i + r] = x.cols == 0 ? kNaN : out[i + r] / dc;
+    }
 }
 
 // Means of the rows of the last axis, rows in logical row-major order of the
@@ -80,18 +115,23 @@ inline void last_axis_means(const ViewN& x, double* out) noexcept {
     size_t lead = nd - 1;
     size_t idx[64] = {};
     const char* base = x.data;
+    const char* rows[4];
+    size_t k = 0, first = 0;
     for (size_t r = 0; r < R; ++r) {
-        double s = -0.0;
-        const char* p = base;
-        for (size_t i = 0; i < L; ++i, p += ls) s += load(p);
-        out[r] = s / dl;
-        for (size_t k = lead; k-- > 0;) {
-            if (++idx[k] < x.shape[k]) {
-                base += x.strides[k];
+        rows[k++] = base;
+        if (k == 4 || r + 1 == R) {
+            sum_rows(rows, k, L, ls, -0.0, out + first);
+            for (size_t j = 0; j < k; ++j) out[first + j] /= dl;
+            first += k;
+            k = 0;
+        }
+        for (size_t d = lead; d-- > 0;) {
+            if (++idx[d] < x.shape[d]) {
+                base += x.strides[d];
                 break;
             }
-            base -= static_cast<ptrdiff_t>(idx[k] - 1) * x.strides[k];
-            idx[k] = 0;
+            base -= static_cast<ptrdiff_t>(idx[d] - 1) * x.strides[d];
+            idx[d] = 0;
         }
     }
 }

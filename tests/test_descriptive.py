@@ -1,0 +1,224 @@
+"""Moment statistics and axis means against plain Python loops in the same order."""
+import math
+
+import numpy as np
+import pytest
+import scipy.stats
+
+from conftest import loop_sum, same
+from marlox_stats import marlox_stats_rs as m
+
+NAN = float("nan")
+
+
+def ref_mean(x):
+    return NAN if len(x) == 0 else loop_sum(x) / len(x)
+
+
+def ref_var(x):
+    n = len(x)
+    if n < 2:
+        return NAN
+    mu = loop_sum(x) / n
+    s = 0.0
+    for v in x:
+        d = v - mu
+        s += d * d
+    return s / (n - 1)
+
+
+def central_sums(x, power):
+    """(sum of d*d, sum of the higher power term) with d = x - mean, in index order."""
+    mu = loop_sum(x) / len(x)
+    s2 = sk = 0.0
+    for v in x:
+        d = v - mu
+        s2 += d * d
+        sk += d * (d * d) if power == 3 else (d * d) * (d * d)
+    return s2 / len(x), sk / len(x)
+
+
+def ref_skew(x):
+    if len(x) < 3:
+        return NAN
+    m2, m3 = central_sums(x, 3)
+    return m3 / m2**1.5 if m2 > 0 else NAN
+
+
+def ref_kurt(x):
+    if len(x) < 4:
+        return NAN
+    v2, m4 = central_sums(x, 4)
+    return m4 / (v2 * v2) - 3.0 if v2 > 0 else NAN
+
+
+def samples():
+    rng = np.random.default_rng(7)
+    yield np.empty(0)
+    yield np.array([3.5])
+    yield np.array([1.0, 2.0])
+    yield np.array([1.0, 2.0, 3.0, 4.0])
+    yield rng.standard_normal(1001) * 1e3 + 1e8  # large offset: order matters
+    yield np.array([1e16, 1.0, -1e16, 3.0, 0.5])
+    yield np.array([-0.0, -0.0, -0.0, -0.0])
+    yield np.array([1.0, np.nan, 3.0, 4.0])
+    yield np.array([1.0, np.inf, 3.0, 4.0])
+    yield np.full(7, 0.1)
+
+
+@pytest.mark.parametrize("x", list(samples()), ids=lambda x: f"n{len(x)}")
+def test_moments_bit_identical_to_loops(x):
+    before = x.copy()
+    xs = [float(v) for v in x]
+    assert same(m.mean_np(x), ref_mean(xs))
+    assert same(m.var_np(x), ref_var(xs))
+    assert same(m.std_np(x), math.sqrt(ref_var(xs)) if not math.isnan(ref_var(xs)) else NAN)
+    assert same(m.skew_np(x), ref_skew(xs))
+    assert same(m.kurtosis_np(x), ref_kurt(xs))
+    assert same(before, x)
+
+
+def test_documented_values():
+    assert math.isnan(m.mean_np(np.array([1.0, 2.0, np.nan])))
+    assert math.isnan(m.var_np(np.array([5.0])))
+    assert m.std_np(np.array([1.0, 2, 3, 4])) == math.sqrt(5 / 3)
+    assert m.skew_np(np.array([1.0, 2, 3])) == 0.0
+    assert math.isnan(m.skew_np(np.array([5.0, 5, 5])))
+    assert math.isnan(m.kurtosis_np(np.array([1.0, 2, 3])))
+    assert m.kurtosis_np(np.array([1.0, 2, 3, 4])) == pytest.approx(-1.36, abs=1e-15)
+    assert math.isnan(m.kurtosis_np(np.full(5, 2.0)))
+
+
+def test_agrees_with_scipy():
+    x = np.random.default_rng(1).gamma(2.0, size=5000)
+    assert m.skew_np(x) == pytest.approx(scipy.stats.skew(x), rel=1e-12)
+    assert m.kurtosis_np(x) == pytest.approx(scipy.stats.kurtosis(x), rel=1e-12)
+    assert m.var_np(x) == pytest.approx(np.var(x, ddof=1), rel=1e-12)
+
+
+@pytest.mark.parametrize("x", list(samples()), ids=lambda x: f"n{len(x)}")
+def test_zscore(x):
+    z = m.zscore_np(x)
+    assert z.shape == x.shape and z.dtype == np.float64
+    n = len(x)
+    if n == 0:
+        return
+    xs = [float(v) for v in x]
+    mu = loop_sum(xs) / n
+    s = math.sqrt(ref_var(xs)) if n >= 2 and not math.isnan(ref_var(xs)) else NAN
+    if math.isnan(s) or math.isinf(s) or s == 0.0:
+        assert np.isnan(z).all()
+    else:
+        assert same(z, [(v - mu) / s for v in xs])
+
+
+def test_zscore_documented():
+    assert np.isnan(m.zscore_np(np.array([3.0, 3.0]))).all()
+    assert np.array_equal(m.zscore_np(np.array([1.0, 3.0])), [-1 / math.sqrt(2.0), 1 / math.sqrt(2.0)])
+    assert np.isnan(m.zscore_np(np.array([1.0]))).all()
+    assert m.zscore_np(np.empty(0)).shape == (0,)
+    # An infinite spread gives NaN, not zeros.
+    assert np.isnan(m.zscore_np(np.array([1e308, -1e308, 1e308]))).all()
+
+
+# ---------------------------------------------------------------- axis means
+
+
+def col_means(a, skipna=False):
+    out = []
+    for col in np.asarray(a).T:
+        vals = [float(v) for v in col if not (skipna and math.isnan(v))]
+        out.append(NAN if not vals else loop_sum(vals) / len(vals))
+    return out
+
+
+@pytest.mark.parametrize("skipna", [None, False, True])
+@pytest.mark.parametrize(
+    "a",
+    [
+        np.arange(12.0).reshape(3, 4) * 0.1 + 1e9,
+        np.asfortranarray(np.arange(12.0).reshape(3, 4) * 0.37),
+        np.arange(40.0).reshape(5, 8)[::2, ::-3] * 1.3,
+        np.array([[1.0, np.nan], [np.nan, np.nan], [3.0, 2.0]]),
+        np.empty((0, 3)),
+        np.empty((3, 0)),
+    ],
+    ids=["c", "f", "strided", "nan", "0x3", "3x0"],
+)
+def test_mean_axis_2d(a, skipna):
+    skip = bool(skipna)
+    assert same(m.mean_axis_np(a, 0, skipna), col_means(a, skip))
+    assert same(m.mean_axis_np(a, 1, skipna), col_means(a.T, skip))
+
+
+def test_mean_axis_1d():
+    x = np.array([1.0, np.nan, 3.0])
+    assert same(m.mean_axis_np(x, 0, True), [2.0])
+    assert same(m.mean_axis_np(x, 0), [NAN])
+    assert same(m.mean_axis_np(np.empty(0), 0), [NAN])
+    assert same(m.mean_axis_np(np.array([np.nan]), 0, True), [NAN])
+    assert same(m.mean_axis_np(np.arange(9.0)[::4][:1], 0), [0.0])
+
+
+@pytest.mark.parametrize(
+    "args, msg",
+    [
+        ((np.arange(3.0), 1), "mean_axis_np: for 1D input, axis must be 0"),
+        ((np.arange(3.0), -1), "mean_axis_np: for 1D input, axis must be 0"),
+        ((np.arange(6.0)[::2], 0), "mean_axis_np: 1D input must be contiguous"),
+        ((np.arange(6.0)[::-1], 0), "mean_axis_np: 1D input must be contiguous"),
+        ((np.ones((2, 3)), -1), "mean_axis_np: for 2D input, axis must be 0 or 1"),
+        ((np.ones((2, 3)), 2), "mean_axis_np: for 2D input, axis must be 0 or 1"),
+        ((np.ones((2, 3, 4)), 0), "mean_axis_np currently supports only 1D or 2D arrays"),
+        ((np.ones((2, 3, 4)), 7), "mean_axis_np currently supports only 1D or 2D arrays"),
+        ((np.array(1.0), 0), "mean_axis_np currently supports only 1D or 2D arrays"),
+    ],
+)
+def test_mean_axis_errors(args, msg):
+    with pytest.raises(ValueError) as e:
+        m.mean_axis_np(*args)
+    assert str(e.value) == msg
+
+
+def last_axis_ref(a):
+    a = np.asarray(a)
+    if a.ndim == 0:
+        return [float(a)]
+    rows = a.reshape(-1, a.shape[-1]) if a.size else np.empty((int(np.prod(a.shape[:-1])), a.shape[-1]))
+    out = []
+    for row in rows:
+        s = -0.0
+        for v in row:
+            s += float(v)
+        out.append(s / len(row) if len(row) else NAN)
+    return out
+
+
+@pytest.mark.parametrize(
+    "a",
+    [
+        np.array(5.0),
+        np.array([-0.0, -0.0]),
+        np.arange(7.0) * 0.1,
+        np.zeros((2, 3, 0)),
+        np.zeros((0, 3)),
+        np.arange(24.0).reshape(2, 3, 4) * 0.3,
+        np.asfortranarray(np.arange(24.0).reshape(2, 3, 4) * 0.3),
+        np.asfortranarray(np.arange(12.0).reshape(3, 4) * 0.7),
+        np.arange(24.0).reshape(2, 3, 4).transpose(1, 0, 2) * 0.9,
+        np.arange(60.0).reshape(3, 4, 5)[:, ::-2, 1::2],
+        np.arange(120.0).reshape(2, 3, 4, 5).transpose(3, 1, 0, 2),
+    ],
+)
+def test_mean_over_last_axis(a):
+    before = a.copy()
+    assert same(m.mean_over_last_axis_dyn_np(a), last_axis_ref(a))
+    assert same(a, before)
+
+
+def test_mean_over_last_axis_shapes():
+    assert m.mean_over_last_axis_dyn_np(np.zeros((2, 3, 0))).shape == (6,)
+    assert m.mean_over_last_axis_dyn_np(np.zeros((2, 3, 4))).shape == (6,)
+    assert m.mean_over_last_axis_dyn_np(np.zeros((0, 3))).shape == (0,)
+    # Sums start from -0.0, so a row of -0.0 keeps its sign.
+    assert math.copysign(1.0, m.mean_over_last_axis_dyn_np(np.array([[-0.0]]))[0]) == -1.0
