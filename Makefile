@@ -40,3 +40,17 @@ $(VENV)/.installed: $(VENV)/.deps $(SOURCES) | sysdeps
 
 clean:
 	rm -rf build $(VENV)
+
+# The extension built with AddressSanitizer and UndefinedBehaviorSanitizer, and
+# the whole suite run against it (the sanitizer runtime preloaded into the
+# interpreter; leak reports off, the interpreter keeps its own allocations).
+SAN_SITE := build/san-site
+SAN_ENV := PYTHONPATH=$(SAN_SITE) PYTHONMALLOC=malloc \
+	LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libubsan.so)" \
+	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+.PHONY: sanitize
+sanitize: $(VENV)/.deps
+	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(SAN_SITE) \
+	  -C cmake.define.MS_SANITIZE=ON -C build-dir=build/san -C cmake.build-type=RelWithDebInfo .
+	$(SAN_ENV) $(PY) -m pytest -q -p no:cacheprovider tests

@@ -8,6 +8,8 @@
 // Result<T>; only the call entry raises.
 #pragma once
 
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -125,12 +127,24 @@ bool to_bool(PyObject* o, bool& v);
 bool to_str(PyObject* o, Str& v);
 }  // namespace detail
 
+// A contiguous block of doubles that NumPy placed at an address not aligned
+// for double is copied to an aligned buffer, so kernels may read it as
+// double* (vectorised loads on a misaligned double* are undefined and can fault).
+inline void realign(const char*& data, size_t count, bool contiguous, Buf<double>& copy) {
+    if (contiguous && count > 0 && (reinterpret_cast<uintptr_t>(data) % alignof(double)) != 0) {
+        copy = Buf<double>(count);
+        std::memcpy(copy.data(), data, count * sizeof(double));
+        data = reinterpret_cast<const char*>(copy.data());
+    }
+}
+
 template <>
 struct Conv<View1> {
-    struct Holder { Ref ref; View1 v; };
+    struct Holder { Ref ref; View1 v; Buf<double> copy; };
     static bool from(PyObject* o, Holder& h) {
         if (!detail::array_from(o, 1, h.ref)) return false;
         h.v = detail::view1(o);
+        realign(h.v.data, h.v.n, h.v.contiguous(), h.copy);
         return true;
     }
     static bool post(Holder&) { return true; }
@@ -147,10 +161,11 @@ struct Conv<Slice> {
 
 template <>
 struct Conv<View2> {
-    struct Holder { Ref ref; View2 v; };
+    struct Holder { Ref ref; View2 v; Buf<double> copy; };
     static bool from(PyObject* o, Holder& h) {
         if (!detail::array_from(o, 2, h.ref)) return false;
         h.v = detail::view2(o);
+        realign(h.v.data, h.v.rows * h.v.cols, h.v.c_contiguous || h.v.f_contiguous, h.copy);
         return true;
     }
     static bool post(Holder&) { return true; }
@@ -159,10 +174,13 @@ struct Conv<View2> {
 
 template <>
 struct Conv<ViewN> {
-    struct Holder { Ref ref; ViewN v; };
+    struct Holder { Ref ref; ViewN v; Buf<double> copy; };
     static bool from(PyObject* o, Holder& h) {
         if (!detail::array_from(o, -1, h.ref)) return false;
         h.v = detail::viewn(o);
+        size_t count = 1;
+        for (size_t d : h.v.shape) count *= d;
+        realign(h.v.data, count, h.v.c_contiguous || h.v.f_contiguous, h.copy);
         return true;
     }
     static bool post(Holder&) { return true; }
