@@ -117,6 +117,28 @@ bool make_methods(const char* cls, const Entry* rows, size_t n, PyMethodDef* def
     return true;
 }
 
+PyObject* call_with_tuple(CallFn call, PyObject* self, PyObject* args, PyObject* kwargs) {
+    Py_ssize_t n = PyTuple_GET_SIZE(args);
+    Py_ssize_t nk = kwargs ? PyDict_GET_SIZE(kwargs) : 0;
+    std::vector<PyObject*> vec(static_cast<size_t>(n + nk));
+    for (Py_ssize_t i = 0; i < n; ++i) vec[static_cast<size_t>(i)] = PyTuple_GET_ITEM(args, i);
+    PyObject* names = nullptr;
+    if (nk > 0) {
+        names = PyTuple_New(nk);
+        if (!names) return nullptr;
+        Py_ssize_t pos = 0, i = 0;
+        PyObject *k, *v;
+        while (PyDict_Next(kwargs, &pos, &k, &v)) {
+            PyTuple_SET_ITEM(names, i, Py_NewRef(k));
+            vec[static_cast<size_t>(n + i)] = v;
+            ++i;
+        }
+    }
+    PyObject* r = call(self, vec.data(), n, names);
+    Py_XDECREF(names);
+    return r;
+}
+
 // ------------------------------------------------------------ binding
 
 namespace {

@@ -466,6 +466,10 @@ inline Entry class_entry(const char* name, PyObject* (*make)(PyObject* module)) 
     return Entry{name, "", "", nullptr, nullptr, 0, make};
 }
 
+// Calls a fast-call entry with an argument tuple and keyword dict, as the
+// type slots (tp_new) receive them.
+PyObject* call_with_tuple(CallFn call, PyObject* self, PyObject* args, PyObject* kwargs);
+
 // Fills `defs` (one slot more than `rows`, left zeroed as the sentinel) with
 // method definitions for a heap type's Py_tp_methods; false with an exception
 // set on a bad row. The definitions must outlive the type.
