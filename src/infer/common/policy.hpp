@@ -1,0 +1,16 @@
+// The Boost.Math policy of every distribution and special function of the
+// tests: errors come back as values (NaN, +-inf, 0), never as exceptions.
+#pragma once
+
+#include <boost/math/policies/policy.hpp>
+
+namespace ms::infer {
+
+namespace bmp = boost::math::policies;
+using NoThrow = bmp::policy<bmp::domain_error<bmp::ignore_error>, bmp::pole_error<bmp::ignore_error>,
+                            bmp::overflow_error<bmp::ignore_error>, bmp::underflow_error<bmp::ignore_error>,
+                            bmp::denorm_error<bmp::ignore_error>, bmp::evaluation_error<bmp::ignore_error>,
+                            bmp::rounding_error<bmp::ignore_error>,
+                            bmp::indeterminate_result_error<bmp::ignore_error>>;
+
+}  // namespace ms::infer

@@ -1,0 +1,123 @@
+// Plain sums and compensated sums of squared deviations of the tests.
+//
+// Each sample's sum is one serial chain whose order of additions is fixed, so
+// a single chain is bound by the latency of its additions. Several samples'
+// chains are therefore run side by side (up to kLanes at once): each chain
+// still adds exactly its own terms in index order, so every result is
+// bit-identical to summing that sample alone.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <span>
+
+namespace ms::infer {
+
+// A Kahan-compensated running sum: terms are added in the order given.
+struct Kahan {
+    double sum = 0.0, c = 0.0;
+    void add(double term) noexcept {
+        double y = term - c;
+        double t = sum + y;
+        c = (t - sum) - y;
+        sum = t;
+    }
+};
+
+// Plain left-to-right sum from 0.0.
+struct PlainSum {
+    double sum = 0.0;
+    void add(double v) noexcept { sum += v; }
+    double value() const noexcept { return sum; }
+};
+
+// Compensated sum of (v - mean)^2.
+struct SqDevSum {
+    double mean = 0.0;
+    Kahan k;
+    void add(double v) noexcept {
+        double d = v - mean;
+        k.add(d * d);
+    }
+    double value() const noexcept { return k.sum; }
+};
+
+namespace detail {
+
+inline constexpr int kLanes = 4;
+
+// m steps of L chains; the states live in locals so they stay in registers.
+template <int L, class S>
+inline void run_block(S* st, const double** p, size_t m) noexcept {
+    S local[L];
+    for (int j = 0; j < L; ++j) local[j] = st[j];
+    for (size_t i = 0; i < m; ++i)
+        for (int j = 0; j < L; ++j) local[j].add(p[j][i]);
+    for (int j = 0; j < L; ++j) {
+        st[j] = local[j];
+        p[j] += m;
+    }
+}
+
+// One accumulation per sample, state from make(i), result into out[i].
+template <class S, class Make>
+void interleave(std::span<const std::span<const double>> xs, Make make, double* out) noexcept {
+    S st[kLanes];
+    const double* p[kLanes];
+    size_t left[kLanes], idx[kLanes];
+    int active = 0;
+    size_t next = 0;
+    for (;;) {
+        for (; active < kLanes && next < xs.size(); ++active, ++next) {
+            st[active] = make(next);
+            p[active] = xs[next].data();
+            left[active] = xs[next].size();
+            idx[active] = next;
+        }
+        if (active == 0) return;
+        size_t m = *std::min_element(left, left + active);
+        switch (active) {
+            case 1: run_block<1>(st, p, m); break;
+            case 2: run_block<2>(st, p, m); break;
+            case 3: run_block<3>(st, p, m); break;
+            default: run_block<4>(st, p, m); break;
+        }
+        int w = 0;
+        for (int j = 0; j < active; ++j) {
+            left[j] -= m;
+            if (left[j] == 0) {
+                out[idx[j]] = st[j].value();
+                continue;
+            }
+            st[w] = st[j]; p[w] = p[j]; left[w] = left[j]; idx[w] = idx[j];
+            ++w;
+        }
+        active = w;
+    }
+}
+
+}  // namespace detail
+
+// Plain sums of several samples: out[i] = sum of xs[i].
+inline void plain_sums(std::span<const std::span<const double>> xs, double* out) noexcept {
+    detail::interleave<PlainSum>(xs, [](size_t) { return PlainSum{}; }, out);
+}
+
+// Compensated sums of squared deviations: out[i] over xs[i] from means[i].
+inline void kahan_ss_many(std::span<const std::span<const double>> xs, const double* means, double* out) noexcept {
+    detail::interleave<SqDevSum>(xs, [means](size_t i) { return SqDevSum{means[i], {}}; }, out);
+}
+
+// Compensated sum of (value(i) - m)^2 over i = 0..n-1, in index order.
+template <class Value>
+inline double kahan_ss_of(size_t n, Value value, double m) noexcept {
+    SqDevSum s{m, {}};
+    for (size_t i = 0; i < n; ++i) s.add(value(i));
+    return s.value();
+}
+
+inline double kahan_ss(std::span<const double> x, double m) noexcept {
+    return kahan_ss_of(x.size(), [x](size_t i) { return x[i]; }, m);
+}
+
+}  // namespace ms::infer

@@ -1,0 +1,58 @@
+#include "infer/variance_tests.hpp"
+
+#include <cmath>
+
+#include "infer/common.hpp"
+
+namespace ms::infer {
+
+Result<FTestVar> f_test_var(std::span<const double> x, std::span<const double> y) {
+    if (x.size() < 2 || y.size() < 2) return value_error("f_test_var requires n >= 2 for both samples");
+    MS_TRY(sum, checked_sum_pair(x, "x", y, "y"));
+    double nx = static_cast<double>(x.size()), ny = static_cast<double>(y.size());
+    std::span<const double> xs[2] = {x, y};
+    double means[2] = {sum.x / nx, sum.y / ny}, ss[2];
+    kahan_ss_many(xs, means, ss);
+    double var_x = ss[0] / (nx - 1.0), var_y = ss[1] / (ny - 1.0);
+    if (var_x <= 0.0 || var_y <= 0.0) return value_error("variances must be positive");
+    // The larger variance on top, so F >= 1.
+    FTestVar r;
+    if (var_x >= var_y) r = {var_x / var_y, 0.0, nx - 1.0, ny - 1.0};
+    else r = {var_y / var_x, 0.0, ny - 1.0, nx - 1.0};
+    r.pvalue = clamp_p(2.0 * (1.0 - f_cdf(r.df1, r.df2, r.statistic)));
+    return r;
+}
+
+Result<Bartlett> bartlett_test(std::span<const View1> groups) {
+    size_t k = groups.size();
+    if (k < 2) return value_error("bartlett_test requires at least 2 groups");
+    GroupWalk w = walk_groups(groups, 2, "each group must have at least 2 observations");
+    size_t ok = w.spans.size();
+    std::vector<double> means(ok), ss(ok);
+    for (size_t i = 0; i < ok; ++i) means[i] = w.sums[i] / static_cast<double>(w.spans[i].size());
+    kahan_ss_many(w.spans, means.data(), ss.data());
+    double total = 0.0;       // N
+    double pooled_num = 0.0;  // sum of (n_i - 1) s_i^2
+    double log_sum = 0.0;     // sum of (n_i - 1) ln s_i^2
+    double inv_sum = 0.0;     // sum of 1 / (n_i - 1)
+    // A variance check of a group comes before every check of a later group.
+    for (size_t i = 0; i < ok; ++i) {
+        double ni = static_cast<double>(w.spans[i].size());
+        double var = ss[i] / (ni - 1.0);
+        if (var <= 0.0) return value_error("all group variances must be positive");
+        total += ni;
+        pooled_num += (ni - 1.0) * var;
+        log_sum += (ni - 1.0) * std::log(var);
+        inv_sum += 1.0 / (ni - 1.0);
+    }
+    if (w.err) return std::move(*w.err);
+    double dk = static_cast<double>(k);
+    double df_w = total - dk;
+    double sp2 = pooled_num / df_w;
+    if (sp2 <= 0.0) return value_error("pooled variance is zero");
+    double q = 1.0 + (inv_sum - 1.0 / df_w) / (3.0 * (dk - 1.0));
+    double t = (df_w * std::log(sp2) - log_sum) / q;
+    return Bartlett{t, upper_tail_p(chi2_cdf(dk - 1.0, t)), dk - 1.0};
+}
+
+}  // namespace ms::infer
