@@ -124,6 +124,13 @@ def test_zscore_skipna_cases(x, expected):
     assert same(out, expected)
 
 
+def test_zscore_skipna_nan_positions_are_plain_nan():
+    x = np.array([-nan, 1.0, 3.0])
+    out = m.zscore_skipna_np(x)
+    assert np.isnan(out[0]) and not np.signbit(out[0])
+    assert same(out[1:], [-1 / math.sqrt(2), 1 / math.sqrt(2)])
+
+
 def test_zscore_skipna_matches_zscore_np_without_nan():
     rng = np.random.default_rng(11)
     for x in (rng.standard_normal(50), arr(1e300, -1e300), arr(3, 3, 3), arr(7)):

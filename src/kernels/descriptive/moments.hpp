@@ -76,7 +76,8 @@ inline double kurtosis(std::span<const double> x) noexcept {
     return m4 / (v * v) - 3.0;
 }
 
-// out_i = (x_i - m)/s; all NaN when the spread s is NaN, +inf or zero.
+// out_i = (x_i - m)/s, NaN where x_i is NaN; all NaN when the spread s is
+// NaN, +inf or zero.
 inline void standardize(std::span<const double> x, double m, double s, double* out) noexcept {
     size_t n = x.size();
     if (std::isnan(s) || std::isinf(s) || s == 0.0) {
@@ -84,6 +85,7 @@ inline void standardize(std::span<const double> x, double m, double s, double* o
         return;
     }
     for (size_t i = 0; i < n; ++i) out[i] = (x[i] - m) / s;
+    for (size_t i = 0; i < n; ++i) out[i] = x[i] == x[i] ? out[i] : kNaN;
 }
 
 // z-scores into out (same length as x).

@@ -19,16 +19,16 @@ struct SkipSum {
 
 namespace detail {
 
+struct Identity {
+    double operator()(double v) const noexcept { return v; }
+};
+
 // Left-to-right sum from 0.0 of term(v) over the non-NaN v, counting them. A
 // NaN slot contributes -0.0, which leaves every double unchanged, so the
 // result is exactly that of the skipping loop. Terms are formed a short block
 // at a time in a branch-free loop the compiler vectorises, then added in
 // order; the out-of-order core overlaps the next block's terms with this
 // block's chain of additions, and scattered NaN cause no mispredictions.
-struct Identity {
-    double operator()(double v) const noexcept { return v; }
-};
-
 template <class Term>
 inline SkipSum sum_kept(std::span<const double> x, Term term) noexcept {
     constexpr size_t B = 32;

@@ -41,7 +41,7 @@ inline void kde_gaussian(std::span<const double> x, double h, size_t points, dou
     // result does not depend on the number of threads.
     long long np = static_cast<long long>(points);
     bool par = static_cast<double>(points) * static_cast<double>(n) >= 32768.0;
-#pragma omp parallel for schedule(static) if (par)
+#pragma omp parallel for schedule(dynamic, 4) if (par)
     for (long long i = 0; i < np; ++i) {
         double g = grid[i];
         double s = 0.0;
