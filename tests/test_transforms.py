@@ -243,6 +243,13 @@ def test_quantile_bins_against_bin_loop(n):
     assert bits(x) == bits(before)
 
 
+def test_sorting_constant_input():
+    x = np.full(100, -0.0)
+    xs, _ = m.ecdf_np(x)
+    assert bits(xs) == bits(x)
+    assert m.quantile_bins_np(x, 3).tolist() == bins_ref(x, 3)
+
+
 def test_quantile_bins_huge_counts():
     x = rng_series(1000, seed=13)
     ranks = np.argsort(x, kind="stable").argsort()
