@@ -14,6 +14,10 @@
 #include <variant>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace ms {
 
 enum class ErrKind { Value, Type, Overflow, Memory, Runtime, System, Import, Pending };
@@ -126,11 +130,23 @@ public:
     }
 
 private:
+    // Large buffers ask for transparent huge pages, as NumPy does: far fewer
+    // page faults when a fresh block is first written.
+    static void advise_huge([[maybe_unused]] void* p, [[maybe_unused]] size_t bytes) noexcept {
+#ifdef MADV_HUGEPAGE
+        constexpr uintptr_t huge = uintptr_t{1} << 21;
+        if (bytes < (size_t{4} << 20)) return;
+        uintptr_t a = (reinterpret_cast<uintptr_t>(p) + huge - 1) & ~(huge - 1);
+        uintptr_t b = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(huge - 1);
+        if (b > a) madvise(reinterpret_cast<void*>(a), b - a, MADV_HUGEPAGE);
+#endif
+    }
     void alloc(size_t n) {
         if (n == 0) return;
         if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
         p_ = static_cast<T*>(std::malloc(n * sizeof(T)));
         if (!p_) throw std::bad_alloc();
+        advise_huge(p_, n * sizeof(T));
         n_ = cap_ = n;
     }
     T* p_ = nullptr;

@@ -76,17 +76,25 @@ inline double kurtosis(std::span<const double> x) noexcept {
     return m4 / (v * v) - 3.0;
 }
 
-// z-scores into out (same length as x); all NaN when the spread is NaN, +inf or zero.
-inline void zscore(std::span<const double> x, double* out) noexcept {
+// out_i = (x_i - m)/s, NaN where x_i is NaN; all NaN when the spread s is
+// NaN, +inf or zero.
+inline void standardize(std::span<const double> x, double m, double s, double* out) noexcept {
     size_t n = x.size();
-    if (n == 0) return;
-    double m = sum(x) / static_cast<double>(n);
-    double s = n < 2 ? kNaN : std::sqrt(sum_sq_dev(x, m) / static_cast<double>(n - 1));
     if (std::isnan(s) || std::isinf(s) || s == 0.0) {
         for (size_t i = 0; i < n; ++i) out[i] = kNaN;
         return;
     }
     for (size_t i = 0; i < n; ++i) out[i] = (x[i] - m) / s;
+    for (size_t i = 0; i < n; ++i) out[i] = x[i] == x[i] ? out[i] : kNaN;
+}
+
+// z-scores into out (same length as x).
+inline void zscore(std::span<const double> x, double* out) noexcept {
+    size_t n = x.size();
+    if (n == 0) return;
+    double m = sum(x) / static_cast<double>(n);
+    double s = n < 2 ? kNaN : std::sqrt(sum_sq_dev(x, m) / static_cast<double>(n - 1));
+    standardize(x, m, s, out);
 }
 
 }  // namespace ms::kernels

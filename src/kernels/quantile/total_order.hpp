@@ -7,7 +7,11 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <span>
+#include <type_traits>
+
+#include "frame/result.hpp"
 
 namespace ms::kernels {
 
@@ -31,6 +35,129 @@ inline void argsort_total_stable(std::span<const double> x, std::span<Index> idx
     for (size_t i = 0; i < idx.size(); ++i) idx[i] = static_cast<Index>(i);
     std::stable_sort(idx.begin(), idx.end(),
                      [&](Index a, Index b) { return total_order_key(x[a]) < total_order_key(x[b]); });
+}
+
+}  // namespace ms::kernels
+
+// ------------------------------------------------------------ stable radix sort
+//
+// A stable LSD radix sort on the total-order key, 8 bits a pass, serves every
+// function that needs sorted values or stable ranks: exact, stable by
+// construction and linear in n. It moves the values themselves (the key is
+// recomputed on each read), so sorted values need no conversion pass.
+
+namespace ms::kernels {
+
+namespace detail {
+
+// Below this size an insertion sort beats the radix passes' fixed cost.
+inline constexpr size_t kRadixMin = 64;
+
+struct Digits {
+    size_t count[8][256];
+    int pass[8];  // the digits that differ between keys, low to high
+    int npass;
+};
+
+inline void count_digits(const double* x, size_t n, Digits& d) noexcept {
+    std::memset(d.count, 0, sizeof d.count);
+    for (size_t i = 0; i < n; ++i) {
+        uint64_t k = total_order_key(x[i]);
+        for (int p = 0; p < 8; ++p) ++d.count[p][(k >> (8 * p)) & 0xFF];
+    }
+    // A digit every key shares leaves the order unchanged: skip its pass.
+    uint64_t k0 = n ? total_order_key(x[0]) : 0;
+    d.npass = 0;
+    for (int p = 0; p < 8; ++p)
+        if (d.count[p][(k0 >> (8 * p)) & 0xFF] != n) d.pass[d.npass++] = p;
+}
+
+// One stable scatter by digit p. A null `from` payload stands for the indices
+// 0..n-1; V = void carries none.
+template <class V>
+inline void scatter(const double* src, const V* from, double* dst, V* to, size_t n, size_t* count, int p) noexcept {
+    size_t s = 0;
+    for (int d = 0; d < 256; ++d) {
+        size_t c = count[d];
+        count[d] = s;
+        s += c;
+    }
+    int sh = 8 * p;
+    for (size_t i = 0; i < n; ++i) {
+        double v = src[i];
+        size_t j = count[(total_order_key(v) >> sh) & 0xFF]++;
+        dst[j] = v;
+        if constexpr (!std::is_void_v<V>) to[j] = from ? from[i] : static_cast<V>(i);
+    }
+}
+
+}  // namespace detail
+
+// The values of x sorted ascending by the total order into out; scratch is n
+// slots of working space. Tied values are bit-identical, so the stable order
+// of ties is moot here.
+inline void sort_total_into(std::span<const double> x, double* out, double* scratch) noexcept {
+    size_t n = x.size();
+    if (n < detail::kRadixMin) {
+        for (size_t i = 0; i < n; ++i) {
+            double v = x[i];
+            size_t j = i;
+            for (; j > 0 && total_less(v, out[j - 1]); --j) out[j] = out[j - 1];
+            out[j] = v;
+        }
+        return;
+    }
+    detail::Digits d;
+    detail::count_digits(x.data(), n, d);
+    if (d.npass == 0) {
+        std::memcpy(out, x.data(), n * sizeof(double));
+        return;
+    }
+    // Alternate so that the last pass writes into out.
+    double* buf[2] = {out, scratch};
+    int cur = d.npass % 2 == 1 ? 0 : 1;
+    const double* src = x.data();
+    for (int q = 0; q < d.npass; ++q) {
+        detail::scatter<void>(src, nullptr, buf[cur], nullptr, n, d.count[d.pass[q]], d.pass[q]);
+        src = buf[cur];
+        cur ^= 1;
+    }
+}
+
+// order[r] = the index of the value of rank r under the total order, ties in
+// index order. Index must hold n - 1.
+template <class Index>
+inline void stable_order_total(std::span<const double> x, Index* order) {
+    size_t n = x.size();
+    const double* px = x.data();
+    if (n < detail::kRadixMin) {
+        for (size_t i = 0; i < n; ++i) {
+            uint64_t k = total_order_key(px[i]);
+            size_t j = i;
+            for (; j > 0 && total_order_key(px[order[j - 1]]) > k; --j) order[j] = order[j - 1];
+            order[j] = static_cast<Index>(i);
+        }
+        return;
+    }
+    detail::Digits d;
+    detail::count_digits(px, n, d);
+    if (d.npass == 0) {
+        for (size_t i = 0; i < n; ++i) order[i] = static_cast<Index>(i);
+        return;
+    }
+    Buf<double> va(n), vb(n);
+    Buf<Index> ot(n);
+    double* vbuf[2] = {va.data(), vb.data()};
+    Index* obuf[2] = {order, ot.data()};
+    int cur = d.npass % 2 == 1 ? 0 : 1;
+    const double* src = px;
+    const Index* from = nullptr;
+    for (int q = 0; q < d.npass; ++q) {
+        detail::scatter(src, from, vbuf[cur], obuf[cur], n, d.count[d.pass[q]], d.pass[q]);
+        src = vbuf[cur];
+        from = obuf[cur];
+        cur ^= 1;
+    }
 }
 
 }  // namespace ms::kernels

@@ -1,0 +1,366 @@
+import math
+import os
+import struct
+import subprocess
+import sys
+
+import numpy as np
+import pandas as pd
+import pytest
+
+from conftest import loop_sum, same
+from marlox_stats import marlox_stats_rs as m
+
+nan, inf = math.nan, math.inf
+arr = lambda *v: np.array(v, dtype=np.float64)  # noqa: E731
+I64_MIN = -(2**63)
+
+
+def rng_series(n, seed=0, nans=0.0):
+    rng = np.random.default_rng(seed)
+    x = rng.standard_normal(n) * 3 + 1
+    if nans:
+        x[rng.random(n) < nans] = nan
+    return x
+
+
+def bits(x):
+    return [struct.pack("<d", float(v)) for v in x]
+
+
+def total_key(v):
+    b = struct.unpack("<Q", struct.pack("<d", v))[0]
+    return b ^ 0xFFFFFFFFFFFFFFFF if b >> 63 else b | (1 << 63)
+
+
+# ---------------------------------------------------------------- cumulative
+
+
+@pytest.mark.parametrize("x", [arr(), arr(2.5), rng_series(1000), arr(1, nan, 2), arr(inf, -inf, 1)])
+def test_cumsum_cummean_exact(x):
+    s, sums, means = 0.0, [], []
+    for i, v in enumerate(x):
+        s += float(v)
+        sums.append(s)
+        means.append(s / (i + 1))
+    assert same(m.cumsum_np(x), sums)
+    with np.errstate(invalid="ignore"):
+        assert same(m.cumsum_np(x), np.cumsum(x))
+    assert same(m.cummean_np(x), means)
+
+
+# ---------------------------------------------------------------- lags
+
+
+def ref_lagged(x, periods, f, at_zero):
+    n = len(x)
+    if periods == 0:
+        return [at_zero] * n
+    return [f(float(x[i]), float(x[i - periods])) if 0 <= i - periods < n else nan for i in range(n)]
+
+
+@pytest.mark.parametrize("periods", [1, 2, -1, -3, 0, 9, 10, 11, -10, 2**63 - 1, I64_MIN])
+def test_diff_pct_change_exact(periods):
+    x = arr(1, 4, 0, nan, -2, 9, 0, 5, 3, 7)
+    assert same(m.diff_np(x, periods), ref_lagged(x, periods, lambda a, b: a - b, 0.0))
+    pct = ref_lagged(x, periods, lambda a, b: (a - b) / b if b != 0 else nan, nan)
+    assert same(m.pct_change_np(x, periods), pct)
+
+
+@pytest.mark.parametrize(
+    "fn, x, kw, expected",
+    [
+        (m.diff_np, arr(1, 4, 9), {}, [nan, 3, 5]),
+        (m.diff_np, arr(1, 4, 9), {"periods": -1}, [-3, -5, nan]),
+        (m.diff_np, arr(1, nan, 9), {"periods": 0}, [0, 0, 0]),
+        (m.diff_np, arr(1, 4, 9), {"periods": 3}, [nan, nan, nan]),
+        (m.diff_np, arr(), {"periods": I64_MIN}, []),
+        (m.pct_change_np, arr(2, 0, 4), {"periods": 1}, [nan, -1.0, nan]),
+        (m.pct_change_np, arr(2, 0, 4), {"periods": 0}, [nan, nan, nan]),
+        (m.pct_change_np, arr(1, 2, 3), {"periods": I64_MIN}, [nan, nan, nan]),
+    ],
+)
+def test_lag_cases(fn, x, kw, expected):
+    assert same(fn(x, **kw), expected)
+
+
+@pytest.mark.parametrize("periods", [1, 3, -2])
+def test_lags_agree_with_pandas(periods):
+    x = rng_series(500, seed=4)
+    s = pd.Series(x)
+    assert same(m.diff_np(x, periods), s.diff(periods).to_numpy())
+    np.testing.assert_allclose(m.pct_change_np(x, periods), s.pct_change(periods).to_numpy(), rtol=1e-12)
+
+
+# ---------------------------------------------------------------- ewma
+
+
+@pytest.mark.parametrize("alpha", [0.5, 0.1, 1.0, 5e-324, 0.3])
+def test_ewma_exact(alpha):
+    for x in (rng_series(300, seed=5), arr(1, 3), arr(1, nan, 3), arr()):
+        ref, e = [], None
+        for i, v in enumerate(x):
+            e = float(v) if i == 0 else (1.0 - alpha) * e + alpha * float(v)
+            ref.append(e)
+        assert same(m.ewma_np(x, alpha), ref)
+    assert same(m.ewma_np(arr(1, 3), 0.5), [1, 2]) and same(m.ewma_np(arr(1, -2, 7), 1.0), [1, -2, 7])
+
+
+def test_ewma_agrees_with_pandas():
+    x = rng_series(2000, seed=6)
+    for alpha in (0.05, 0.5, 0.9):
+        ref = pd.Series(x).ewm(alpha=alpha, adjust=False).mean().to_numpy()
+        np.testing.assert_allclose(m.ewma_np(x, alpha), ref, rtol=1e-12, atol=1e-12)
+
+
+@pytest.mark.parametrize("alpha", [0.0, -0.0, -0.5, 1.5, 1.0000000000000002, nan, inf, -inf])
+def test_ewma_alpha_refused_before_contiguity(alpha):
+    with pytest.raises(ValueError, match=r"^alpha must satisfy 0 < alpha <= 1$"):
+        m.ewma_np(arr(1, 2), alpha)
+    with pytest.raises(ValueError, match=r"^alpha must satisfy 0 < alpha <= 1$"):
+        m.ewma_np(np.arange(6.0)[::2], alpha)
+    with pytest.raises(TypeError, match="^The given array is not contiguous$"):
+        m.ewma_np(np.arange(6.0)[::2], 0.5)
+
+
+# ---------------------------------------------------------------- scaling and signs
+
+
+@pytest.mark.parametrize(
+    "x, scaled, lo, hi",
+    [
+        (arr(2, 4, 6), [0, 0.5, 1], 2.0, 6.0),
+        (arr(5, 5), [0, 0], 5.0, 5.0),
+        (arr(7), [0], 7.0, 7.0),
+        (arr(nan, 1, 2), [nan, nan, nan], nan, nan),
+        (arr(1, nan, 3), [0, nan, 1], 1.0, 3.0),
+        (arr(), [], nan, nan),
+        (arr(inf, inf), [0, 0], inf, inf),
+        (arr(-inf, 0, inf), [nan, nan, nan], -inf, inf),
+    ],
+)
+def test_minmax_scale(x, scaled, lo, hi):
+    out, a, b = m.minmax_scale_np(x)
+    assert same(out, scaled) and same(a, lo) and same(b, hi)
+
+
+def seq_min_max(x):
+    lo = hi = float(x[0])
+    for v in x[1:]:
+        lo = v if v < lo else lo
+        hi = v if v > hi else hi
+    return float(lo), float(hi)
+
+
+@pytest.mark.parametrize("seed", range(6))
+def test_minmax_first_extreme_kept(seed):
+    # the first value equal to an extreme is reported: the sign of a zero extreme shows it
+    rng = np.random.default_rng(seed)
+    n = int(rng.integers(1, 40))
+    x = rng.choice(np.array([0.0, -0.0, 1.0, 2.5, nan]), n)
+    if seed % 2:
+        x = -x
+    out, lo, hi = m.minmax_scale_np(x)
+    assert same((lo, hi), seq_min_max(x))
+    if hi != lo:
+        assert same(out, [(float(v) - lo) / (hi - lo) for v in x])
+
+
+def test_sign_mask():
+    out = m.sign_mask_np(arr(-2, 0, -0.0, nan, 3, -inf, 5e-324))
+    assert out.dtype == np.int8 and out.tolist() == [-1, 0, 0, 0, 1, -1, 1]
+
+
+@pytest.mark.parametrize("x", [arr(), arr(3), arr(1, 2, 3), arr(1, nan), rng_series(100, seed=9)])
+def test_demean_with_signs(x):
+    d, s = m.demean_with_signs_np(x)
+    mu = loop_sum(x) / len(x) if len(x) else nan
+    ref = [float(v) - mu for v in x]
+    assert same(d, ref) and s.dtype == np.int8
+    assert s.tolist() == [1 if v > 0 else -1 if v < 0 else 0 for v in ref]
+
+
+# ---------------------------------------------------------------- ecdf and bins
+
+SPECIALS = [nan, -nan, 1.0, -0.0, 0.0, inf, -inf, 0.0, -0.0, 2.0, -nan, 5e-324, -5e-324]
+
+
+@pytest.mark.parametrize("n", [0, 1, 3, 63, 64, 65, 1000])
+def test_ecdf_total_order(n):
+    rng = np.random.default_rng(n)
+    x = rng.choice(np.array(SPECIALS + list(rng.standard_normal(20)), dtype=np.float64), n)
+    before = x.copy()
+    xs, y = m.ecdf_np(x)
+    assert bits(xs) == bits(sorted((float(v) for v in x), key=total_key))
+    assert same(y, [(i + 1) / n for i in range(n)])
+    assert bits(x) == bits(before)
+
+
+def test_ecdf_cases():
+    xs, y = m.ecdf_np(arr(3, 1, 2))
+    assert same(xs, [1, 2, 3]) and same(y, [1 / 3, 2 / 3, 1.0])
+    x = rng_series(200_000, seed=12)
+    assert same(m.ecdf_np(x)[0], np.sort(x))
+
+
+def bins_ref(x, n_bins):
+    """Bin runs of the stable total-order ranking, as a per-bin loop."""
+    n = len(x)
+    order = sorted(range(n), key=lambda i: total_key(float(x[i])))
+    out, start = [None] * n, 0
+    for b in range(n_bins):
+        end = n if b == n_bins - 1 else (b + 1) * n // n_bins
+        for r in range(start, end):
+            out[order[r]] = b
+        start = end
+    return out
+
+
+@pytest.mark.parametrize(
+    "x, n_bins, expected",
+    [
+        (arr(10, 30, 20, 40), 2, [0, 1, 0, 1]),
+        (arr(10, 30, 20, 40), 3, [0, 2, 1, 2]),
+        (arr(10, 30, 20, 40), 5, [1, 3, 2, 4]),
+        (arr(10, 30, 20, 40), 1, [0, 0, 0, 0]),
+        (arr(5, 5, 5, 5), 2, [0, 0, 1, 1]),
+        (np.array([0.0, -0.0, nan, -nan]), 4, [2, 1, 3, 0]),
+        (arr(1, 2), 2**63, [2**62 - 1, 2**63 - 1]),
+    ],
+)
+def test_quantile_bins_cases(x, n_bins, expected):
+    out = m.quantile_bins_np(x, n_bins)
+    assert out.dtype == np.int64 and out.tolist() == expected
+
+
+@pytest.mark.parametrize("n", [1, 2, 7, 64, 100, 513])
+def test_quantile_bins_against_bin_loop(n):
+    rng = np.random.default_rng(n)
+    x = rng.choice(np.array(SPECIALS + list(rng.standard_normal(n)), dtype=np.float64), n)
+    before = x.copy()
+    for n_bins in {1, 2, 3, 4, 10, n - 1 or 1, n, n + 1, 2 * n + 3, 1000}:
+        assert m.quantile_bins_np(x, n_bins).tolist() == bins_ref(x, n_bins)
+    assert bits(x) == bits(before)
+
+
+def test_sorting_constant_input():
+    x = np.full(100, -0.0)
+    xs, _ = m.ecdf_np(x)
+    assert bits(xs) == bits(x)
+    assert m.quantile_bins_np(x, 3).tolist() == bins_ref(x, 3)
+
+
+def test_quantile_bins_huge_counts():
+    x = rng_series(1000, seed=13)
+    ranks = np.argsort(x, kind="stable").argsort()
+    nb = 2**62 + 12345
+    expected = [((int(r) + 1) * nb - 1) // 1000 for r in ranks]
+    assert m.quantile_bins_np(x, nb).tolist() == expected
+    # labels past int64 cannot be represented
+    for big in (2**63 + 1, 2**64 - 1):
+        with pytest.raises(OverflowError, match="n_bins"):
+            m.quantile_bins_np(x, big)
+    assert m.quantile_bins_np(arr(), 2**64 - 1).tolist() == []
+
+
+def test_quantile_bins_errors():
+    with pytest.raises(ValueError, match="^n_bins must be >= 1$"):
+        m.quantile_bins_np(np.arange(6.0)[::2], 0)
+    with pytest.raises(TypeError, match="^The given array is not contiguous$"):
+        m.quantile_bins_np(np.arange(6.0)[::2], 2)
+    assert m.quantile_bins_np(arr(), 3).dtype == np.int64
+
+
+# ---------------------------------------------------------------- pad_nan
+
+
+def test_pad_nan():
+    assert m.pad_nan_np(0).shape == (0,)
+    out = m.pad_nan_np(5)
+    assert out.dtype == np.float64 and np.isnan(out).all() and len(out) == 5
+    for n in (2**61, 2**63 - 1, 2**64 - 1):
+        with pytest.raises(MemoryError):
+            m.pad_nan_np(n)
+    with pytest.raises(OverflowError):
+        m.pad_nan_np(-1)
+
+
+# ---------------------------------------------------------------- kde
+
+
+def kde_ref(x, points, h=None):
+    x, n = [float(v) for v in x], len(x)
+    if h is None:
+        mu = loop_sum(x) / n
+        h = n**-0.2 * math.sqrt(loop_sum((a - mu) ** 2 for a in x) / (n - 1))
+    lo, hi = min(x) - 3.0 * h, max(x) + 3.0 * h
+    step = (hi - lo) / max(points - 1, 1)
+    grid = [(lo + hi) * 0.5] if points == 1 else [lo + step * i for i in range(points)]
+    c, norm = 1.0 / h, 1.0 / (h * n * 2.5066282746310002)
+    return grid, [norm * loop_sum(math.exp(c * (g - v) * (c * (g - v) * -0.5)) for v in x) for g in grid]
+
+
+@pytest.mark.parametrize("points", [1, 2, 7, 200])
+def test_kde_exact(points):
+    x = rng_series(40, seed=14)
+    assert same(m.kde_gaussian_np(x, points), kde_ref(x, points))
+    assert same(m.kde_gaussian_np(x, points=points, bandwidth=0.7), kde_ref(x, points, 0.7))
+
+
+def test_kde_cases():
+    g, d = m.kde_gaussian_np(arr(1, 1, 1), bandwidth=1.0)
+    assert len(g) == len(d) == 200 and g[0] == -2.0 and g[-1] == 4.0
+    g, d = m.kde_gaussian_np(arr(1, 3), 1, 1.0)
+    assert same(g, [2.0])
+    g, d = m.kde_gaussian_np(arr(5), bandwidth=2.0)
+    assert g[0] == -1.0 and g[-1] == 11.0
+    assert m.kde_gaussian_np.__doc__.startswith("Gaussian kernel density estimate evaluated on a regular grid.")
+
+
+def test_kde_agrees_with_scipy():
+    from scipy.stats import gaussian_kde
+
+    x = rng_series(3000, seed=15)
+    g, d = m.kde_gaussian_np(x, 300)
+    np.testing.assert_allclose(d, gaussian_kde(x)(g), rtol=1e-9, atol=1e-15)
+
+
+@pytest.mark.parametrize(
+    "args, kw, message",
+    [
+        ((np.arange(6.0)[::2], 0), {}, "^The given array is not contiguous$"),
+        ((arr(), 0), {}, "^points must be >= 1$"),
+        ((arr(),), {"bandwidth": -1.0}, "^x must have at least 1 element$"),
+        ((arr(1, nan),), {"bandwidth": -1.0}, "^x contains NaN or Inf$"),
+        ((arr(1, -inf),), {}, "^x contains NaN or Inf$"),
+        ((arr(1, 2),), {"bandwidth": 0.0}, "^bandwidth must be a positive finite number$"),
+        ((arr(1, 2),), {"bandwidth": -0.0}, "^bandwidth must be a positive finite number$"),
+        ((arr(1, 2),), {"bandwidth": nan}, "^bandwidth must be a positive finite number$"),
+        ((arr(1, 1, 1),), {}, "^cannot infer a bandwidth from constant or singleton data; pass bandwidth explicitly$"),
+        ((arr(4),), {"bandwidth": None}, "^cannot infer a bandwidth"),
+        ((arr(1e308, -1e308),), {}, "^cannot infer a bandwidth"),
+    ],
+)
+def test_kde_errors(args, kw, message):
+    exc = TypeError if "contiguous" in message else ValueError
+    with pytest.raises(exc, match=message):
+        m.kde_gaussian_np(*args, **kw)
+
+
+def test_kde_unallocatable_grid():
+    for points in (2**61, 2**64 - 1):
+        with pytest.raises(MemoryError):
+            m.kde_gaussian_np(arr(1.0), points, 1.0)
+
+
+def test_kde_independent_of_thread_count():
+    code = (
+        "import sys, numpy as np; from marlox_stats import marlox_stats_rs as m;"
+        "x = np.random.default_rng(3).standard_normal(5000);"
+        "g, d = m.kde_gaussian_np(x, 257); sys.stdout.write((g.tobytes() + d.tobytes()).hex())"
+    )
+    outs = set()
+    for threads in ("1", "3", "8"):
+        env = dict(os.environ, OMP_NUM_THREADS=threads)
+        outs.add(subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, check=True).stdout)
+    assert len(outs) == 1
