@@ -8,10 +8,10 @@
 
 #include "kernels/tsa/common.hpp"
 
-// The lag sums are the hot loop of the family: on x86-64 Linux they are also
-// compiled for AVX2 and picked at load time. Lanes stay independent and
-// contraction stays off, so both versions give the same bits.
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__)
+// The lag sums are the hot loop of the family: on x86-64 glibc they are also
+// compiled for AVX2 and picked at load time (an ifunc). Lanes stay
+// independent and contraction stays off, so both versions give the same bits.
+#if defined(__x86_64__) && defined(__linux__) && defined(__GLIBC__) && defined(__GNUC__)
 #define MS_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define MS_CLONES
