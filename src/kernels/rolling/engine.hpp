@@ -4,8 +4,10 @@
 //
 // A running sum that has taken in an infinity (or overflowed) is NaN from
 // then on, whatever leaves the window later. Each engine therefore counts the
-// non-finite values its window holds and, once that count is back to zero
-// while a sum is still not finite, sums the current window afresh.
+// non-finite values its window holds: while there are any, the mean follows
+// from them alone (NaN for a NaN or for both infinities, else that infinity)
+// and the spread is NaN; once they have all left while a sum is still not
+// finite, the current window is summed afresh.
 #pragma once
 
 #include <cmath>
@@ -21,6 +23,27 @@ inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 inline bool finite(double v) noexcept { return std::isfinite(v); }
 
+// Non-finite values in a window.
+struct NonFinite {
+    size_t nan = 0, pos = 0, neg = 0;
+    void enter(double v) noexcept {
+        nan += std::isnan(v);
+        pos += v == std::numeric_limits<double>::infinity();
+        neg += v == -std::numeric_limits<double>::infinity();
+    }
+    void leave(double v) noexcept {
+        nan -= std::isnan(v);
+        pos -= v == std::numeric_limits<double>::infinity();
+        neg -= v == -std::numeric_limits<double>::infinity();
+    }
+    bool any() const noexcept { return nan + pos + neg != 0; }
+    // The window's sum, as far as the non-finite values decide it.
+    double sum() const noexcept {
+        if (nan || (pos && neg)) return kNaN;
+        return pos ? std::numeric_limits<double>::infinity() : -std::numeric_limits<double>::infinity();
+    }
+};
+
 // Means and/or standard deviations of the full windows x[k], ..., x[k + w - 1],
 // k = 0 .. n - w, passed as emit(k, mean, sd). `Raw` keeps the Kahan sum of the
 // values (mean), `Shifted` the Kahan sums of v - s and (v - s)^2 around one
@@ -35,29 +58,27 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
     const double wd = static_cast<double>(w);
     Kahan<double> sx, s1, s2;
 
-    auto refill = [&](size_t k) {
-        sx = {}; s1 = {}; s2 = {};
+    // Each group of sums is rebuilt on its own, so that a mean does not
+    // depend on whether the sd was asked for too.
+    auto refill_raw = [&](size_t k) {
+        sx = {};
+        for (size_t j = k; j < k + w; ++j) sx.add(p[j]);
+    };
+    auto refill_shifted = [&](size_t k) {
+        s1 = {};
+        s2 = {};
         for (size_t j = k; j < k + w; ++j) {
-            double v = p[j];
-            if constexpr (Shifted) {
-                double d = v - s;
-                s1.add(d);
-                s2.add(d * d);
-            }
-            if constexpr (Raw) sx.add(v);
+            double d = p[j] - s;
+            s1.add(d);
+            s2.add(d * d);
         }
     };
-    auto sums_finite = [&] {
-        bool ok = true;
-        if constexpr (Raw) ok = ok && finite(sx.s);
-        if constexpr (Shifted) ok = ok && finite(s1.s) && finite(s2.s);
-        return ok;
-    };
+    NonFinite bad;
     auto out = [&](size_t k) {
         double mean = 0.0, sd = 0.0;
-        if constexpr (Raw) mean = sx.s / wd;
+        if constexpr (Raw) mean = bad.any() ? bad.sum() : sx.s / wd;
         if constexpr (Shifted) {
-            if (w == 1) {
+            if (w == 1 || bad.any()) {
                 sd = kNaN;  // no spread from one value
             } else {
                 double var = (s2.s - (s1.s * s1.s) / wd) / (wd - 1.0);
@@ -67,15 +88,15 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
         emit(k, mean, sd);
     };
 
-    size_t bad = 0;  // non-finite values in the window
-    for (size_t j = 0; j < w; ++j) bad += !finite(p[j]);
-    refill(0);
+    for (size_t j = 0; j < w; ++j) bad.enter(p[j]);
+    if constexpr (Raw) refill_raw(0);
+    if constexpr (Shifted) refill_shifted(0);
     out(0);
     const size_t L = n - w + 1;
     for (size_t k = 1; k < L; ++k) {
         const double nw = p[k + w - 1], old = p[k - 1];
-        bad += !finite(nw);
-        bad -= !finite(old);
+        bad.enter(nw);
+        bad.leave(old);
         if constexpr (Shifted) {
             double dn = nw - s, dold = old - s;
             s1.add(dn);
@@ -87,7 +108,12 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
             sx.add(nw);
             sx.add(-old);
         }
-        if (bad == 0 && !sums_finite()) refill(k);
+        if (!bad.any()) {
+            if constexpr (Raw)
+                if (!finite(sx.s)) refill_raw(k);
+            if constexpr (Shifted)
+                if (!finite(s1.s) || !finite(s2.s)) refill_shifted(k);
+        }
         out(k);
     }
 }
@@ -97,23 +123,28 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
 inline void rolling_mean_nan(std::span<const double> x, size_t w, double* out) {
     const size_t n = x.size();
     double sum = 0.0;
-    size_t count = 0, inf = 0;
+    size_t count = 0;
+    NonFinite inf;  // counts infinities only: NaN values are skipped
     for (size_t i = 0; i < n; ++i) {
         double v = x[i];
         if (!std::isnan(v)) {
             sum += v;
             ++count;
-            inf += std::isinf(v);
+            inf.enter(v);
         }
         if (i >= w) {
             double o = x[i - w];
             if (!std::isnan(o)) {
                 sum -= o;
                 --count;
-                inf -= std::isinf(o);
+                inf.leave(o);
             }
         }
-        if (inf == 0 && !finite(sum)) {
+        if (inf.any()) {
+            out[i] = inf.sum();
+            continue;
+        }
+        if (!finite(sum)) {
             sum = 0.0;
             for (size_t j = i + 1 - (i + 1 < w ? i + 1 : w); j <= i; ++j)
                 if (!std::isnan(x[j])) sum += x[j];
