@@ -44,6 +44,26 @@ struct NonFinite {
     }
 };
 
+// Kahan sums of w values from p, and of their shifted values and squares.
+// Returned by value: sums whose address escapes would live in memory.
+inline Kahan<double> fresh_sum(const double* p, size_t w) noexcept {
+    Kahan<double> k;
+    for (size_t j = 0; j < w; ++j) k.add(p[j]);
+    return k;
+}
+struct Moments {
+    Kahan<double> s1, s2;
+};
+inline Moments fresh_moments(const double* p, size_t w, double s) noexcept {
+    Moments m;
+    for (size_t j = 0; j < w; ++j) {
+        double d = p[j] - s;
+        m.s1.add(d);
+        m.s2.add(d * d);
+    }
+    return m;
+}
+
 // Means and/or standard deviations of the full windows x[k], ..., x[k + w - 1],
 // k = 0 .. n - w, passed as emit(k, mean, sd). `Raw` keeps the Kahan sum of the
 // values (mean), `Shifted` the Kahan sums of v - s and (v - s)^2 around one
@@ -56,21 +76,15 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
     const double* p = x.data();
     const double s = finite(p[0]) ? p[0] : 0.0;
     const double wd = static_cast<double>(w);
-    Kahan<double> sx, s1, s2;
-
     // Each group of sums is rebuilt on its own, so that a mean does not
     // depend on whether the sd was asked for too.
-    auto refill_raw = [&](size_t k) {
-        sx = {};
-        for (size_t j = k; j < k + w; ++j) sx.add(p[j]);
-    };
-    auto refill_shifted = [&](size_t k) {
-        s1 = {};
-        s2 = {};
-        for (size_t j = k; j < k + w; ++j) {
-            double d = p[j] - s;
-            s1.add(d);
-            s2.add(d * d);
+    Kahan<double> sx, s1, s2;
+    auto refill = [&](size_t k, bool raw, bool shifted) {
+        if (raw) sx = fresh_sum(p + k, w);
+        if (shifted) {
+            Moments f = fresh_moments(p + k, w, s);
+            s1 = f.s1;
+            s2 = f.s2;
         }
     };
     NonFinite bad;
@@ -89,14 +103,13 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
     };
 
     for (size_t j = 0; j < w; ++j) bad.enter(p[j]);
-    if constexpr (Raw) refill_raw(0);
-    if constexpr (Shifted) refill_shifted(0);
+    refill(0, Raw, Shifted);
     out(0);
     const size_t L = n - w + 1;
     for (size_t k = 1; k < L; ++k) {
         const double nw = p[k + w - 1], old = p[k - 1];
-        bad.enter(nw);
-        bad.leave(old);
+        if (!finite(nw)) bad.enter(nw);
+        if (!finite(old)) bad.leave(old);
         if constexpr (Shifted) {
             double dn = nw - s, dold = old - s;
             s1.add(dn);
@@ -108,12 +121,7 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
             sx.add(nw);
             sx.add(-old);
         }
-        if (!bad.any()) {
-            if constexpr (Raw)
-                if (!finite(sx.s)) refill_raw(k);
-            if constexpr (Shifted)
-                if (!finite(s1.s) || !finite(s2.s)) refill_shifted(k);
-        }
+        if (!bad.any()) refill(k, Raw && !finite(sx.s), Shifted && !(finite(s1.s) && finite(s2.s)));
         out(k);
     }
 }
@@ -130,14 +138,14 @@ inline void rolling_mean_nan(std::span<const double> x, size_t w, double* out) {
         if (!std::isnan(v)) {
             sum += v;
             ++count;
-            inf.enter(v);
+            if (std::isinf(v)) inf.enter(v);
         }
         if (i >= w) {
             double o = x[i - w];
             if (!std::isnan(o)) {
                 sum -= o;
                 --count;
-                inf.leave(o);
+                if (std::isinf(o)) inf.leave(o);
             }
         }
         if (inf.any()) {

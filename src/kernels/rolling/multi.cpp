@@ -4,8 +4,16 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 #include "kernels/rolling/kahan.hpp"
+
+// Wider vector lanes where the compiler can target them per function.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define MS_WIDE_LANES 1
+#else
+#define MS_WIDE_LANES 0
+#endif
 
 namespace ms::kernels::rolling {
 namespace {
@@ -21,33 +29,37 @@ unsigned needs(StatsMask m) noexcept {
            (m.has(kMin) || m.has(kMax) ? kExtremes : 0u);
 }
 
-// Lane types: one window per double, or four windows side by side.
+// Lane types: one window per double, or several windows side by side in a
+// vector. The wider vectors are used only inside functions compiled for the
+// instruction sets that have them.
+using V2 = double __attribute__((vector_size(16)));
+#if MS_WIDE_LANES
 using V4 = double __attribute__((vector_size(32)));
+using V8 = double __attribute__((vector_size(64)));
+#endif
+
+#define MS_LANE_FN [[gnu::always_inline]] static inline
 
 template <class T>
-struct Lanes;
-
-template <>
-struct Lanes<double> {
-    static constexpr size_t W = 1;
-    static double load(const double* p) noexcept { return *p; }
-    static void store(double* p, double v) noexcept { *p = v; }
-    static double splat(double v) noexcept { return v; }
-    static double pick(bool m, double a, double b) noexcept { return m ? a : b; }
-};
-
-template <>
-struct Lanes<V4> {
-    static constexpr size_t W = 4;
-    static V4 load(const double* p) noexcept {
-        V4 v;
+struct Lanes {
+    static constexpr size_t W = sizeof(T) / sizeof(double);
+    MS_LANE_FN T load(const double* p) noexcept {
+        T v;
         std::memcpy(&v, p, sizeof v);
         return v;
     }
-    static void store(double* p, V4 v) noexcept { std::memcpy(p, &v, sizeof v); }
-    static V4 splat(double v) noexcept { return V4{v, v, v, v}; }
+    MS_LANE_FN void store(double* p, T v) noexcept { std::memcpy(p, &v, sizeof v); }
+    MS_LANE_FN T splat(double v) noexcept {
+        if constexpr (W == 1) {
+            return v;
+        } else {
+            T r;
+            for (size_t i = 0; i < W; ++i) r[i] = v;
+            return r;
+        }
+    }
     template <class M>
-    static V4 pick(M m, V4 a, V4 b) noexcept {
+    MS_LANE_FN T pick(M m, T a, T b) noexcept {
         return m ? a : b;
     }
 };
@@ -62,7 +74,7 @@ struct WindowSums {
 // keeping the old sum and compensation); without it NaN values go into the
 // sums, which then only matter when the window holds no NaN.
 template <unsigned N, bool Skip, class T, size_t NV>
-inline void accumulate(const double* x, size_t m, const double* shift, WindowSums* out) noexcept {
+[[gnu::always_inline]] inline void accumulate(const double* x, size_t m, const double* shift, WindowSums* out) noexcept {
     using O = Lanes<T>;
     constexpr size_t W = O::W;
     const T one = O::splat(1.0), zero = O::splat(0.0);
@@ -77,7 +89,7 @@ inline void accumulate(const double* x, size_t m, const double* shift, WindowSum
         s1[q] = {zero, zero};
         s2[q] = {zero, zero};
     }
-    auto add = [](Kahan<T>& k, T v, auto ok) {
+    auto add = [](Kahan<T>& k, T v, auto ok) __attribute__((always_inline)) {
         if constexpr (Skip) {
             T y = v - k.e;
             T t = k.s + y;
@@ -116,6 +128,39 @@ inline void accumulate(const double* x, size_t m, const double* shift, WindowSum
     }
     for (size_t l = 0; l < W * NV; ++l)
         out[l] = WindowSums{tmp[0][l], tmp[1][l], tmp[2][l], tmp[3][l], tmp[4][l], tmp[5][l]};
+}
+
+// The sums of one block of windows, in the widest lanes the processor has.
+using BlockFn = void (*)(const double* x, size_t m, const double* shift, WindowSums* out);
+constexpr size_t kNV = 4;  // vectors in flight: enough to hide the latency of a Kahan step
+
+template <unsigned N, bool Skip>
+void block_base(const double* x, size_t m, const double* shift, WindowSums* out) {
+    accumulate<N, Skip, V2, kNV>(x, m, shift, out);
+}
+#if MS_WIDE_LANES
+template <unsigned N, bool Skip>
+__attribute__((target("avx2"))) void block_avx2(const double* x, size_t m, const double* shift, WindowSums* out) {
+    accumulate<N, Skip, V4, kNV>(x, m, shift, out);
+}
+template <unsigned N, bool Skip>
+__attribute__((target("avx512f"))) void block_avx512(const double* x, size_t m, const double* shift,
+                                                     WindowSums* out) {
+    accumulate<N, Skip, V8, kNV>(x, m, shift, out);
+}
+#endif
+
+// The block function and its width (windows per block) for this processor.
+// Every width computes each window with the same operations in the same
+// order, so the choice never changes a result.
+template <unsigned N, bool Skip>
+std::pair<BlockFn, size_t> block_fn() {
+#if MS_WIDE_LANES
+    static const int level = __builtin_cpu_supports("avx512f") ? 2 : __builtin_cpu_supports("avx2") ? 1 : 0;
+    if (level == 2) return {&block_avx512<N, Skip>, 8 * kNV};
+    if (level == 1) return {&block_avx2<N, Skip>, 4 * kNV};
+#endif
+    return {&block_base<N, Skip>, 2 * kNV};
 }
 
 // Sample variance by the clamp rule: negative rounding gives 0.0. A NaN
@@ -188,17 +233,18 @@ double window_shift(const double* x, size_t m) noexcept {
 // Windows k0 .. k1 - 1 of m values, window k starting at x + k - off.
 template <unsigned N, bool Skip>
 void run_windows(const double* x, size_t off, size_t m, size_t k0, size_t k1, const Writer& w, bool parallel) {
-    constexpr size_t NV = 2, B = 4 * NV;
+    constexpr size_t kMaxBlock = 8 * kNV;
+    const auto [fn, B] = block_fn<N, Skip>();
     const size_t blocks = (k1 - k0) / B;
     const bool par = parallel && blocks >= 2 && (k1 - k0) * m >= (size_t{1} << 16);
 #pragma omp parallel for schedule(static) if (par)
     for (size_t b = 0; b < blocks; ++b) {
         size_t k = k0 + b * B;
         const double* start = x + (k - off);
-        double shift[B];
+        double shift[kMaxBlock];
         for (size_t l = 0; l < B; ++l) shift[l] = window_shift<Skip>(start + l, m);
-        WindowSums sums[B];
-        accumulate<N, Skip, V4, NV>(start, m, shift, sums);
+        WindowSums sums[kMaxBlock];
+        fn(start, m, shift, sums);
         for (size_t l = 0; l < B; ++l) w.write_stats(k + l, m, sums[l]);
     }
     for (size_t k = k0 + blocks * B; k < k1; ++k) {
