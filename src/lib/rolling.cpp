@@ -200,26 +200,26 @@ Result<std::tuple<Array1<double>, Array1<double>>> rolling_mean_std_np(const Vie
     return std::tuple<Array1<double>, Array1<double>>(std::move(mean), std::move(sd));
 }
 
-// A per-position kernel over the whole series.
-template <void (*K)(std::span<const double>, size_t, double*)>
-Result<Array1<double>> per_position(const View1& a, uint64_t window, size_t len) {
+// A kernel filling one value per full window (Full) or per position.
+template <void (*K)(std::span<const double>, size_t, double*), bool Full>
+Result<Array1<double>> per_window(const View1& a, uint64_t window) {
     MS_TRY(x, series(a, window));
-    Buf<double> out = result_buf(len == SIZE_MAX ? x.size() : len);
+    Buf<double> out = result_buf(Full ? full_windows(x.size(), window) : x.size());
     K(x, window, out.data());
     return Array1<double>(std::move(out));
 }
 
 Result<Array1<double>> rolling_zscore_np(const View1& a, uint64_t window) {
-    return per_position<r::rolling_zscore>(a, window, window == 0 ? 0 : full_windows(a.n, window));
+    return per_window<r::rolling_zscore, true>(a, window);
 }
 Result<Array1<double>> rolling_mean_nan_np(const View1& a, uint64_t window) {
-    return per_position<r::rolling_mean_nan>(a, window, SIZE_MAX);
+    return per_window<r::rolling_mean_nan, false>(a, window);
 }
 Result<Array1<double>> rolling_std_nan_np(const View1& a, uint64_t window) {
-    return per_position<r::rolling_std_nan>(a, window, SIZE_MAX);
+    return per_window<r::rolling_std_nan, false>(a, window);
 }
 Result<Array1<double>> rolling_zscore_nan_np(const View1& a, uint64_t window) {
-    return per_position<r::rolling_zscore_nan>(a, window, SIZE_MAX);
+    return per_window<r::rolling_zscore_nan, false>(a, window);
 }
 
 // ------------------------------------------------------------ fused
