@@ -1,0 +1,19 @@
+// Compensated (Kahan) addition, for doubles and for vectors of independent
+// lanes alike: each lane keeps its own sequential sum.
+#pragma once
+
+namespace ms::kernels::rolling {
+
+template <class T>
+struct Kahan {
+    T s{};
+    T e{};
+    void add(T v) noexcept {
+        T y = v - e;
+        T t = s + y;
+        e = (t - s) - y;
+        s = t;
+    }
+};
+
+}  // namespace ms::kernels::rolling

@@ -1,0 +1,36 @@
+// Rolling z-scores on the running-sum engines.
+#pragma once
+
+#include <cmath>
+#include <span>
+
+#include "kernels/rolling/engine.hpp"
+
+namespace ms::kernels::rolling {
+
+// Score of the first value of each full window against that window's mean
+// and sd: NaN for a non-finite sd, 0.0 for no spread. out holds n - w + 1.
+inline void rolling_zscore(std::span<const double> x, size_t w, double* out) {
+    running_mean_std<true, true>(x, w, [&](size_t k, double mean, double sd) {
+        out[k] = !std::isfinite(sd) ? kNaN : sd > 0.0 ? (x[k] - mean) / sd : 0.0;
+    });
+}
+
+// Score of each value against the NaN-skipping window that ends at it: NaN
+// for a NaN value, fewer than two values, no spread or an infinite sd.
+inline void rolling_zscore_nan(std::span<const double> x, size_t w, double* out) {
+    const double s = first_finite(x);
+    nan_moments(x, w, s, [&](size_t i, size_t c, double s1, double s2) {
+        double z = kNaN;
+        if (!std::isnan(x[i]) && c >= 2) {
+            double var = nan_window_var(c, s1, s2);
+            if (var > 0.0) {
+                double sd = std::sqrt(var);
+                if (!std::isinf(sd)) z = ((x[i] - s) - s1 / static_cast<double>(c)) / sd;
+            }
+        }
+        out[i] = z;
+    });
+}
+
+}  // namespace ms::kernels::rolling

@@ -1,0 +1,481 @@
+import math
+import os
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+from conftest import loop_sum, same
+from marlox_stats import marlox_stats_rs as m
+
+NAN = math.nan
+INF = math.inf
+PLAIN = ["rolling_mean_np", "rolling_var_np", "rolling_std_np", "rolling_mean_std_np", "rolling_zscore_np"]
+NANFAM = ["rolling_mean_nan_np", "rolling_std_nan_np", "rolling_zscore_nan_np"]
+STATS = ["mean", "std", "var", "count", "min", "max"]
+
+
+def arr(*v):
+    return np.array(v, dtype=np.float64)
+
+
+# ---------------------------------------------------------------- oracles
+# Straight scalar transcriptions of the arithmetic order, in Python floats.
+
+
+class Kahan:
+    def __init__(self):
+        self.s = self.e = 0.0
+
+    def add(self, v):
+        y = v - self.e
+        t = self.s + y
+        self.e = (t - self.s) - y
+        self.s = t
+
+
+def nonfinite_sum(win):
+    """The sum of a window holding a NaN or an infinity."""
+    if any(math.isnan(v) for v in win) or (INF in win and -INF in win):
+        return NAN
+    return INF if INF in win else -INF
+
+
+def ref_engine(x, w):
+    """(means, sds) of the compensated running sums, rebuilt once a sum
+    is non-finite while the window holds only finite values."""
+    x = [float(v) for v in x]
+    n = len(x)
+    if n < w:
+        return [], []
+    s = x[0] if math.isfinite(x[0]) else 0.0
+
+    def fresh(k):
+        sx, s1, s2 = Kahan(), Kahan(), Kahan()
+        for v in x[k:k + w]:
+            sx.add(v)
+            s1.add(v - s)
+            s2.add((v - s) * (v - s))
+        return sx, s1, s2
+
+    sx, s1, s2 = fresh(0)
+    means, sds = [], []
+    for k in range(n - w + 1):
+        if k:
+            new, old = x[k + w - 1], x[k - 1]
+            sx.add(new), sx.add(-old)
+            s1.add(new - s), s1.add(-(old - s))
+            s2.add((new - s) * (new - s)), s2.add(-((old - s) * (old - s)))
+            if all(math.isfinite(v) for v in x[k:k + w]):
+                f = fresh(k)
+                if not math.isfinite(sx.s):
+                    sx = f[0]
+                if not (math.isfinite(s1.s) and math.isfinite(s2.s)):
+                    s1, s2 = f[1], f[2]
+        win = x[k:k + w]
+        if not all(math.isfinite(v) for v in win):
+            means.append(nonfinite_sum(win))
+            sds.append(NAN)
+            continue
+        means.append(sx.s / w)
+        if w == 1:
+            sds.append(NAN)
+        else:
+            var = (s2.s - (s1.s * s1.s) / w) / (w - 1)
+            sds.append(NAN if math.isnan(var) else math.sqrt(max(var, 0.0)))
+    return means, sds
+
+
+def ref_nan(x, w):
+    """(means, sds) of the NaN-skipping plain running sums."""
+    x = [float(v) for v in x]
+    fin = [v for v in x if math.isfinite(v)]
+    s = fin[0] if fin else 0.0
+    tot = s1 = s2 = 0.0
+    c = 0
+    means, sds = [], []
+    for i, v in enumerate(x):
+        if not math.isnan(v):
+            tot += v
+            s1 += v - s
+            s2 += (v - s) * (v - s)
+            c += 1
+        if i >= w and not math.isnan(x[i - w]):
+            o = x[i - w]
+            tot -= o
+            s1 -= o - s
+            s2 -= (o - s) * (o - s)
+            c -= 1
+        win = [v for v in x[max(0, i - w + 1):i + 1] if not math.isnan(v)]
+        if all(math.isfinite(v) for v in win):
+            if not math.isfinite(tot):
+                tot = loop_sum(win)
+            if not (math.isfinite(s1) and math.isfinite(s2)):
+                s1 = loop_sum(v - s for v in win)
+                s2 = loop_sum((v - s) * (v - s) for v in win)
+        means.append(nonfinite_sum(win) if not all(map(math.isfinite, win)) else tot / c if c else NAN)
+        var = (s2 - (s1 * s1) / c) / (c - 1) if c >= 2 else NAN
+        sds.append(NAN if math.isnan(var) else math.sqrt(max(var, 0.0)))
+    return means, sds
+
+
+def ref_multi(x, w, minp=None, align="trailing", policy="propagate"):
+    """Every window summed afresh; raw extremes; NaN variance stays NaN."""
+    x = [float(v) for v in x]
+    n = len(x)
+    out = {k: [] for k in STATS}
+    if align == "trailing":
+        spans = [(k, k + w) for k in range(n - w + 1)]
+    else:
+        h = w // 2
+        spans = [(max(0, i - h), min(n, i + h + 1)) for i in range(n)]
+    for lo, hi in spans:
+        win = x[lo:hi]
+        vals = [v for v in win if not math.isnan(v)]
+        c = len(vals)
+        if align == "trailing" and policy == "propagate":
+            s = win[0] if math.isfinite(win[0]) else 0.0
+            ok1 = ok2 = c == len(win)
+            if not ok1:
+                for k in STATS:
+                    out[k].append(NAN)
+                continue
+        else:
+            s = vals[0] if vals else 0.0
+            req = minp or (w if align == "trailing" else len(win))
+            usable = align == "trailing" or policy != "propagate" or c == len(win)
+            ok1 = usable and c >= req
+            ok2 = ok1 and c >= 2
+        sx, s1, s2 = Kahan(), Kahan(), Kahan()
+        for v in vals:
+            sx.add(v), s1.add(v - s), s2.add((v - s) * (v - s))
+        if not ok2:
+            var = NAN
+        elif c == 1:
+            var = 0.0 if s2.s == 0.0 else NAN
+        else:
+            mu = s1.s / c
+            var = (s2.s - mu * (mu * c)) / (c - 1)
+            var = NAN if math.isnan(var) else max(var, 0.0)
+        out["mean"].append(sx.s / c if ok1 else NAN)
+        out["var"].append(var)
+        out["std"].append(math.sqrt(var))
+        out["count"].append(float(c))
+        out["min"].append(min(vals) if ok1 else NAN)
+        out["max"].append(max(vals) if ok1 else NAN)
+    return out
+
+
+def series(n, seed, offset=0.0, nan=0.0, inf=0.0):
+    rng = np.random.default_rng(seed)
+    x = offset + rng.standard_normal(n)
+    x[rng.random(n) < nan] = NAN
+    x[rng.random(n) < inf] = INF
+    x[rng.random(n) < inf / 2] = -INF
+    return x
+
+
+# ---------------------------------------------------------------- options
+
+
+def multi(x=arr(1, 2, 3, 4, 5), window=3, **kw):
+    return m.rolling_multi_np(x, window, **kw)
+
+
+@pytest.mark.parametrize("kw, message", [
+    (dict(alignment="centred"), "Invalid alignment: 'centred'. Must be 'trailing' or 'centered'"),
+    (dict(alignment=" trailing"), "Invalid alignment: ' trailing'. Must be 'trailing' or 'centered'"),
+    (dict(alignment="TRA\u0130LING"), "Invalid alignment: 'TRA\u0130LING'. Must be 'trailing' or 'centered'"),
+    (dict(nan_policy="omit"),
+     "Invalid nan_policy: 'omit'. Must be 'propagate', 'ignore', or 'require_min_periods'"),
+    (dict(alignment="x", window=0), "Invalid alignment: 'x'. Must be 'trailing' or 'centered'"),
+    (dict(nan_policy="x", window=0),
+     "Invalid nan_policy: 'x'. Must be 'propagate', 'ignore', or 'require_min_periods'"),
+    (dict(window=0, min_periods=0), "window must be >= 1"),
+    (dict(window=5, min_periods=0), "min_periods must be >= 1 (or None)"),
+    (dict(window=5, min_periods=6), "min_periods (6) cannot exceed window (5)"),
+    (dict(window=5, min_periods=6, stats=["nope"]), "min_periods (6) cannot exceed window (5)"),
+    (dict(stats=[]), "No valid statistics specified"),
+    (dict(stats=[""]), "No valid statistics specified"),
+    (dict(stats=[" ", ""]), "No valid statistics specified"),
+    (dict(stats=["\u3000\u00a0"]), "No valid statistics specified"),
+    (dict(stats=["mean", "median", "bogus"]), "Unknown stat: median"),
+    (dict(stats=["mean, MEDIAN ", ""]), "Unknown stat: median"),
+    (dict(stats=["\u00c9CART"]), "Unknown stat: \u00e9cart"),
+    (dict(stats=["\u0130"]), "Unknown stat: " + "\u0130".lower()),
+    (dict(stats=["\u200bmean"]), "Unknown stat: \u200bmean"),  # not White_Space
+    # names that pass only once trimmed or split fail as the caller wrote them
+    (dict(stats=["mean", " Std "]), "Unknown stat:  Std "),
+    (dict(stats=["mean", ""]), "Unknown stat: "),
+    (dict(stats=["mean,,max,"]), "Unknown stat: mean,,max,"),
+    (dict(stats=["\u3000mean\u2029"]), "Unknown stat: \u3000mean\u2029"),
+])
+def test_option_errors(kw, message):
+    with pytest.raises(ValueError) as e:
+        multi(**kw)
+    assert str(e.value) == message
+    for fn, x in ((m.rolling_multi_axis0_np, np.ones((5, 2))), (m.rolling_multi_np, arr())):
+        with pytest.raises(ValueError) as e:
+            fn(x, **{"window": 3, **kw})
+        assert str(e.value) == message
+
+
+def test_options_accepted():
+    x = arr(1, 2, 3, 4, 5)
+    assert same(multi(alignment="CENTERED")[0], multi(alignment="centered")[0])
+    assert same(multi(alignment="Trailing")[0], [2, 3, 4])
+    assert same(multi(nan_policy="IGNORE", min_periods=1)[0], [2, 3, 4])
+    assert same(multi(nan_policy="Require_Min_Periods")[0], [2, 3, 4])
+    assert same(m.rolling_multi_np(x, 5, 5)[0], [3.0])
+    mean, std = multi(stats=("MEAN", "Std"))
+    assert same(mean, [2, 3, 4]) and same(std, [1, 1, 1])
+    assert len(multi(stats=["mean", "mean"])) == 2
+
+
+def test_conversion_errors_and_order():
+    x = arr(1, 2, 3, 4, 5)
+    with pytest.raises(TypeError, match=r"^argument 'stats': Can't extract `str` to `Vec`$"):
+        multi(stats="mean")
+    with pytest.raises(TypeError, match=r"^argument 'stats': 'int' object cannot be converted to 'PyString'$"):
+        multi(stats=["mean", 1])
+    with pytest.raises(TypeError, match=r"^argument 'alignment': 'NoneType' object cannot be converted"):
+        multi(alignment=None)
+    with pytest.raises(OverflowError):
+        multi(min_periods=-1)
+    # layout before options
+    with pytest.raises(TypeError, match="^The given array is not contiguous$"):
+        m.rolling_multi_np(np.arange(10.0)[::2], 0, alignment="bad")
+    with pytest.raises(ValueError, match="^Array must be contiguous$"):
+        m.rolling_multi_axis0_np(np.ones((2, 5)).T, 0, alignment="bad")
+    # the plain family checks the window before the layout
+    for name in PLAIN + NANFAM:
+        with pytest.raises(ValueError, match="^window must be >= 1$"):
+            getattr(m, name)(x[::2], 0)
+        with pytest.raises(TypeError, match="^The given array is not contiguous$"):
+            getattr(m, name)(x[::2], 2)
+        assert getattr(m, name)(a=x, window=2) is not None
+
+
+# ---------------------------------------------------------------- one series
+
+
+def test_plain_family_small_cases():
+    x = arr(1, 2, 3, 4, 5)
+    assert same(m.rolling_mean_np(x, 3), [2, 3, 4])
+    assert same(m.rolling_std_np(x, 3), [1, 1, 1])
+    assert same(m.rolling_var_np(x, 3), [1, 1, 1])
+    mean, sd = m.rolling_mean_std_np(x, 3)
+    assert same(mean, [2, 3, 4]) and same(sd, [1, 1, 1])
+    assert same(m.rolling_zscore_np(x, 3), [-1, -1, -1])
+    assert same(m.rolling_zscore_np(np.full(6, 7.0), 3), [0, 0, 0, 0])
+    for name in PLAIN[:3] + PLAIN[4:]:
+        assert getattr(m, name)(x, 6).shape == (0,)
+        assert getattr(m, name)(arr(), 1).shape == (0,)
+    # one value per window has no spread, at every position
+    assert same(m.rolling_std_np(arr(1, 2, 3, 0.1, 0.7), 1), [NAN] * 5)
+    assert same(m.rolling_var_np(arr(0.1, 0.2, 0.3), 1), [NAN] * 3)
+    assert same(m.rolling_zscore_np(arr(0.1, 0.2, 0.3), 1), [NAN] * 3)
+
+
+def test_nan_family_small_cases():
+    x = arr(1, 2, 3, 4, 5)
+    assert same(m.rolling_zscore_nan_np(x, 3), [NAN, 0.7071067811865475, 1, 1, 1])
+    assert same(m.rolling_zscore_nan_np(np.full(4, 2.0), 3), [NAN] * 4)
+    assert same(m.rolling_mean_nan_np(arr(1, NAN, 3), 2), [1, 1, 3])
+    assert same(m.rolling_std_nan_np(arr(1, NAN, 3, 5), 2), [NAN, NAN, NAN, 1.4142135623730951])
+    assert same(m.rolling_std_nan_np(arr(1, 2, 3), 1), [NAN] * 3)
+    assert same(m.rolling_mean_nan_np(arr(1, 2, 3), 10), [1, 1.5, 2])
+    for name in NANFAM:
+        assert same(getattr(m, name)(np.full(4, NAN), 2), [NAN] * 4)
+        assert getattr(m, name)(arr(), 3).shape == (0,)
+
+
+@pytest.mark.parametrize("w", [1, 2, 3, 7, 40])
+@pytest.mark.parametrize("offset, nan, inf", [(0.0, 0, 0), (1e7, 0, 0), (-3.5, 0.05, 0.03), (1e3, 0.2, 0.1)])
+def test_running_sums_match_oracle(w, offset, nan, inf):
+    x = series(300, w, offset, nan, inf)
+    x[0] = [1.0, INF, NAN][w % 3] if nan else x[0]
+    keep = x.copy()
+    means, sds = ref_engine(x, w)
+    assert same(m.rolling_mean_np(x, w), means)
+    assert same(m.rolling_std_np(x, w), sds)
+    assert same(m.rolling_var_np(x, w), [v * v for v in sds])
+    both = m.rolling_mean_std_np(x, w)
+    assert same(both[0], means) and same(both[1], sds)
+    z = [NAN if not math.isfinite(sd) else (x[k] - mu) / sd if sd > 0 else 0.0
+         for k, (mu, sd) in enumerate(zip(means, sds))]
+    assert same(m.rolling_zscore_np(x, w), z)
+    nmeans, nsds = ref_nan(x, w)
+    assert same(m.rolling_mean_nan_np(x, w), nmeans)
+    assert same(m.rolling_std_nan_np(x, w), nsds)
+    assert same(x, keep)
+
+
+def test_non_finite_values_leave_the_window():
+    x = arr(1, NAN, 3, 4, 5, INF, 7, 8, 9, -INF, INF, 12, 13)
+    mean = m.rolling_mean_np(x, 2)
+    assert same(mean, [NAN, NAN, 3.5, 4.5, INF, INF, 7.5, 8.5, -INF, NAN, INF, 12.5])
+    sd = m.rolling_std_np(x, 2)
+    assert same(sd[[0, 1, 4, 5, 8, 9, 10]], [NAN] * 7)
+    assert same(sd[[2, 3, 6, 7, 11]], [0.7071067811865476] * 5)
+    assert same(m.rolling_mean_nan_np(x, 2)[[1, 5, 6, 9, 10, 11, 12]], [1, INF, INF, -INF, NAN, INF, 12.5])
+    assert same(m.rolling_mean_np(arr(INF, 1, 2, -INF, 5, 6, 7), 3), [INF, -INF, -INF, -INF, 6])
+    # an infinity has no finite spread; zscore_nan gives NaN there too
+    sdn = m.rolling_std_nan_np(x, 2)
+    assert same(sdn[[5, 6, 9, 10, 11]], [NAN] * 5) and same(sdn[[7, 12]], [0.7071067811865476] * 2)
+    assert same(m.rolling_zscore_nan_np(x, 2)[[5, 6, 7]], [NAN, NAN, 0.7071067811865475])
+
+
+def windows(x, w):
+    return np.lib.stride_tricks.sliding_window_view(x, w)
+
+
+def close(ours, peer, scale=1.0):
+    """1e-10 relative, with an absolute floor for values near zero."""
+    np.testing.assert_allclose(ours, peer, rtol=1e-10, atol=1e-13 * scale)
+
+
+@pytest.mark.parametrize("offset", [0.0, 1e4, 1e7])
+def test_agrees_with_bottleneck_pandas_and_two_pass(offset):
+    bn = pytest.importorskip("bottleneck")
+    pd = pytest.importorskip("pandas")
+    x = series(2000, 3, offset)
+    y = x.copy()
+    y[::7] = NAN
+    for w in (2, 5, 20, 250):
+        mean, sd = m.rolling_mean_std_np(x, w)
+        close(mean, windows(x, w).mean(axis=1), offset + 1)
+        close(sd ** 2, windows(x, w).var(axis=1, ddof=1))
+        if offset == 0.0:  # the peers' plain sums lose digits to an offset
+            close(mean, bn.move_mean(x, w)[w - 1:])
+            close(sd ** 2, bn.move_std(x, w, ddof=1)[w - 1:] ** 2)
+            close(m.rolling_mean_nan_np(y, w), pd.Series(y).rolling(w, min_periods=1).mean(), 10)
+            close(m.rolling_std_nan_np(y, w) ** 2, pd.Series(y).rolling(w, min_periods=2).var(), 1e3)
+
+
+# ---------------------------------------------------------------- fused kernel
+
+
+def test_fused_small_cases():
+    x = arr(1, 2, 3, 4, 5)
+    s1, mu, s2 = multi(stats=["std", "mean", "std"])
+    assert same(s1, [1, 1, 1]) and same(mu, [2, 3, 4]) and same(s2, s1) and s1 is not s2
+    y = arr(1, NAN, 3, 4)
+    assert all(same(a, b) for a, b in zip(m.rolling_multi_np(y, 2, stats=["mean", "count"]),
+                                          ([NAN, NAN, 3.5], [NAN, NAN, 2])))
+    mean, count = m.rolling_multi_np(y, 2, 1, nan_policy="ignore", stats=["mean", "count"])
+    assert same(mean, [1, 3, 3.5]) and same(count, [1, 1, 2])
+    mean, count = m.rolling_multi_np(y, 2, nan_policy="ignore", stats=["mean", "count"])
+    assert same(mean, [NAN, NAN, 3.5]) and same(count, [1, 1, 2])
+    var, sd = m.rolling_multi_np(y, 1, stats=["var", "std"])
+    assert same(var, [0, NAN, 0, 0]) and same(sd, var)
+    var = m.rolling_multi_np(y, 1, nan_policy="ignore", stats=["var"])[0]
+    assert same(var, [NAN] * 4)
+    assert same(multi(alignment="centered")[0], [1.5, 2, 3, 4, 4.5])
+    assert same(multi(alignment="centered", min_periods=3)[0], [NAN, 2, 3, 4, NAN])
+    assert same(multi(window=4, alignment="centered")[0][2], 3.0)
+    mean, count = multi(window=10, min_periods=10, alignment="centered", stats=["mean", "count"])
+    assert same(mean, [NAN] * 5) and same(count, [5] * 5)
+    assert [a.shape for a in multi(window=6, stats=["min", "max"])] == [(0,), (0,)]
+    assert multi(arr(), 1, alignment="centered")[0].shape == (0,)
+
+
+def test_fused_infinities_and_extremes():
+    # an infinity has no finite spread; extremes are the values themselves
+    var, sd, lo, hi = m.rolling_multi_np(arr(1, INF, 2, 3), 2, stats=["var", "std", "min", "max"])
+    assert same(var, [NAN, NAN, 0.5]) and same(sd, [NAN, NAN, math.sqrt(0.5)])
+    assert same(lo, [1, 2, 2]) and same(hi, [INF, INF, 3])
+    lo, hi = m.rolling_multi_np(arr(-INF, 1e17, 1.0), 2, stats=["min", "max"])
+    assert same(lo, [-INF, 1.0]) and same(hi, [1e17, 1e17])
+    var = m.rolling_multi_np(arr(INF, 1, 2, 3), 1, stats=["var"])[0]
+    assert same(var, [NAN, 0, 0, 0])
+    var = m.rolling_multi_np(arr(INF, 1, 2), 2, nan_policy="ignore", stats=["var"])[0]
+    assert same(var, [NAN, 0.5])
+
+
+@pytest.mark.parametrize("align, policy, minp", [
+    ("trailing", "propagate", None), ("trailing", "ignore", None), ("trailing", "require_min_periods", 3),
+    ("centered", "propagate", None), ("centered", "ignore", 2), ("centered", "propagate", 1)])
+@pytest.mark.parametrize("w", [1, 2, 5, 8, 13])
+def test_fused_matches_oracle(align, policy, minp, w):
+    minp = minp if minp is None else min(minp, w)
+    x = series(61, w, offset=1e6, nan=0.1, inf=0.03)
+    keep = x.copy()
+    out = m.rolling_multi_np(x, w, minp, align, policy, STATS)
+    ref = ref_multi(x, w, minp, align, policy)
+    for name, got in zip(STATS, out):
+        assert same(got, ref[name]), name
+    assert same(x, keep)
+
+
+@pytest.mark.parametrize("offset", [0.0, 1e7])
+def test_fused_agrees_with_pandas(offset):
+    pd = pytest.importorskip("pandas")
+    x = series(3000, 11, offset, nan=0.02)
+    for w, minp, center in ((5, None, False), (20, 3, False), (21, 4, True), (7, None, True)):
+        policy = "propagate" if minp is None else "ignore"
+        align = "centered" if center else "trailing"
+        ours = dict(zip(STATS, m.rolling_multi_np(x, w, minp, align, policy, STATS)))
+        roll = pd.Series(x).rolling(w, min_periods=minp, center=center)
+        cut = slice(w // 2, -(w // 2)) if center else slice(w - 1, None)  # pandas stops at short windows
+        ours = {k: v[cut] if center else v for k, v in ours.items()}
+        for name in ("mean", "min", "max", "count"):
+            peer = getattr(roll, name)().to_numpy()[cut]
+            if name == "count":  # where both give one
+                keep = ~np.isnan(peer) & ~np.isnan(ours[name])
+                assert keep.mean() > 0.5
+                peer, ours[name] = peer[keep], ours[name][keep]
+            close(ours[name], peer, offset + 1)
+        for name in ("var", "std") if offset == 0.0 else ():
+            close(ours[name], getattr(roll, name)().to_numpy()[cut])
+    # with an offset, a two-pass variance is the sharper oracle (pandas
+    # loses digits there)
+    z = series(2000, 5, offset)
+    close(m.rolling_multi_np(z, 20, stats=["var"])[0], windows(z, 20).var(axis=1, ddof=1))
+
+
+def test_fused_axis0():
+    x = np.column_stack([np.arange(1.0, 6), np.arange(10.0, 60, 10)])
+    (mean,) = m.rolling_multi_axis0_np(x, 2)
+    assert same(mean, [[1.5, 15], [2.5, 25], [3.5, 35], [4.5, 45]])
+    with pytest.raises(ValueError, match="^Array must be contiguous$"):
+        m.rolling_multi_axis0_np(np.ascontiguousarray(x.T).T, 2)
+    assert [a.shape for a in m.rolling_multi_axis0_np(x, 6, stats=["mean", "max"])] == [(0, 0), (0, 0)]
+    assert m.rolling_multi_axis0_np(np.ones((4, 0)), 2)[0].shape == (3, 0)
+    assert m.rolling_multi_axis0_np(np.ones((0, 3)), 2, alignment="centered")[0].shape == (0, 0)
+    # strides of a length-1 dimension do not matter
+    assert same(m.rolling_multi_axis0_np(np.arange(6.0)[:, None], 2)[0], np.arange(0.5, 5)[:, None])
+    assert m.rolling_multi_axis0_np(np.ones((4, 6))[::2][:1], 1)[0].shape == (1, 6)
+    with pytest.raises(ValueError, match="^Array must be contiguous$"):
+        m.rolling_multi_axis0_np(np.ones((6, 4))[:, :2], 2)
+    y = series(400 * 7, 2, 10.0, nan=0.05).reshape(400, 7)
+    for align, policy in (("trailing", "propagate"), ("centered", "ignore")):
+        out = m.rolling_multi_axis0_np(y, 9, None, align, policy, STATS)
+        for j in range(7):
+            col = m.rolling_multi_np(np.ascontiguousarray(y[:, j]), 9, None, align, policy, STATS)
+            for a, b in zip(out, col):
+                assert same(a[:, j], b)
+
+
+def test_results_do_not_depend_on_thread_count():
+    code = (
+        "import numpy as np, hashlib, sys\n"
+        "from marlox_stats import marlox_stats_rs as m\n"
+        "x = np.random.default_rng(1).standard_normal(300_000) + 1e5\n"
+        "x[::97] = np.nan\n"
+        "y = x[:60_000].reshape(3000, 20)\n"
+        "h = hashlib.sha256()\n"
+        "for a in ('trailing', 'centered'):\n"
+        "    for p in ('propagate', 'ignore'):\n"
+        "        for r in m.rolling_multi_np(x, 37, None, a, p, ['mean','std','var','count','min','max']):\n"
+        "            h.update(r.tobytes())\n"
+        "        for r in m.rolling_multi_axis0_np(y, 40, 5, a, p, ['mean','std','min']):\n"
+        "            h.update(r.tobytes())\n"
+        "print(h.hexdigest())\n")
+    outs = set()
+    for threads in ("1", "3", "8"):
+        env = dict(os.environ, OMP_NUM_THREADS=threads)
+        outs.add(subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
+                                check=True).stdout)
+    assert len(outs) == 1
