@@ -3,7 +3,6 @@
 #include <string>
 
 #if defined(__linux__)
-#include <sys/mman.h>
 #endif
 
 #include "frame/frame.hpp"
@@ -18,22 +17,6 @@ namespace ms {
 namespace {
 
 namespace r = kernels::rolling;
-
-// A result buffer of n doubles. Large ones ask for transparent huge pages,
-// as NumPy does for its own arrays: first touching a fresh buffer otherwise
-// costs one page fault per 4 KiB, which can take longer than the kernel.
-Buf<double> result_buf(size_t n) {
-    Buf<double> b(n);
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    const size_t bytes = n * sizeof(double);
-    if (bytes >= (size_t{1} << 22)) {
-        const uintptr_t page = 4096, start = reinterpret_cast<uintptr_t>(b.data());
-        const uintptr_t lo = (start + page - 1) & ~(page - 1), hi = (start + bytes) & ~(page - 1);
-        if (hi > lo) madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);  // a hint only
-    }
-#endif
-    return b;
-}
 
 // ------------------------------------------------------------ options
 
@@ -170,7 +153,7 @@ size_t full_windows(size_t n, uint64_t w) { return n >= w ? static_cast<size_t>(
 template <bool Raw, bool Shifted, class Pick>
 Result<Array1<double>> engine_series(const View1& a, uint64_t window, Pick pick) {
     MS_TRY(x, series(a, window));
-    Buf<double> out = result_buf(full_windows(x.size(), window));
+    Buf<double> out = Buf<double>(full_windows(x.size(), window));
     double* o = out.data();
     r::running_mean_std<Raw, Shifted>(x, window, [o, pick](size_t k, double m, double sd) { o[k] = pick(m, sd); });
     return Array1<double>(std::move(out));
@@ -191,7 +174,7 @@ Result<Array1<double>> rolling_var_np(const View1& a, uint64_t window) {
 Result<std::tuple<Array1<double>, Array1<double>>> rolling_mean_std_np(const View1& a, uint64_t window) {
     MS_TRY(x, series(a, window));
     size_t L = full_windows(x.size(), window);
-    Buf<double> mean = result_buf(L), sd = result_buf(L);
+    Buf<double> mean = Buf<double>(L), sd = Buf<double>(L);
     double *pm = mean.data(), *ps = sd.data();
     r::running_mean_std<true, true>(x, window, [pm, ps](size_t k, double m, double s) {
         pm[k] = m;
@@ -204,7 +187,7 @@ Result<std::tuple<Array1<double>, Array1<double>>> rolling_mean_std_np(const Vie
 template <void (*K)(std::span<const double>, size_t, double*), bool Full>
 Result<Array1<double>> per_window(const View1& a, uint64_t window) {
     MS_TRY(x, series(a, window));
-    Buf<double> out = result_buf(Full ? full_windows(x.size(), window) : x.size());
+    Buf<double> out = Buf<double>(Full ? full_windows(x.size(), window) : x.size());
     K(x, window, out.data());
     return Array1<double>(std::move(out));
 }
@@ -233,7 +216,7 @@ Result<std::vector<Array1<double>>> rolling_multi_np(Slice x, uint64_t window, s
     r::StatBufs spans;
     for (unsigned s = 0; s < r::kNumStats; ++s)
         if (plan.mask.has(s)) {
-            bufs[s] = result_buf(L);
+            bufs[s] = Buf<double>(L);
             spans.out[s] = bufs[s].span();
         }
     r::rolling_multi_into(x, plan.cfg, plan.mask, spans);
@@ -260,7 +243,7 @@ Result<std::vector<Array2>> rolling_multi_axis0_np(const View2& x, uint64_t wind
     for (unsigned s = 0; s < r::kNumStats; ++s)
         if (plan.mask.has(s)) {
             if (cols != 0 && L > SIZE_MAX / cols) throw std::bad_alloc();
-            bufs[s] = result_buf(L * cols);
+            bufs[s] = Buf<double>(L * cols);
             outs[s] = bufs[s].data();
         }
     r::rolling_multi_axis0_into(reinterpret_cast<const double*>(x.data), x.rows, cols, plan.cfg, plan.mask, outs);
