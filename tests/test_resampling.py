@@ -297,15 +297,6 @@ def test_worked_example():
     assert draws[0] == 3.2 and draws[1] == mean_of([1.0, 6, 0, 2, 6, 1, 3, 5, 3, 2])
 
 
-def test_below_power_of_two_discards_top_half():
-    # n = 1: outputs with the top bit set are discarded, the draw is 0.
-    g, h = Pcg(5), Pcg(5)
-    assert g.below(1) == 0
-    while h.next() >> 63:
-        pass
-    assert g.next() == h.next()
-
-
 # ----------------------------------------------------- known answers, small n
 
 X = np.array([2.5, -1.0, 0.0, 3.75, -0.0, 8.0, 1.0 / 3.0, -2.25, 5.5, 0.125, 4.0])
@@ -393,13 +384,15 @@ def test_unsupported_stat(stat):
     assert math.isnan(m.bootstrap_se(X, stat)) and math.isnan(m.bootstrap_var(X, stat))
 
 
-def test_median_keeps_signed_zeros_in_draw_order():
+@pytest.mark.parametrize("n", [7, 30, 31])
+def test_median_keeps_signed_zeros_in_draw_order(n):
     # A stable sort keeps -0.0 and 0.0 in draw order, which decides the sign
-    # of a zero median; 31 values take the merge path.
-    x = np.array([0.0, -0.0] * 12 + [1.0, -1.0, 2.0, -2.0, 3.0, -3.0, 0.5])
-    expect = model_draws(x, median_of, 40, 8)
+    # of a zero median.
+    x = np.resize([0.0, -0.0, 1.0, -1.0, -0.0, 0.0, 2.0, -3.0, 0.0, -0.0, 0.5], n)
+    expect = model_draws(x, median_of, 60, 8)
     assert {math.copysign(1, v) for v in expect if v == 0} == {1.0, -1.0}
-    assert same(m.bootstrap_ci_with_draws(x, "median", 40, random_state=8)[3], expect)
+    assert same(m.bootstrap_ci_with_draws(x, "median", 60, random_state=8)[3], expect)
+    assert same(m.bootstrap_se(x, "median", 60, 8), model_se(expect))
 
 
 def test_std_divisors_differ():
@@ -479,6 +472,27 @@ def test_results_independent_of_worker_count():
     got = np.frombuffer(bytes.fromhex(here), dtype=np.float64)
     for k, fn in enumerate((mean_of, median_of, pop_std)):
         assert same(got[k * 997:k * 997 + 10], model_draws(x, fn, 10, 12))
+
+
+FORK_SCRIPT = r"""
+import os, numpy as np
+from marlox_stats import marlox_stats_rs as m
+x = np.random.default_rng(0).standard_normal(500)
+a = m.bootstrap_ci_with_draws(x, "median", 2000)[3]
+pid = os.fork()
+if pid == 0:
+    os._exit(0 if m.bootstrap_ci_with_draws(x, "median", 2000)[3].tobytes() == a.tobytes() else 3)
+_, status = os.waitpid(pid, 0)
+print(os.waitstatus_to_exitcode(status))
+"""
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="no fork")
+def test_forked_child_after_parallel_use():
+    # The pool's threads are gone in a forked child; the child must not hang.
+    out = subprocess.run([sys.executable, "-W", "ignore", "-c", FORK_SCRIPT], capture_output=True, text=True,
+                         timeout=120, check=True).stdout
+    assert out.strip() == "0"
 
 
 # ------------------------------------------------- statistical agreement

@@ -1,5 +1,6 @@
 #include "kernels/resampling/bootstrap.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -29,12 +30,42 @@ void resample_into(std::span<const double> x, Pcg64& g, double* out) noexcept {
     for (size_t k = 0; k < n; ++k) out[k] = x[g.below(n)];
 }
 
-// scratch: 2n doubles (values, then the sort's temporary).
+// The k-th zero of v in order (the sign a stable sort leaves at that place).
+double kth_zero(const double* v, size_t n, size_t k) noexcept {
+    for (size_t i = 0; i < n; ++i)
+        if (v[i] == 0.0 && k-- == 0) return v[i];
+    return 0.0;
+}
+
+// Median of v (n values) as the draw sort would leave it; tmp: n doubles.
+// Without NaN a selection gives the same middle values as the stable sort,
+// except that it may pick either sign of zero: a stable sort keeps the zeros
+// in input order, so a zero at sorted position p is the (p - #negatives)-th.
+double median_of(double* v, size_t n, double* tmp) noexcept {
+    bool has_nan = false;
+    for (size_t i = 0; i < n; ++i) has_nan |= std::isnan(v[i]);
+    if (has_nan) {
+        draw_sort({v, n}, tmp);
+        return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) * 0.5;
+    }
+    std::copy(v, v + n, tmp);
+    const size_t mid = n / 2;
+    std::nth_element(tmp, tmp + mid, tmp + n);
+    double hi = tmp[mid];
+    double lo = n % 2 ? hi : *std::max_element(tmp, tmp + mid);
+    if (hi == 0.0 || lo == 0.0) {
+        size_t neg = 0;
+        for (size_t i = 0; i < n; ++i) neg += v[i] < 0.0;
+        if (hi == 0.0) hi = kth_zero(v, n, mid - neg);
+        if (lo == 0.0 && n % 2 == 0) lo = kth_zero(v, n, mid - 1 - neg);
+    }
+    return n % 2 ? hi : (lo + hi) * 0.5;
+}
+
+// scratch: 2n doubles (the resample, then working space).
 double resample_median(std::span<const double> x, Pcg64& g, double* scratch) noexcept {
-    const size_t n = x.size();
     resample_into(x, g, scratch);
-    draw_sort({scratch, n}, scratch + n);
-    return n % 2 ? scratch[n / 2] : (scratch[n / 2 - 1] + scratch[n / 2]) * 0.5;
+    return median_of(scratch, x.size(), scratch + x.size());
 }
 
 // One pass of sum and sum of squares; divisor n; a non-positive variance is 0.

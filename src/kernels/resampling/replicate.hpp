@@ -4,8 +4,10 @@
 #pragma once
 
 #include <omp.h>
+#include <pthread.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -21,6 +23,19 @@ namespace ms::kernels {
 // it saves (about 60 us of drawing).
 inline constexpr double kDrawsPerPiece = 32768.0;
 
+// The pool's threads do not survive fork(): a child that entered a parallel
+// region would wait for them forever. Once the pool has been used, a forked
+// child runs its replicate loops on the calling thread (same results).
+inline std::atomic<bool> g_pool_lost_in_fork{false};
+
+inline bool pool_usable() noexcept {
+    static const bool watched = [] {
+        pthread_atfork(nullptr, nullptr, [] { g_pool_lost_in_fork.store(true, std::memory_order_relaxed); });
+        return true;
+    }();
+    return watched && !g_pool_lost_in_fork.load(std::memory_order_relaxed);
+}
+
 // out[i] = rep(g, scratch) for i in [0, B), g seeded from (seed, i). Every
 // piece of work gets its own zeroed scratch of `scratch_len` doubles, which a
 // replicate must overwrite before reading. `draws` (per replicate) sizes the
@@ -28,8 +43,9 @@ inline constexpr double kDrawsPerPiece = 32768.0;
 template <class Rep>
 void replicate_map(uint64_t seed, size_t B, size_t scratch_len, size_t draws, double* out, Rep&& rep) {
     const double want = std::ceil(static_cast<double>(B) * static_cast<double>(draws) / kDrawsPerPiece);
-    const size_t pieces = static_cast<size_t>(
+    size_t pieces = static_cast<size_t>(
         std::clamp(want, 1.0, std::min(static_cast<double>(B), static_cast<double>(std::max(1, omp_get_max_threads())))));
+    if (pieces > 1 && !pool_usable()) pieces = 1;
     size_t total;
     if (__builtin_mul_overflow(pieces, scratch_len, &total)) throw std::bad_alloc();
     Buf<double> scratch = Buf<double>::zeros(total);  // allocated here: nothing may throw on a worker
