@@ -392,6 +392,8 @@ def test_median_keeps_signed_zeros_in_draw_order(n):
     expect = model_draws(x, median_of, 60, 8)
     assert {math.copysign(1, v) for v in expect if v == 0} == {1.0, -1.0}
     assert same(m.bootstrap_ci_with_draws(x, "median", 60, random_state=8)[3], expect)
+    for conf in (0.0, 0.3, 0.95):
+        assert same(m.bootstrap_ci(x, "median", 60, conf, 8), model_ci(expect, conf))
     assert same(m.bootstrap_se(x, "median", 60, 8), model_se(expect))
 
 

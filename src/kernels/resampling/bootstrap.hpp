@@ -32,7 +32,7 @@ Result<Buf<double>> bootstrap_draws_core(std::span<const double> x, std::string_
 Buf<double> bootstrap_draws(std::span<const double> x, Stat stat, size_t B, uint64_t seed);
 
 // Mean of the draws in slot order, then the floor-index interval of the
-// sorted draws (sorts `draws` in place). B >= 1.
+// sorted draws (may reorder `draws`). B >= 1.
 Estimate percentile_ci_from_draws(std::span<double> draws, double conf);
 
 // Mean of the B replicate means; NaN for empty x or B = 0.
