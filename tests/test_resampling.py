@@ -201,6 +201,15 @@ int main() {
         for (double p : ps)
             std::printf("interp %zu %llu %llu\n", B, bits(p), bits(interpolated_percentile({d, B}, p)));
     }
+    // The replicate map, on the pool: slot i from replicate i's own generator.
+    std::vector<double> out(1001);
+    replicate_map(42, out.size(), 2, 1 << 20, out.data(), [](Pcg64& g, double* s) {
+        s[1] = static_cast<double>(g.below(1000));
+        return s[1] + static_cast<double>(g.below(7)) / 8;
+    });
+    std::printf("map");
+    for (double a : out) std::printf(" %llu", bits(a));
+    std::printf("\n");
     // The draw sort on values with NaN: no fault, and the same multiset back.
     for (size_t n : {7, 20, 21, 100, 1000}) {
         std::vector<double> v(n);
@@ -274,6 +283,15 @@ def test_interval_rules(driver_lines):
         else:
             assert same(f64(ln[3]), interp_percentile(d[:B], arg)), (B, arg)
     assert len(rows) == 3 * (9 + 9)
+
+
+def test_replicate_map(driver_lines):
+    (row,) = [ln[1:] for ln in driver_lines if ln[0] == "map"]
+    expect = []
+    for i in range(1001):
+        g = rep_gen(42, i)
+        expect.append(g.below(1000) + g.below(7) / 8)
+    assert [f64(b) for b in row] == expect
 
 
 def test_draw_sort_with_nan_keeps_values(driver_lines):
