@@ -50,6 +50,7 @@ struct MeanFold {
         double s;
     };
     size_t scratch_len() const { return 0; }
+    size_t weight() const { return 1; }
     State start(double*) const { return {0.0}; }
     void add(State& st, size_t j, size_t) const { st.s += x[j]; }
     double finish(State& st) const { return st.s / static_cast<double>(n); }
@@ -63,6 +64,7 @@ struct PopStdFold {
         double s, q;
     };
     size_t scratch_len() const { return 0; }
+    size_t weight() const { return 1; }
     State start(double*) const { return {0.0, 0.0}; }
     void add(State& st, size_t j, size_t) const {
         const double v = x[j];
@@ -87,6 +89,7 @@ struct CollectFold {
         double* r;
     };
     size_t scratch_len() const { return median ? 2 * n : n; }
+    size_t weight() const { return median ? 8 : 2; }  // the selection, or the second pass
     State start(double* scratch) const { return {scratch}; }
     void add(State& st, size_t j, size_t k) const { st.r[k] = x[j]; }
     double finish(State& st) const { return median ? median_of(st.r, n, st.r + n) : sample_std(st.r, n); }
@@ -103,6 +106,7 @@ struct CorrFold {
         bool varies_x, varies_y;
     };
     size_t scratch_len() const { return 0; }
+    size_t weight() const { return 1; }
     State start(double*) const { return {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, false, false}; }
     void add(State& st, size_t j, size_t k) const {
         const double a = x[j], b = y[j];

@@ -80,6 +80,7 @@ void replicate_map(uint64_t seed, size_t B, size_t scratch_len, size_t draws, do
 //   State start(double* scratch) const;   // scratch: scratch_len() doubles
 //   void add(State&, size_t index, size_t k) const;
 //   double finish(State&) const;
+//   size_t weight() const;                // work per draw, in draws (team sizing)
 // resample_map draws two replicates side by side (two independent generator
 // chains keep the multiplier busy); each still sees only its own draws.
 template <class Fold>
@@ -87,7 +88,9 @@ void resample_map(uint64_t seed, size_t B, size_t n, const Fold& fold, double* o
     const size_t len = fold.scratch_len();
     size_t pair_len;
     if (__builtin_mul_overflow(len, size_t{2}, &pair_len)) throw std::bad_alloc();
-    parallel_pieces((B + 1) / 2, pair_len, 2 * n, [&](size_t lo, size_t hi, double* scratch) {
+    size_t cost;
+    if (__builtin_mul_overflow(2 * fold.weight(), n, &cost)) cost = SIZE_MAX;
+    parallel_pieces((B + 1) / 2, pair_len, cost, [&](size_t lo, size_t hi, double* scratch) {
         for (size_t p = lo; p < hi; ++p) {
             const size_t i = 2 * p;
             Pcg64 g0 = Pcg64::seeded(replicate_seed(seed, i));
