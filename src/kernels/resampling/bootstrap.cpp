@@ -1,0 +1,214 @@
+#include "kernels/resampling/bootstrap.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "kernels/resampling/replicate.hpp"
+
+namespace ms::kernels {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+double plain_sum(std::span<const double> v) noexcept {
+    double s = 0.0;
+    for (double a : v) s += a;
+    return s;
+}
+
+// Median of v (n values) as the draw sort would leave it; tmp: n doubles.
+double median_of(double* v, size_t n, double* tmp) noexcept {
+    const size_t mid = n / 2;
+    double lo, hi;
+    if (!select_as_sorted(v, n, n % 2 ? mid : mid - 1, mid, tmp, lo, hi)) {
+        draw_sort({v, n}, tmp);
+        lo = v[n % 2 ? mid : mid - 1];
+        hi = v[mid];
+    }
+    return n % 2 ? hi : (lo + hi) * 0.5;
+}
+
+// Two passes; divisor n - 1.
+double sample_std(const double* r, size_t n) noexcept {
+    if (n < 2) return kNaN;
+    const double m = plain_sum({r, n}) / static_cast<double>(n);
+    double ss = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+        const double d = r[i] - m;
+        ss += d * d;
+    }
+    return std::sqrt(ss / static_cast<double>(n - 1));
+}
+
+// The resample statistics, as folds over the drawn indices (resample_map).
+
+struct MeanFold {
+    const double* x;
+    size_t n;
+    struct State {
+        double s;
+    };
+    size_t scratch_len() const { return 0; }
+    size_t weight() const { return 1; }
+    State start(double*) const { return {0.0}; }
+    void add(State& st, size_t j, size_t) const { st.s += x[j]; }
+    double finish(State& st) const { return st.s / static_cast<double>(n); }
+};
+
+// One pass of sum and sum of squares; divisor n; a non-positive variance is 0.
+struct PopStdFold {
+    const double* x;
+    size_t n;
+    struct State {
+        double s, q;
+    };
+    size_t scratch_len() const { return 0; }
+    size_t weight() const { return 1; }
+    State start(double*) const { return {0.0, 0.0}; }
+    void add(State& st, size_t j, size_t) const {
+        const double v = x[j];
+        st.s += v;
+        st.q += v * v;
+    }
+    double finish(State& st) const {
+        const double dn = static_cast<double>(n);
+        const double m = st.s / dn;
+        const double var = st.q / dn - m * m;
+        return var <= 0.0 ? 0.0 : std::sqrt(var);
+    }
+};
+
+// Statistics that need the whole resample: it is written to scratch (n
+// doubles, plus n of working space for the median).
+struct CollectFold {
+    const double* x;
+    size_t n;
+    bool median;
+    struct State {
+        double* r;
+    };
+    size_t scratch_len() const { return median ? 2 * n : n; }
+    size_t weight() const { return median ? 8 : 2; }  // the selection, or the second pass
+    State start(double* scratch) const { return {scratch}; }
+    void add(State& st, size_t j, size_t k) const { st.r[k] = x[j]; }
+    double finish(State& st) const { return median ? median_of(st.r, n, st.r + n) : sample_std(st.r, n); }
+};
+
+// Pearson correlation of one paired resample; NaN when either side is
+// constant (every drawn value equal) or has no positive variance.
+struct CorrFold {
+    const double* x;
+    const double* y;
+    size_t n;
+    struct State {
+        double sx, sy, sxx, syy, sxy, x0, y0;
+        bool varies_x, varies_y;
+    };
+    size_t scratch_len() const { return 0; }
+    size_t weight() const { return 1; }
+    State start(double*) const { return {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, false, false}; }
+    void add(State& st, size_t j, size_t k) const {
+        const double a = x[j], b = y[j];
+        if (k == 0) {
+            st.x0 = a;
+            st.y0 = b;
+        }
+        st.varies_x |= a != st.x0;
+        st.varies_y |= b != st.y0;
+        st.sx += a;
+        st.sy += b;
+        st.sxx += a * a;
+        st.syy += b * b;
+        st.sxy += a * b;
+    }
+    double finish(State& st) const {
+        const double dn = static_cast<double>(n);
+        const double mx = st.sx / dn, my = st.sy / dn;
+        const double var_y = st.syy / dn - my * my;
+        const double var_x = st.sxx / dn - mx * mx;
+        if (!st.varies_x || !st.varies_y || var_y <= 0.0 || var_x <= 0.0) return kNaN;
+        return (st.sxy / dn - my * mx) / std::sqrt(var_y * var_x);
+    }
+};
+
+}  // namespace
+
+std::optional<Stat> percentile_stat(std::string_view name) noexcept {
+    if (name == "mean") return Stat::Mean;
+    if (name == "median") return Stat::Median;
+    if (name == "std") return Stat::PopStd;
+    return std::nullopt;
+}
+
+std::optional<Stat> se_stat(std::string_view name) noexcept {
+    return name == "std" ? Stat::SampleStd : percentile_stat(name);
+}
+
+Buf<double> bootstrap_draws(std::span<const double> x, Stat stat, size_t B, uint64_t seed) {
+    const size_t n = x.size();
+    Buf<double> out(B);
+    switch (stat) {
+        case Stat::Mean: resample_map(seed, B, n, MeanFold{x.data(), n}, out.data()); break;
+        case Stat::PopStd: resample_map(seed, B, n, PopStdFold{x.data(), n}, out.data()); break;
+        case Stat::Median:
+        case Stat::SampleStd:
+            if (n > SIZE_MAX / 4) throw std::bad_alloc();  // scratch_len() must not wrap
+            resample_map(seed, B, n, CollectFold{x.data(), n, stat == Stat::Median}, out.data());
+            break;
+    }
+    return out;
+}
+
+Result<Buf<double>> bootstrap_draws_core(std::span<const double> x, std::string_view stat, size_t B, uint64_t seed) {
+    auto st = percentile_stat(stat);
+    if (!st) return value_error("Unsupported stat. Use 'mean', 'median', or 'std'.");
+    return bootstrap_draws(x, *st, B, seed);
+}
+
+Estimate percentile_ci_from_draws(std::span<double> draws, double conf) {
+    const size_t B = draws.size();
+    const double est = plain_sum(draws) / static_cast<double>(B);
+    const Positions p = floor_index_positions(B, conf);
+    Buf<double> tmp(B);
+    double lower, upper;
+    if (!select_as_sorted(draws.data(), B, p.lower, p.upper, tmp.data(), lower, upper)) {
+        draw_sort(draws, tmp.data());
+        lower = draws[p.lower];
+        upper = draws[p.upper];
+    }
+    return {est, lower, upper};
+}
+
+double bootstrap_mean(std::span<const double> x, size_t B, uint64_t seed) {
+    if (x.empty() || B == 0) return kNaN;
+    Buf<double> means = bootstrap_draws(x, Stat::Mean, B, seed);
+    return plain_sum(means.span()) / static_cast<double>(B);
+}
+
+double bootstrap_se(std::span<const double> x, std::string_view stat, size_t B, uint64_t seed) {
+    if (x.empty() || B == 0) return kNaN;
+    auto st = se_stat(stat);
+    if (!st) return kNaN;  // every replicate would be NaN
+    Buf<double> v = bootstrap_draws(x, *st, B, seed);
+    const double m = plain_sum(v.span()) / static_cast<double>(B);
+    double ss = 0.0;
+    for (double a : v) {
+        const double d = a - m;
+        ss += d * d;
+    }
+    return std::sqrt(ss / static_cast<double>(B > 1 ? B - 1 : 1));
+}
+
+Estimate bootstrap_corr(std::span<const double> x, std::span<const double> y, size_t B, double conf, uint64_t seed) {
+    if (x.size() != y.size() || x.empty() || B == 0) return kNaNEstimate;
+    Buf<double> r(B);
+    resample_map(seed, B, x.size(), CorrFold{x.data(), y.data(), x.size()}, r.data());
+    size_t m = 0;
+    for (double v : r)
+        if (std::isfinite(v)) r[m++] = v;
+    if (m == 0) return kNaNEstimate;
+    return percentile_ci_from_draws({r.data(), m}, conf);
+}
+
+}  // namespace ms::kernels

@@ -1,0 +1,533 @@
+import math
+import os
+import shutil
+import struct
+import subprocess
+import sys
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+from conftest import loop_sum, same
+from marlox_stats import marlox_stats_rs as m
+
+NAN = float("nan")
+NAN3 = (NAN, NAN, NAN)
+UNSUPPORTED = "Unsupported stat. Use 'mean', 'median', or 'std'."
+M64 = (1 << 64) - 1
+M128 = (1 << 128) - 1
+
+
+# ---------------------------------------------------------------- the model
+# The generator and the replicate rules with Python ints and floats; float
+# arithmetic here is the same IEEE double arithmetic in the same order.
+
+class Pcg:
+    MUL = (0x2360ED051FC65DA4 << 64) | 0x4385DF649FCCF645
+
+    def __init__(self, seed):
+        t, w = seed, []
+        for _ in range(8):
+            t = (t * 0x5851F42D4C957F2D + 0xA17654E46FBE17F3) & M64
+            x, r = ((t >> 45) ^ (t >> 27)) & 0xFFFFFFFF, t >> 59
+            w.append(((x >> r) | (x << (32 - r))) & 0xFFFFFFFF)
+        self.inc = (w[4] | w[5] << 32 | w[6] << 64 | w[7] << 96) | 1
+        self.state = ((w[0] | w[1] << 32 | w[2] << 64 | w[3] << 96) + self.inc) & M128
+        self._step()
+
+    def _step(self):
+        self.state = (self.state * self.MUL + self.inc) & M128
+
+    def next(self):
+        self._step()
+        hi, lo = self.state >> 64, self.state & M64
+        x, r = hi ^ lo, hi >> 58
+        return ((x >> r) | (x << (64 - r))) & M64
+
+    def below(self, n):
+        zone = ((n << (64 - n.bit_length())) & M64) - 1
+        while True:
+            p = self.next() * n
+            if p & M64 <= zone:
+                return p >> 64
+
+    def uniform(self):
+        return (self.next() >> 11) * 2.0**-53
+
+    def exp_weight(self):
+        return -math.log(max(self.uniform(), 1e-15))
+
+    def shuffle(self, v):
+        for j in range(len(v) - 1, 0, -1):
+            k = self.below(j + 1)
+            v[j], v[k] = v[k], v[j]
+
+
+def rep_gen(seed, i):
+    return Pcg((seed * 0x9E3779B97F4A7C15 + i) & M64)
+
+
+def resample(x, g):
+    return [float(x[g.below(len(x))]) for _ in range(len(x))]
+
+
+def median_of(v):
+    d, n = sorted(v), len(v)  # stable, by <: the draw sort on NaN-free values
+    return d[n // 2] if n % 2 else (d[n // 2 - 1] + d[n // 2]) * 0.5
+
+
+def pop_std(v):
+    s = q = 0.0
+    for a in v:
+        s += a
+        q += a * a
+    mu = s / len(v)
+    var = q / len(v) - mu * mu
+    return 0.0 if var <= 0.0 else math.sqrt(var)
+
+
+def sample_std(v):
+    if len(v) < 2:
+        return NAN
+    mu = loop_sum(v) / len(v)
+    return math.sqrt(loop_sum((a - mu) * (a - mu) for a in v) / (len(v) - 1))
+
+
+def mean_of(v):
+    return loop_sum(v) / len(v)
+
+
+CI_STATS = {"mean": mean_of, "median": median_of, "std": pop_std}
+SE_STATS = {"mean": mean_of, "median": median_of, "std": sample_std}
+
+
+def model_draws(x, fn, B, seed):
+    return [fn(resample(x, rep_gen(seed, i))) for i in range(B)]
+
+
+def floor_interval(d, conf):
+    a = (1 - conf) * 0.5
+
+    def at(pos):
+        i = 0 if math.isnan(pos) else (len(d) - 1 if pos == math.inf else 0 if pos == -math.inf else math.floor(pos))
+        return d[min(max(i, 0), len(d) - 1)]
+
+    return at(a * len(d)), at((1 - a) * len(d))
+
+
+def interp_percentile(d, p):
+    if p <= 0:
+        return d[0]
+    if p >= 1:
+        return d[-1]
+    h = (len(d) - 1) * p
+    if math.isnan(h):
+        return d[0]
+    lo, hi = math.floor(h), math.ceil(h)
+    if lo == hi:
+        return d[lo]
+    w = h - lo
+    return (1 - w) * d[lo] + w * d[hi]
+
+
+def model_ci(draws, conf):
+    return (loop_sum(draws) / len(draws), *floor_interval(sorted(draws), conf))
+
+
+def model_se(vals):
+    mu = loop_sum(vals) / len(vals)
+    return math.sqrt(loop_sum((v - mu) * (v - mu) for v in vals) / max(len(vals) - 1, 1))
+
+
+def model_corr(x, y, B, conf, seed):
+    n, out = len(x), []
+    for i in range(B):
+        g = rep_gen(seed, i)
+        idx = [g.below(n) for _ in range(n)]
+        xs, ys = [float(x[j]) for j in idx], [float(y[j]) for j in idx]
+        sx, sy, sxx, syy, sxy = (loop_sum(v) for v in (xs, ys, [a * a for a in xs], [b * b for b in ys],
+                                                        [a * b for a, b in zip(xs, ys)]))
+        mx, my = sx / n, sy / n
+        vy, vx = syy / n - my * my, sxx / n - mx * mx
+        const = len(set(xs)) == 1 or len(set(ys)) == 1
+        out.append(NAN if const or vy <= 0 or vx <= 0 else (sxy / n - my * mx) / math.sqrt(vy * vx))
+    fin = [v for v in out if math.isfinite(v)]
+    return model_ci(fin, conf) if fin else NAN3
+
+
+# ----------------------------------------------------- the generator itself
+# A small C++ driver prints what the header computes; the model must agree.
+
+DRIVER = r"""
+#include <cstdio>
+#include <cstring>
+#include <vector>
+#include "kernels/resampling/pcg64.hpp"
+#include "kernels/resampling/replicate.hpp"
+using namespace ms::kernels;
+static unsigned long long bits(double v) { unsigned long long b; std::memcpy(&b, &v, 8); return b; }
+int main() {
+    const unsigned long long seeds[] = {0ULL, 42ULL, ~0ULL, replicate_seed(42, 1)};
+    const unsigned long long ns[] = {1ULL, 2ULL, 3ULL, 10ULL, 1000ULL, (1ULL << 63) + 1, ~0ULL};
+    for (auto s : seeds) {
+        Pcg64 g = Pcg64::seeded(s);
+        for (int k = 0; k < 6; ++k) std::printf("next %llu %llu\n", s, (unsigned long long)g.next());
+        for (auto n : ns) {
+            Pcg64 h = Pcg64::seeded(s);
+            for (int k = 0; k < 6; ++k) std::printf("below %llu %llu %llu\n", s, n, (unsigned long long)h.below(n));
+        }
+        Pcg64 u = Pcg64::seeded(s);
+        for (int k = 0; k < 4; ++k) std::printf("uniform %llu %llu\n", s, bits(u.uniform()));
+        for (int k = 0; k < 4; ++k) std::printf("exp %llu %llu\n", s, bits(u.exp_weight()));
+        for (int len : {0, 1, 2, 10}) {
+            Pcg64 f = Pcg64::seeded(s);
+            std::vector<double> v(len);
+            for (int i = 0; i < len; ++i) v[i] = i;
+            f.shuffle(v);
+            std::printf("shuffle %llu %d", s, len);
+            for (double a : v) std::printf(" %d", (int)a);
+            std::printf(" then %llu\n", (unsigned long long)f.next());
+        }
+    }
+    const double d[] = {1.0, 2.0, 4.0, 8.0, 16.0, 32.0, 64.0};
+    const double confs[] = {0.95, 0.5, 0.0, 1.5, -3.0, 1e300, -1e300, __builtin_nan(""), __builtin_inf()};
+    const double ps[] = {0.0, -1.0, 1.0, 2.0, 0.3, 0.5, 1e-300, 0.999999, __builtin_nan("")};
+    for (size_t B : {1, 2, 7}) {
+        for (double c : confs) {
+            Ends e = floor_index_interval({d, B}, c);
+            std::printf("floor %zu %llu %llu %llu\n", B, bits(c), bits(e.lower), bits(e.upper));
+        }
+        for (double p : ps)
+            std::printf("interp %zu %llu %llu\n", B, bits(p), bits(interpolated_percentile({d, B}, p)));
+    }
+    // The replicate map, on the pool: slot i from replicate i's own generator.
+    std::vector<double> out(1001);
+    replicate_map(42, out.size(), 2, 1 << 20, out.data(), [](Pcg64& g, double* s) {
+        s[1] = static_cast<double>(g.below(1000));
+        return s[1] + static_cast<double>(g.below(7)) / 8;
+    });
+    std::printf("map");
+    for (double a : out) std::printf(" %llu", bits(a));
+    std::printf("\n");
+    // The draw sort on values with NaN: no fault, and the same multiset back.
+    for (size_t n : {7, 20, 21, 100, 1000}) {
+        std::vector<double> v(n);
+        Pcg64 g = Pcg64::seeded(n);
+        for (auto& a : v) a = g.below(5) == 0 ? __builtin_nan("") : g.uniform();
+        std::vector<double> w = v;
+        draw_sort(w);
+        std::printf("sort %zu", n);
+        for (double a : v) std::printf(" %llu", bits(a));
+        std::printf(" |");
+        for (double a : w) std::printf(" %llu", bits(a));
+        std::printf("\n");
+    }
+}
+"""
+
+ROOT = Path(__file__).resolve().parent.parent
+
+
+@pytest.fixture(scope="module")
+def driver_lines(tmp_path_factory):
+    cxx = shutil.which("g++") or shutil.which("c++")
+    if not cxx:
+        pytest.skip("no C++ compiler")
+    d = tmp_path_factory.mktemp("pcg")
+    (d / "driver.cpp").write_text(DRIVER)
+    subprocess.run([cxx, "-std=c++20", "-O2", "-ffp-contract=off", "-fopenmp", f"-I{ROOT / 'src'}",
+                    str(d / "driver.cpp"), "-o", str(d / "driver")], check=True)
+    out = subprocess.run([str(d / "driver")], check=True, capture_output=True, text=True).stdout
+    return [ln.split() for ln in out.splitlines()]
+
+
+def f64(b):
+    return struct.unpack("<d", struct.pack("<Q", int(b)))[0]
+
+
+def test_generator_outputs_and_draws(driver_lines):
+    checked = 0
+    gens = {}
+    for ln in driver_lines:
+        kind = ln[0]
+        s = int(ln[1]) if kind in ("next", "below", "uniform", "exp", "shuffle") else None
+        if kind == "next":
+            g = gens.setdefault(("next", s), Pcg(s))
+            assert int(ln[2]) == g.next()
+        elif kind == "below":
+            g = gens.setdefault(("below", s, int(ln[2])), Pcg(s))
+            assert int(ln[3]) == g.below(int(ln[2]))
+        elif kind in ("uniform", "exp"):
+            g = gens.setdefault(("u", s), Pcg(s))
+            v = g.uniform() if kind == "uniform" else g.exp_weight()
+            assert same(f64(ln[2]), v)
+        elif kind == "shuffle":
+            g, n = Pcg(s), int(ln[2])
+            v = list(range(n))
+            g.shuffle(v)
+            assert [int(a) for a in ln[3:3 + n]] == v and int(ln[-1]) == g.next()
+        else:
+            continue
+        checked += 1
+    assert checked == 4 * (6 + 7 * 6 + 8 + 4)
+
+
+def test_interval_rules(driver_lines):
+    d = [1.0, 2.0, 4.0, 8.0, 16.0, 32.0, 64.0]
+    rows = [ln for ln in driver_lines if ln[0] in ("floor", "interp")]
+    for ln in rows:
+        B, arg = int(ln[1]), f64(ln[2])
+        if ln[0] == "floor":
+            assert (f64(ln[3]), f64(ln[4])) == floor_interval(d[:B], arg), (B, arg)
+        else:
+            assert same(f64(ln[3]), interp_percentile(d[:B], arg)), (B, arg)
+    assert len(rows) == 3 * (9 + 9)
+
+
+def test_replicate_map(driver_lines):
+    (row,) = [ln[1:] for ln in driver_lines if ln[0] == "map"]
+    expect = []
+    for i in range(1001):
+        g = rep_gen(42, i)
+        expect.append(g.below(1000) + g.below(7) / 8)
+    assert [f64(b) for b in row] == expect
+
+
+def test_draw_sort_with_nan_keeps_values(driver_lines):
+    rows = [ln for ln in driver_lines if ln[0] == "sort"]
+    assert len(rows) == 5
+    for ln in rows:
+        cut = ln.index("|")
+        before, after = ln[2:cut], ln[cut + 1:]
+        assert sorted(before) == sorted(after)
+        # Between NaN values each run is ascending.
+        run = [f64(b) for b in after]
+        for a, b in zip(run, run[1:]):
+            assert math.isnan(a) or math.isnan(b) or a <= b
+
+
+def test_worked_example():
+    g0, g1 = rep_gen(42, 0), rep_gen(42, 1)
+    assert [g0.below(10) for _ in range(10)] == [4, 5, 4, 8, 4, 0, 2, 3, 0, 2]
+    assert [g1.below(10) for _ in range(10)] == [1, 6, 0, 2, 6, 1, 3, 5, 3, 2]
+    draws = m.bootstrap_ci_with_draws(np.arange(10.0), n_resamples=2, random_state=42)[3]
+    assert draws[0] == 3.2 and draws[1] == mean_of([1.0, 6, 0, 2, 6, 1, 3, 5, 3, 2])
+
+
+# ----------------------------------------------------- known answers, small n
+
+X = np.array([2.5, -1.0, 0.0, 3.75, -0.0, 8.0, 1.0 / 3.0, -2.25, 5.5, 0.125, 4.0])
+
+
+@pytest.mark.parametrize("n", [1, 2, 5, 11])
+@pytest.mark.parametrize("seed", [None, 0, 7, 2**64 - 1])
+@pytest.mark.parametrize("stat", ["mean", "median", "std"])
+def test_bootstrap_ci_known_answer(n, seed, stat):
+    x = X[:n]
+    B, conf = 23, 0.9
+    draws = model_draws(x, CI_STATS[stat], B, seed or 0)
+    expect = model_ci(draws, conf)
+    assert same(m.bootstrap_ci(x, stat, B, conf, seed), expect)
+    est, lo, hi, d = m.bootstrap_ci_with_draws(x, stat=stat, n_resamples=B, conf=conf, random_state=seed)
+    assert same((est, lo, hi), expect) and same(d, draws) and d.dtype == np.float64
+    if stat == "mean":
+        assert same(m.bootstrap_mean_ci(x, B, conf, seed), expect)
+        assert same(m.bootstrap_mean(x, B, random_state=seed), expect[0])
+
+
+@pytest.mark.parametrize("n", [1, 2, 11])
+@pytest.mark.parametrize("B", [1, 2, 9])
+@pytest.mark.parametrize("stat", ["mean", "median", "std"])
+def test_bootstrap_se_known_answer(n, B, stat):
+    x = X[:n]
+    vals = model_draws(x, SE_STATS[stat], B, 3)
+    se = model_se(vals)
+    assert same(m.bootstrap_se(x, stat, B, 3), se)
+    assert same(m.bootstrap_var(x, stat=stat, n_resamples=B, random_state=3), se * se)
+
+
+@pytest.mark.parametrize("conf", [0.95, 0.5, 1.5, NAN])
+def test_bootstrap_corr_known_answer(conf):
+    x = X[:9]
+    y = np.array([1.0, 0.5, -2.0, 4.0, 4.0, 3.0, -1.0, 0.0, 2.0])
+    assert same(m.bootstrap_corr(x, y, 17, conf, 11), model_corr(x, y, 17, conf, 11))
+    # Three points: many replicates draw one point only and are dropped.
+    assert same(m.bootstrap_corr(x[:3], y[:3], 40, conf), model_corr(x[:3], y[:3], 40, conf, 0))
+
+
+def test_defaults():
+    x = X
+    assert same(m.bootstrap_ci(x), m.bootstrap_ci(x, "mean", 1000, 0.95, 0))
+    assert same(m.bootstrap_ci(x), model_ci(model_draws(x, mean_of, 1000, 0), 0.95))
+    assert same(m.bootstrap_se(x), m.bootstrap_se(x, "mean", 1000, 0))
+    assert same(m.bootstrap_mean_ci(x, 50), m.bootstrap_mean_ci(x, 50, 0.95, 0))
+
+
+# ------------------------------------------------------------- edge cases
+
+EMPTY = np.array([], dtype=np.float64)
+
+
+def test_empty_and_zero_replicates():
+    for x, B in ((EMPTY, 10), (X, 0)):
+        assert same(m.bootstrap_mean(x, B), NAN)
+        assert same(m.bootstrap_mean_ci(x, B), NAN3)
+        assert same(m.bootstrap_ci(x, "bogus", B), NAN3)  # before the name is looked at
+        est, lo, hi, d = m.bootstrap_ci_with_draws(x, "bogus", B)
+        assert same((est, lo, hi), NAN3) and d.shape == (0,) and d.dtype == np.float64
+        assert same(m.bootstrap_se(x, "mean", B), NAN) and same(m.bootstrap_var(x, "mean", B), NAN)
+        assert same(m.bootstrap_corr(x, x, B), NAN3)
+
+
+def test_one_value():
+    x = np.array([3.5])
+    assert same(m.bootstrap_ci(x, "median", 5), (3.5, 3.5, 3.5))
+    assert same(m.bootstrap_ci(x, "std", 5), (0.0, 0.0, 0.0))
+    assert m.bootstrap_se(x, "mean", 5) == 0.0 and math.isnan(m.bootstrap_se(x, "std", 5))
+
+
+def test_one_replicate():
+    est, lo, hi = m.bootstrap_ci(X, "mean", 1, 0.95, 4)
+    assert est == lo == hi
+    assert m.bootstrap_se(X, "median", 1) == 0.0
+
+
+@pytest.mark.parametrize("stat", ["Mean", "mean ", "", "var"])
+def test_unsupported_stat(stat):
+    for f in (m.bootstrap_ci, m.bootstrap_ci_with_draws):
+        with pytest.raises(ValueError) as e:
+            f(X, stat)
+        assert str(e.value) == UNSUPPORTED
+    assert math.isnan(m.bootstrap_se(X, stat)) and math.isnan(m.bootstrap_var(X, stat))
+
+
+@pytest.mark.parametrize("n", [7, 30, 31])
+def test_median_keeps_signed_zeros_in_draw_order(n):
+    # A stable sort keeps -0.0 and 0.0 in draw order, which decides the sign
+    # of a zero median.
+    x = np.resize([0.0, -0.0, 1.0, -1.0, -0.0, 0.0, 2.0, -3.0, 0.0, -0.0, 0.5], n)
+    expect = model_draws(x, median_of, 60, 8)
+    assert {math.copysign(1, v) for v in expect if v == 0} == {1.0, -1.0}
+    assert same(m.bootstrap_ci_with_draws(x, "median", 60, random_state=8)[3], expect)
+    for conf in (0.0, 0.3, 0.95):
+        assert same(m.bootstrap_ci(x, "median", 60, conf, 8), model_ci(expect, conf))
+    assert same(m.bootstrap_se(x, "median", 60, 8), model_se(expect))
+
+
+def test_std_divisors_differ():
+    d = m.bootstrap_ci_with_draws(X, "std", 200, random_state=1)[3]
+    assert same(d, model_draws(X, pop_std, 200, 1))
+    assert m.bootstrap_se(X, "std", 200, 1) == model_se(model_draws(X, sample_std, 200, 1))
+
+
+def test_conf_out_of_range():
+    d = sorted(m.bootstrap_ci_with_draws(X, n_resamples=30)[3])
+    assert m.bootstrap_mean_ci(X, 30, 1.5)[1:] == (d[0], d[-1])
+    assert m.bootstrap_mean_ci(X, 30, NAN)[1:] == (d[0], d[0])
+
+
+def test_corr_degenerate():
+    x = np.arange(10.0)
+    assert same(m.bootstrap_corr(x, np.full(10, 2.0), 50), NAN3)
+    assert same(m.bootstrap_corr(x, x[:9], 50), NAN3)
+    # Ten copies of 0.1 have a rounding-noise variance; still constant.
+    tenth = np.full(10, 0.1)
+    assert same(m.bootstrap_corr(tenth, x, 50), NAN3) and same(m.bootstrap_corr(x, tenth, 50), NAN3)
+    assert same(m.bootstrap_corr(x, -x, 50), (-1.0, -1.0, -1.0))
+
+
+def test_nan_input_does_not_fail():
+    x = np.where(np.arange(60) % 7 == 0, np.nan, np.linspace(-1, 1, 60))
+    for stat in ("mean", "median", "std"):
+        est, lo, hi, d = m.bootstrap_ci_with_draws(x, stat, 300, random_state=2)
+        assert d.shape == (300,) and np.isnan(d).sum() > 0 and math.isnan(est)
+        assert math.isnan(m.bootstrap_se(x, stat, 50))
+    assert len(m.bootstrap_corr(x, x, 20)) == 3
+
+
+@pytest.mark.parametrize("B", [2**61, 2**64 - 1])
+def test_unallocatable_replicates_raise_memory_error(B):
+    x = np.arange(3.0)
+    for call in (lambda: m.bootstrap_mean(x, B), lambda: m.bootstrap_mean_ci(x, B),
+                 lambda: m.bootstrap_ci(x, "median", B), lambda: m.bootstrap_ci_with_draws(x, "mean", B),
+                 lambda: m.bootstrap_se(x, "std", B), lambda: m.bootstrap_var(x, "mean", B),
+                 lambda: m.bootstrap_corr(x, x, B)):
+        with pytest.raises(MemoryError):
+            call()
+
+
+# ---------------------------------------------- independence of the pool
+
+PARALLEL_SCRIPT = r"""
+import sys, numpy as np
+from marlox_stats import marlox_stats_rs as m
+x = np.random.default_rng(3).standard_normal(701)
+y = x * 0.5 + np.random.default_rng(4).standard_normal(701)
+out = [np.asarray(m.bootstrap_ci_with_draws(x, s, 997, 0.9, 12)[3]) for s in ("mean", "median", "std")]
+out.append(np.array([m.bootstrap_mean(x, 997, 5), *m.bootstrap_mean_ci(x, 997, 0.8, 5)]))
+out.append(np.array([m.bootstrap_se(x, s, 997, 9) for s in ("mean", "median", "std")]))
+out.append(np.array(m.bootstrap_corr(x, y, 997, 0.95, 6)))
+result = np.concatenate(out).tobytes().hex()
+"""
+
+
+def test_results_independent_of_worker_count():
+    def run(threads):
+        env = dict(os.environ)
+        if threads is None:
+            env.pop("OMP_NUM_THREADS", None)
+        else:
+            env["OMP_NUM_THREADS"] = str(threads)
+        script = PARALLEL_SCRIPT + "sys.stdout.write(result)\n"
+        return subprocess.run([sys.executable, "-c", script], env=env, check=True,
+                              capture_output=True, text=True).stdout
+
+    ns = {}
+    exec(PARALLEL_SCRIPT, ns)
+    here = ns["result"]
+    assert run(1) == here and run(3) == here and run(None) == here
+    # The draws also match the model (the first ten replicates of each).
+    x = np.random.default_rng(3).standard_normal(701)
+    got = np.frombuffer(bytes.fromhex(here), dtype=np.float64)
+    for k, fn in enumerate((mean_of, median_of, pop_std)):
+        assert same(got[k * 997:k * 997 + 10], model_draws(x, fn, 10, 12))
+
+
+FORK_SCRIPT = r"""
+import os, numpy as np
+from marlox_stats import marlox_stats_rs as m
+x = np.random.default_rng(0).standard_normal(500)
+a = m.bootstrap_ci_with_draws(x, "median", 2000)[3]
+pid = os.fork()
+if pid == 0:
+    os._exit(0 if m.bootstrap_ci_with_draws(x, "median", 2000)[3].tobytes() == a.tobytes() else 3)
+_, status = os.waitpid(pid, 0)
+print(os.waitstatus_to_exitcode(status))
+"""
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="no fork")
+def test_forked_child_after_parallel_use():
+    # The pool's threads are gone in a forked child; the child must not hang.
+    out = subprocess.run([sys.executable, "-W", "ignore", "-c", FORK_SCRIPT], capture_output=True, text=True,
+                         timeout=120, check=True).stdout
+    assert out.strip() == "0"
+
+
+# ------------------------------------------------- statistical agreement
+
+def test_agrees_with_scipy_percentile_bootstrap():
+    scipy_stats = pytest.importorskip("scipy.stats")
+    x = np.random.default_rng(21).standard_normal(200)
+    B = 20000
+    for stat, fn in (("mean", np.mean), ("median", np.median), ("std", np.std)):
+        res = scipy_stats.bootstrap((x,), fn, n_resamples=B, method="percentile", confidence_level=0.9,
+                                    random_state=np.random.default_rng(1))
+        est, lo, hi = m.bootstrap_ci(x, stat, B, 0.9, 1)
+        se = res.standard_error
+        # Monte Carlo noise of a bootstrap quantile is a small fraction of the SE at this B.
+        tol = 0.15 * se
+        assert abs(lo - res.confidence_interval.low) < tol and abs(hi - res.confidence_interval.high) < tol
+        # Our "std" SE resamples the n - 1 form; at n = 200 that differs by 0.25%.
+        assert abs(m.bootstrap_se(x, stat, B, 1) - se) < 0.05 * se
