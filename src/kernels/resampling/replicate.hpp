@@ -14,6 +14,7 @@
 #include <new>
 #include <span>
 
+#include "frame/pool.hpp"
 #include "frame/result.hpp"
 #include "kernels/resampling/pcg64.hpp"
 
@@ -22,19 +23,6 @@ namespace ms::kernels {
 // Draws per thread below which waking another worker costs more than it
 // saves (about 60 us of drawing).
 inline constexpr double kDrawsPerPiece = 32768.0;
-
-// The pool's threads do not survive fork(): a child that entered a parallel
-// region would wait for them forever. Once the pool has been used, a forked
-// child runs its replicate loops on the calling thread (same results).
-inline std::atomic<bool> g_pool_lost_in_fork{false};
-
-inline bool pool_usable() noexcept {
-    static const bool watched = [] {
-        pthread_atfork(nullptr, nullptr, [] { g_pool_lost_in_fork.store(true, std::memory_order_relaxed); });
-        return true;
-    }();
-    return watched && !g_pool_lost_in_fork.load(std::memory_order_relaxed);
-}
 
 // Runs body(lo, hi, scratch) over consecutive ranges of [0, units), each
 // range in ascending order on one thread. Every thread has its own zeroed

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "frame/pool.hpp"
 #include "kernels/rolling/kahan.hpp"
 
 // Wider vector lanes where the compiler can target them per function.
@@ -236,7 +237,7 @@ void run_windows(const double* x, size_t off, size_t m, size_t k0, size_t k1, co
     constexpr size_t kMaxBlock = 8 * kNV;
     const auto [fn, B] = block_fn<N, Skip>();
     const size_t blocks = (k1 - k0) / B;
-    const bool par = parallel && blocks >= 2 && (k1 - k0) * m >= (size_t{1} << 16);
+    const bool par = parallel && blocks >= 2 && (k1 - k0) * m >= (size_t{1} << 16) && pool_usable();
 #pragma omp parallel for schedule(static) if (par)
     for (size_t b = 0; b < blocks; ++b) {
         size_t k = k0 + b * B;

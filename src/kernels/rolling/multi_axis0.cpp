@@ -2,6 +2,7 @@
 
 #include <omp.h>
 
+#include "frame/pool.hpp"
 #include "frame/result.hpp"
 
 namespace ms::kernels::rolling {
@@ -14,7 +15,7 @@ void rolling_multi_axis0_into(const double* x, size_t rows, size_t cols, const R
     for (unsigned i = 0; i < kNumStats; ++i) nstats += mask.has(i);
     // Columns are independent: with many of them, each worker takes whole
     // columns and runs the kernel serially; a single column is split inside.
-    const bool by_column = cols >= 2 && rows * cfg.window >= (size_t{1} << 12);
+    const bool by_column = cols >= 2 && rows * cfg.window >= (size_t{1} << 12) && pool_usable();
     const size_t workers = by_column ? static_cast<size_t>(omp_get_max_threads()) : 1;
     const size_t per = rows + nstats * L;  // column copy, then one buffer per stat
     if (per > SIZE_MAX / workers) throw std::bad_alloc();

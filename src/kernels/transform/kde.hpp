@@ -6,6 +6,7 @@
 
 #include <omp.h>
 
+#include "frame/pool.hpp"
 #include "kernels/descriptive/moments.hpp"
 #include "kernels/transform/transforms.hpp"
 
@@ -40,7 +41,7 @@ inline void kde_gaussian(std::span<const double> x, double h, size_t points, dou
     // Grid points are independent; each sum keeps its own index order, so the
     // result does not depend on the number of threads.
     long long np = static_cast<long long>(points);
-    bool par = static_cast<double>(points) * static_cast<double>(n) >= 32768.0;
+    bool par = static_cast<double>(points) * static_cast<double>(n) >= 32768.0 && pool_usable();
 #pragma omp parallel for schedule(dynamic, 4) if (par)
     for (long long i = 0; i < np; ++i) {
         double g = grid[i];
