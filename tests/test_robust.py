@@ -96,11 +96,13 @@ def test_mad_matches_scipy_and_statsmodels_exactly(mod, x):
 
 
 @pytest.mark.parametrize("n", [1, 2, 5, 2049, 300_000])
-def test_mad_over_awkward_samples(mod, n):
+def test_mad_and_finite_median_over_awkward_samples(mod, n):
     for name, x in samples(max(n, 4), seed=n):
         x = np.ascontiguousarray(x[:n])
         with np.errstate(invalid="ignore"):
             assert same(mod.mad_np(x), ref_mad(x)), name
+        finite = x[np.isfinite(x)]
+        assert same(mod.median_skipna_np(x), ref_median(finite) if len(finite) else nan), name
 
 
 @pytest.mark.parametrize(
@@ -118,9 +120,9 @@ def test_no_finite_value_gives_nan(mod, name, x):
     assert math.isnan(getattr(mod, name)(arr(x)))
 
 
-def test_skipna_forms_equal_plain_forms_on_the_finite_values(mod):
-    x = RNG.standard_normal(10_000)
-    dirty = x.copy()
+@pytest.mark.parametrize("n", [50, 10_000, 400_000])
+def test_skipna_forms_equal_plain_forms_on_the_finite_values(mod, n):
+    dirty = np.random.default_rng(n).standard_t(2, n)
     dirty[::7] = nan
     dirty[3::11] = inf
     dirty[5::13] = -inf
@@ -303,14 +305,6 @@ def test_iqr_outliers(mod):
     assert mod.iqr_outliers_np(arr([1, nan, 100])).tolist() == [False] * 3
     assert mod.iqr_outliers_np(arr([-inf, 1, inf])).tolist() == [False] * 3
     assert mod.iqr_outliers_np(arr([])).dtype == np.bool_ and len(mod.iqr_outliers_np(arr([]))) == 0
-
-
-def test_iqr_outliers_match_numpy_fences(mod):
-    x = RNG.standard_t(3, 100_001)
-    q1, q3 = np.percentile(x, [25, 75])
-    w = q3 - q1
-    expected = (x < q1 - 1.5 * w) | (x > q3 + 1.5 * w)
-    assert (mod.iqr_outliers_np(x) == expected).all()
 
 
 def test_zscore_outliers(mod):

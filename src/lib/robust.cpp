@@ -30,7 +30,7 @@ double mad_skipna_np(Slice a) {
 
 double median_skipna_np(Slice a) {
     Buf<double> f = r::finite_values(a);
-    return r::median_of(f.span());
+    return r::median_inplace(f.span());
 }
 
 double iqr_robust_np(Slice a) { return r::iqr_slice(a); }
