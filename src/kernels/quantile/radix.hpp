@@ -1,13 +1,12 @@
-// Radix machinery over the total-order keys: a least-significant-digit sort
-// and the bucket narrowing that selection uses on large inputs. Both order
-// values exactly as the total-order comparison does, so results never depend
-// on which of them ran.
+// Radix machinery over the total-order keys: the bucket narrowing that
+// selection uses on large inputs, and sorted copies. Both order values
+// exactly as the total-order comparison does, so results never depend on
+// which path ran.
 #pragma once
 
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <cstring>
 #include <span>
 #include <type_traits>
 
@@ -22,53 +21,11 @@ inline double key_value(uint64_t k) noexcept {
     return std::bit_cast<double>((k & sign) ? (k & ~sign) : ~k);
 }
 
-// Below this size a comparison sort wins over the radix passes.
-inline constexpr size_t kRadixSortMin = 384;
-
-// A sorted copy of x, ascending by the total order. Large inputs take an LSD
-// radix sort on the keys (bytes as digits; a byte equal across all values is
-// skipped) whose first pass reads x directly, so the copy costs no extra
-// pass; it needs one scratch buffer. Equal keys are bit-identical values, so
-// the result is the same as any other sort's.
+// A sorted copy of x, ascending by the total order.
 inline Buf<double> sorted_copy(std::span<const double> x) {
-    const size_t n = x.size();
-    if (n < kRadixSortMin || n > UINT32_MAX) {
-        Buf<double> out = Buf<double>::from(x);
-        sort_total(out.span());
-        return out;
-    }
-    constexpr int D = 8;
-    constexpr size_t R = 256;
-    Buf<uint32_t> counts = Buf<uint32_t>::zeros(D * R);
-    for (double v : x) {
-        uint64_t k = total_order_key(v);
-        for (int d = 0; d < D; ++d) ++counts[d * R + ((k >> (8 * d)) & (R - 1))];
-    }
-    Buf<double> a(n), b;
-    const double* src = x.data();
-    Buf<double>* dst = &a;
-    for (int d = 0; d < D; ++d) {
-        uint32_t* c = counts.data() + d * R;
-        uint32_t sum = 0;
-        bool trivial = false;
-        for (size_t i = 0; i < R; ++i) {
-            uint32_t t = c[i];
-            trivial |= (t == n);
-            c[i] = sum;
-            sum += t;
-        }
-        if (trivial) continue;
-        if (dst == &b && b.empty()) b = Buf<double>(n);
-        double* out = dst->data();
-        for (size_t i = 0; i < n; ++i) {
-            double v = src[i];
-            out[c[(total_order_key(v) >> (8 * d)) & (R - 1)]++] = v;
-        }
-        src = out;
-        dst = dst == &a ? &b : &a;
-    }
-    if (src == x.data()) std::memcpy(a.data(), src, n * sizeof(double));  // all values equal
-    return src == b.data() ? std::move(b) : std::move(a);
+    Buf<double> out(x.size()), scratch(x.size());
+    sort_total_into(x, out.data(), scratch.data());
+    return out;
 }
 
 // One pass over n >= 1 values given by get(i): whether any is NaN, and bounds
