@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <span>
@@ -82,11 +83,15 @@ Bucket bucket_of_rank(size_t n, Get get, size_t k, uint64_t lo, uint64_t hi) {
     const int w = n >= (size_t{1} << 18) ? 16 : 11;
     const int width = std::bit_width(hi - lo);
     const int shift = width > w ? width - w : 0;
-    Buf<size_t> count = Buf<size_t>::zeros(size_t{1} << w);
-    for (size_t i = 0; i < n; ++i) ++count[(total_order_key(get(i)) - lo) >> shift];
-    size_t b = 0, before = 0;
-    while (before + count[b] <= k) before += count[b++];
-    return {shift, b, before, count[b]};
+    auto tally = [&](auto* count) -> Bucket {
+        for (size_t i = 0; i < n; ++i) ++count[(total_order_key(get(i)) - lo) >> shift];
+        size_t b = 0, before = 0;
+        while (before + count[b] <= k) before += count[b++];
+        return {shift, b, before, count[b]};
+    };
+    if (w == 16) return tally(Buf<size_t>::zeros(size_t{1} << 16).data());
+    std::array<uint32_t, size_t{1} << 11> small{};  // n < 2^18 fits
+    return tally(small.data());
 }
 
 // Calls take(i, v) for each value of the bucket in index order and returns
