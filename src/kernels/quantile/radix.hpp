@@ -1,0 +1,120 @@
+// Radix machinery over the total-order keys: the bucket narrowing that
+// selection uses on large inputs, and sorted copies. Both order values
+// exactly as the total-order comparison does, so results never depend on
+// which path ran.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <span>
+#include <type_traits>
+
+#include "frame/result.hpp"
+#include "kernels/quantile/total_order.hpp"
+
+namespace ms::kernels::quantile {
+
+// The double whose total-order key is k (inverse of total_order_key).
+inline double key_value(uint64_t k) noexcept {
+    constexpr uint64_t sign = 0x8000000000000000ULL;
+    return std::bit_cast<double>((k & sign) ? (k & ~sign) : ~k);
+}
+
+// A sorted copy of x, ascending by the total order.
+inline Buf<double> sorted_copy(std::span<const double> x) {
+    Buf<double> out(x.size()), scratch(x.size());
+    sort_total_into(x, out.data(), scratch.data());
+    return out;
+}
+
+// One pass over n >= 1 values given by get(i): whether any is NaN, and bounds
+// lo <= hi on the keys of the others. The bounds are exact except that a zero
+// extreme gives the key of -0.0 (lo) or +0.0 (hi), since the numeric scan
+// cannot tell the zeros apart; those two keys are adjacent.
+struct KeyBounds {
+    bool nan;
+    uint64_t lo, hi;
+};
+
+template <class Get>
+KeyBounds scan_keys(size_t n, Get get) {
+    // Four independent lanes keep the min/max chains from serialising.
+    double mn[4], mx[4];
+    bool nan = false;
+    for (int l = 0; l < 4; ++l) mn[l] = mx[l] = get(0);
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        for (int l = 0; l < 4; ++l) {
+            double v = get(i + l);
+            nan |= v != v;
+            mn[l] = v < mn[l] ? v : mn[l];
+            mx[l] = v > mx[l] ? v : mx[l];
+        }
+    }
+    for (; i < n; ++i) {
+        double v = get(i);
+        nan |= v != v;
+        mn[0] = v < mn[0] ? v : mn[0];
+        mx[0] = v > mx[0] ? v : mx[0];
+    }
+    for (int l = 1; l < 4; ++l) {
+        mn[0] = mn[l] < mn[0] ? mn[l] : mn[0];
+        mx[0] = mx[l] > mx[0] ? mx[l] : mx[0];
+    }
+    if (mn[0] != mn[0]) return {true, 0, 0};  // get(0) was NaN
+    return {nan, total_order_key(mn[0] == 0.0 ? -0.0 : mn[0]), total_order_key(mx[0] == 0.0 ? 0.0 : mx[0])};
+}
+
+// Narrowing to the k-th smallest of n NaN-free values with key bounds lo < hi:
+// the keys are bucketed by their top bits above lo (2^11 buckets, 2^16 for
+// large n), and the bucket holding rank k is found from the histogram. Each
+// step shrinks the key range by a factor of at least 2^10, so a handful of
+// steps reach any rank in linear time; a bucket holds all n values only when
+// they are equal.
+struct Bucket {
+    int shift;
+    size_t index, before, count;
+};
+
+template <class Get>
+Bucket bucket_of_rank(size_t n, Get get, size_t k, uint64_t lo, uint64_t hi) {
+    const int w = n >= (size_t{1} << 18) ? 16 : 11;
+    const int width = std::bit_width(hi - lo);
+    const int shift = width > w ? width - w : 0;
+    auto tally = [&](auto* count) -> Bucket {
+        for (size_t i = 0; i < n; ++i) ++count[(total_order_key(get(i)) - lo) >> shift];
+        size_t b = 0, before = 0;
+        while (before + count[b] <= k) before += count[b++];
+        return {shift, b, before, count[b]};
+    };
+    if (w == 16) return tally(Buf<size_t>::zeros(size_t{1} << 16).data());
+    std::array<uint32_t, size_t{1} << 11> small{};  // n < 2^18 fits
+    return tally(small.data());
+}
+
+// Calls take(i, v) for each value of the bucket in index order and returns
+// the smallest key above the bucket when `above` is set (all ones if none).
+template <class Get, class Take>
+uint64_t walk_bucket(size_t n, Get get, uint64_t lo, const Bucket& bk, bool above, Take take) {
+    uint64_t min_above = ~uint64_t{0};
+    // Two copies of the loop keep the usual one free of the (unpredictable)
+    // comparison against the bucket.
+    auto walk = [&](auto track) {
+        for (size_t i = 0; i < n; ++i) {
+            double v = get(i);
+            uint64_t key = total_order_key(v);
+            size_t d = (key - lo) >> bk.shift;
+            if constexpr (decltype(track)::value) min_above = std::min(min_above, d > bk.index ? key : ~uint64_t{0});
+            if (d == bk.index) take(i, v);
+        }
+    };
+    if (above)
+        walk(std::true_type{});
+    else
+        walk(std::false_type{});
+    return min_above;
+}
+
+}  // namespace ms::kernels::quantile
