@@ -151,13 +151,14 @@ inline double kth_zero(const double* v, size_t n, size_t k) noexcept {
     return 0.0;
 }
 
-// The values that the draw sort would leave at positions p0 <= p1 of v (n
+// The values that the draw sort would leave at positions p0 and p1 of v (n
 // values, left unchanged), found by selection in tmp (n doubles); false when
 // v holds NaN, for which only the sort itself decides. Without NaN the only
 // values that compare equal yet differ are -0.0 and 0.0, and a stable sort
 // keeps them in input order: a zero at position p is the (p - #negatives)-th.
 inline bool select_as_sorted(const double* v, size_t n, size_t p0, size_t p1, double* tmp, double& a,
                              double& b) noexcept {
+    if (p0 > p1) return select_as_sorted(v, n, p1, p0, tmp, b, a);  // a negative conf swaps the ends
     for (size_t i = 0; i < n; ++i)
         if (std::isnan(v[i])) return false;
     std::copy(v, v + n, tmp);
