@@ -8,6 +8,7 @@
 // Result<T>; only the call entry raises.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -239,7 +240,9 @@ struct Conv<std::vector<T>> {
         }
         Py_ssize_t hint = PySequence_Size(o);
         if (hint < 0) { PyErr_Clear(); hint = 0; }
-        h.items.reserve(static_cast<size_t>(hint));
+        // Only a hint: a sequence may claim any length it likes, so a huge
+        // claim must not become a huge (or impossible) reservation.
+        h.items.reserve(static_cast<size_t>(std::min<Py_ssize_t>(hint, 4096)));
         PyObject* it = PyObject_GetIter(o);
         if (!it) return false;
         while (PyObject* item = PyIter_Next(it)) {
