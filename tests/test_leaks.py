@@ -50,7 +50,7 @@ def repetitions(f, args):
     t = time.perf_counter()
     repeat(f, args, 20)
     per_call = (time.perf_counter() - t) / 20
-    return int(min(2000, max(200, 0.25 / max(per_call, 1e-9))))
+    return int(min(2000, max(50, 0.25 / max(per_call, 1e-9))))
 
 
 @pytest.mark.parametrize("name", FUNCTIONS)
