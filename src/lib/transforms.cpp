@@ -78,6 +78,9 @@ Result<Array1<int64_t>> quantile_bins_np(const View1& a, uint64_t n_bins) {
     if (!a.contiguous()) return not_contiguous();
     Buf<int64_t> out(a.n);
     if (a.n == 0) return Array1<int64_t>(std::move(out));
+    // The last rank always gets label n_bins - 1.
+    if (n_bins - 1 > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+        return overflow_error("n_bins is too large: bin labels must fit in int64");
     if (a.n <= std::numeric_limits<uint32_t>::max())
         k::quantile_bins<uint32_t>(a.span(), n_bins, out.data());
     else

@@ -171,8 +171,8 @@ inline uint64_t bin_of_rank(uint64_t r, uint64_t n, uint64_t n_bins) noexcept {
     return static_cast<uint64_t>(num / n);
 }
 
-// Equal-count bin labels by stable total-order rank; 1 <= n_bins. Labels are
-// int64: one past INT64_MAX (only when n_bins > 2^63) keeps its 64-bit pattern.
+// Equal-count bin labels by stable total-order rank. 1 <= n_bins, and every
+// label (at most n_bins - 1) must fit in int64.
 template <class Index>
 inline void quantile_bins(std::span<const double> x, uint64_t n_bins, int64_t* out) {
     size_t n = x.size();
