@@ -50,7 +50,8 @@ def ref_huber(x, k=1.345, max_iter=30):
                 w += 1.0
             else:
                 psi += k * math.copysign(1.0, u)
-                w += k / abs(u)
+                with np.errstate(divide="ignore", invalid="ignore"):
+                    w += float(np.float64(k) / abs(u))  # IEEE: k <= 0 may divide by zero
         if w == 0.0:
             return mu
         it += 1

@@ -232,7 +232,8 @@ inline double winsorized_mean_slice(std::span<const double> x, double lower, dou
 // weighted steps: u = (x - mu) / s; psi = u and weight 1 within c, else
 // c * sign(u) and weight c / |u|; step = s * sum(psi) / sum(weight). Stops
 // when |step| < tol_abs or after max_iter steps (max_iter >= 1); a zero weight
-// sum (possible only for c <= 0) returns the current mu.
+// sum (possible only for c <= 0) returns the current mu. A location that a
+// step leaves unchanged (or NaN) is final.
 inline double huber_iterate(std::span<const double> x, double mu, double s, double c, double tol_abs,
                             uint64_t max_iter) noexcept {
     uint64_t iterations = 0;
@@ -252,8 +253,13 @@ inline double huber_iterate(std::span<const double> x, double mu, double s, doub
         if (w_sum == 0.0) return mu;
         ++iterations;
         double step = (s * psi_sum) / w_sum;
+        const double prev = mu;
         mu = mu + step;
         if (std::fabs(step) < tol_abs || iterations >= max_iter) return mu;
+        // An unchanged or NaN location repeats the same step for ever, so the
+        // remaining iterations cannot change the result: stop instead of
+        // spinning through a huge max_iter.
+        if (std::isnan(mu) || std::bit_cast<uint64_t>(mu) == std::bit_cast<uint64_t>(prev)) return mu;
     }
 }
 
