@@ -8,6 +8,7 @@
 // Result<T>; only the call entry raises.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -237,9 +238,11 @@ struct Conv<std::vector<T>> {
             cannot_convert(o, "Sequence");
             return false;
         }
+        // The length is only a hint: a __len__ far beyond the items the
+        // iteration yields must not decide the allocation.
         Py_ssize_t hint = PySequence_Size(o);
         if (hint < 0) { PyErr_Clear(); hint = 0; }
-        h.items.reserve(static_cast<size_t>(hint));
+        h.items.reserve(std::min(static_cast<size_t>(hint), size_t{1} << 16));
         PyObject* it = PyObject_GetIter(o);
         if (!it) return false;
         while (PyObject* item = PyIter_Next(it)) {
