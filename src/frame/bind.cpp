@@ -2,6 +2,7 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <stdexcept>
 
 #include "frame/frame.hpp"
 
@@ -300,6 +301,8 @@ PyObject* raise_current_exception() noexcept {
         throw;
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
+    } catch (const std::length_error&) {  // a container size beyond what can be allocated
+        PyErr_NoMemory();
     } catch (const std::exception& e) {
         PyErr_Format(PyExc_SystemError, "internal error: %s", e.what());
     } catch (...) {
@@ -389,9 +392,17 @@ bool to_u64(PyObject* o, uint64_t& v) {
 }
 
 bool to_i64(PyObject* o, int64_t& v) {
-    long long x = PyLong_AsLongLong(o);
-    if (x == -1 && PyErr_Occurred()) return false;
-    v = x;
+    // Where a C long is 64 bits the interpreter's own conversion to it is the
+    // signed 64-bit one (and its OverflowError text names "C long").
+    if constexpr (sizeof(long) == sizeof(int64_t)) {
+        long x = PyLong_AsLong(o);
+        if (x == -1 && PyErr_Occurred()) return false;
+        v = x;
+    } else {
+        long long x = PyLong_AsLongLong(o);
+        if (x == -1 && PyErr_Occurred()) return false;
+        v = x;
+    }
     return true;
 }
 

@@ -238,6 +238,8 @@ struct Conv<std::vector<T>> {
             cannot_convert(o, "Sequence");
             return false;
         }
+        // The length is only a hint: a __len__ far beyond the items the
+        // iteration yields must not decide the allocation.
         Py_ssize_t hint = PySequence_Size(o);
         if (hint < 0) { PyErr_Clear(); hint = 0; }
         // Only a hint: a sequence may claim any length it likes, so a huge
