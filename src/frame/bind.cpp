@@ -292,7 +292,11 @@ PyObject* raise(Err&& e) {
         case ErrKind::Import: type = PyExc_ImportError; break;
         case ErrKind::Pending: no_exception_set(); return nullptr;
     }
-    PyErr_SetString(type, e.msg.c_str());
+    // Sized, so a message quoting a caller's string keeps any NUL in it.
+    PyObject* msg = PyUnicode_DecodeUTF8(e.msg.data(), static_cast<Py_ssize_t>(e.msg.size()), "replace");
+    if (!msg) return nullptr;
+    PyErr_SetObject(type, msg);
+    Py_DECREF(msg);
     return nullptr;
 }
 
