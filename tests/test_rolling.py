@@ -6,7 +6,9 @@ import sys
 import numpy as np
 import pytest
 
-from conftest import loop_sum, same
+from conftest import same
+# literal transcriptions of the arithmetic order, shared with the review tests
+from test_rolling_review import check_fused, engine as ref_engine, nan_engine
 from marlox_stats import marlox_stats_rs as m
 
 NAN = math.nan
@@ -20,151 +22,8 @@ def arr(*v):
     return np.array(v, dtype=np.float64)
 
 
-# ---------------------------------------------------------------- oracles
-# Straight scalar transcriptions of the arithmetic order, in Python floats.
-
-
-class Kahan:
-    def __init__(self):
-        self.s = self.e = 0.0
-
-    def add(self, v):
-        y = v - self.e
-        t = self.s + y
-        self.e = (t - self.s) - y
-        self.s = t
-
-
-def nonfinite_sum(win):
-    """The sum of a window holding a NaN or an infinity."""
-    if any(math.isnan(v) for v in win) or (INF in win and -INF in win):
-        return NAN
-    return INF if INF in win else -INF
-
-
-def ref_engine(x, w):
-    """(means, sds) of the compensated running sums, rebuilt once a sum
-    is non-finite while the window holds only finite values."""
-    x = [float(v) for v in x]
-    n = len(x)
-    if n < w:
-        return [], []
-    s = x[0] if math.isfinite(x[0]) else 0.0
-
-    def fresh(k):
-        sx, s1, s2 = Kahan(), Kahan(), Kahan()
-        for v in x[k:k + w]:
-            sx.add(v)
-            s1.add(v - s)
-            s2.add((v - s) * (v - s))
-        return sx, s1, s2
-
-    sx, s1, s2 = fresh(0)
-    means, sds = [], []
-    for k in range(n - w + 1):
-        if k:
-            new, old = x[k + w - 1], x[k - 1]
-            sx.add(new), sx.add(-old)
-            s1.add(new - s), s1.add(-(old - s))
-            s2.add((new - s) * (new - s)), s2.add(-((old - s) * (old - s)))
-            if all(math.isfinite(v) for v in x[k:k + w]):
-                f = fresh(k)
-                if not math.isfinite(sx.s):
-                    sx = f[0]
-                if not (math.isfinite(s1.s) and math.isfinite(s2.s)):
-                    s1, s2 = f[1], f[2]
-        win = x[k:k + w]
-        if not all(math.isfinite(v) for v in win):
-            means.append(nonfinite_sum(win))
-            sds.append(NAN)
-            continue
-        means.append(sx.s / w)
-        if w == 1:
-            sds.append(NAN)
-        else:
-            var = (s2.s - (s1.s * s1.s) / w) / (w - 1)
-            sds.append(NAN if math.isnan(var) else math.sqrt(max(var, 0.0)))
-    return means, sds
-
-
 def ref_nan(x, w):
-    """(means, sds) of the NaN-skipping plain running sums."""
-    x = [float(v) for v in x]
-    fin = [v for v in x if math.isfinite(v)]
-    s = fin[0] if fin else 0.0
-    tot = s1 = s2 = 0.0
-    c = 0
-    means, sds = [], []
-    for i, v in enumerate(x):
-        if not math.isnan(v):
-            tot += v
-            s1 += v - s
-            s2 += (v - s) * (v - s)
-            c += 1
-        if i >= w and not math.isnan(x[i - w]):
-            o = x[i - w]
-            tot -= o
-            s1 -= o - s
-            s2 -= (o - s) * (o - s)
-            c -= 1
-        win = [v for v in x[max(0, i - w + 1):i + 1] if not math.isnan(v)]
-        if all(math.isfinite(v) for v in win):
-            if not math.isfinite(tot):
-                tot = loop_sum(win)
-            if not (math.isfinite(s1) and math.isfinite(s2)):
-                s1 = loop_sum(v - s for v in win)
-                s2 = loop_sum((v - s) * (v - s) for v in win)
-        means.append(nonfinite_sum(win) if not all(map(math.isfinite, win)) else tot / c if c else NAN)
-        var = (s2 - (s1 * s1) / c) / (c - 1) if c >= 2 else NAN
-        sds.append(NAN if math.isnan(var) else math.sqrt(max(var, 0.0)))
-    return means, sds
-
-
-def ref_multi(x, w, minp=None, align="trailing", policy="propagate"):
-    """Every window summed afresh; raw extremes; NaN variance stays NaN."""
-    x = [float(v) for v in x]
-    n = len(x)
-    out = {k: [] for k in STATS}
-    if align == "trailing":
-        spans = [(k, k + w) for k in range(n - w + 1)]
-    else:
-        h = w // 2
-        spans = [(max(0, i - h), min(n, i + h + 1)) for i in range(n)]
-    for lo, hi in spans:
-        win = x[lo:hi]
-        vals = [v for v in win if not math.isnan(v)]
-        c = len(vals)
-        if align == "trailing" and policy == "propagate":
-            s = win[0] if math.isfinite(win[0]) else 0.0
-            ok1 = ok2 = c == len(win)
-            if not ok1:
-                for k in STATS:
-                    out[k].append(NAN)
-                continue
-        else:
-            s = vals[0] if vals else 0.0
-            req = minp or (w if align == "trailing" else len(win))
-            usable = align == "trailing" or policy != "propagate" or c == len(win)
-            ok1 = usable and c >= req
-            ok2 = ok1 and c >= 2
-        sx, s1, s2 = Kahan(), Kahan(), Kahan()
-        for v in vals:
-            sx.add(v), s1.add(v - s), s2.add((v - s) * (v - s))
-        if not ok2:
-            var = NAN
-        elif c == 1:
-            var = 0.0 if s2.s == 0.0 else NAN
-        else:
-            mu = s1.s / c
-            var = (s2.s - mu * (mu * c)) / (c - 1)
-            var = NAN if math.isnan(var) else max(var, 0.0)
-        out["mean"].append(sx.s / c if ok1 else NAN)
-        out["var"].append(var)
-        out["std"].append(math.sqrt(var))
-        out["count"].append(float(c))
-        out["min"].append(min(vals) if ok1 else NAN)
-        out["max"].append(max(vals) if ok1 else NAN)
-    return out
+    return nan_engine(x, w)[:2]
 
 
 def series(n, seed, offset=0.0, nan=0.0, inf=0.0):
@@ -313,17 +172,20 @@ def test_running_sums_match_oracle(w, offset, nan, inf):
 
 
 def test_non_finite_values_leave_the_window():
+    # while in the window a non-finite value leaves the sums as the arithmetic
+    # makes them (a compensated sum turns NaN at its next addition)
     x = arr(1, NAN, 3, 4, 5, INF, 7, 8, 9, -INF, INF, 12, 13)
     mean = m.rolling_mean_np(x, 2)
-    assert same(mean, [NAN, NAN, 3.5, 4.5, INF, INF, 7.5, 8.5, -INF, NAN, INF, 12.5])
+    assert same(mean, [NAN, NAN, 3.5, 4.5, NAN, NAN, 7.5, 8.5, NAN, NAN, NAN, 12.5])
+    assert same(m.rolling_mean_np(arr(1, INF, 3, 4), 2), [INF, NAN, 3.5])
     sd = m.rolling_std_np(x, 2)
     assert same(sd[[0, 1, 4, 5, 8, 9, 10]], [NAN] * 7)
     assert same(sd[[2, 3, 6, 7, 11]], [0.7071067811865476] * 5)
-    assert same(m.rolling_mean_nan_np(x, 2)[[1, 5, 6, 9, 10, 11, 12]], [1, INF, INF, -INF, NAN, INF, 12.5])
-    assert same(m.rolling_mean_np(arr(INF, 1, 2, -INF, 5, 6, 7), 3), [INF, -INF, -INF, -INF, 6])
-    # an infinity has no finite spread; zscore_nan gives NaN there too
+    assert same(m.rolling_mean_nan_np(x, 2)[[1, 5, 6, 9, 10, 11, 12]], [1, INF, INF, -INF, NAN, NAN, 12.5])
+    assert same(m.rolling_mean_np(arr(INF, 1, 2, -INF, 5, 6, 7), 3), [NAN, NAN, NAN, NAN, 6])
+    # the NaN-skipping sd clamps the NaN variance of an infinity to 0.0
     sdn = m.rolling_std_nan_np(x, 2)
-    assert same(sdn[[5, 6, 9, 10, 11]], [NAN] * 5) and same(sdn[[7, 12]], [0.7071067811865476] * 2)
+    assert same(sdn[[5, 6, 9, 10, 11]], [0.0] * 5) and same(sdn[[7, 12]], [0.7071067811865476] * 2)
     assert same(m.rolling_zscore_nan_np(x, 2)[[5, 6, 7]], [NAN, NAN, 0.7071067811865475])
 
 
@@ -382,7 +244,8 @@ def test_fused_small_cases():
 
 
 def test_fused_infinities_and_extremes():
-    # an infinity has no finite spread; extremes are the values themselves
+    # under propagate an infinity has no finite spread; extremes are the
+    # values themselves
     var, sd, lo, hi = m.rolling_multi_np(arr(1, INF, 2, 3), 2, stats=["var", "std", "min", "max"])
     assert same(var, [NAN, NAN, 0.5]) and same(sd, [NAN, NAN, math.sqrt(0.5)])
     assert same(lo, [1, 2, 2]) and same(hi, [INF, INF, 3])
@@ -390,8 +253,9 @@ def test_fused_infinities_and_extremes():
     assert same(lo, [-INF, 1.0]) and same(hi, [1e17, 1e17])
     var = m.rolling_multi_np(arr(INF, 1, 2, 3), 1, stats=["var"])[0]
     assert same(var, [NAN, 0, 0, 0])
+    # only "propagate" keeps the NaN variance of an infinity
     var = m.rolling_multi_np(arr(INF, 1, 2), 2, nan_policy="ignore", stats=["var"])[0]
-    assert same(var, [NAN, 0.5])
+    assert same(var, [0.0, 0.5])
 
 
 @pytest.mark.parametrize("align, policy, minp", [
@@ -400,13 +264,7 @@ def test_fused_infinities_and_extremes():
 @pytest.mark.parametrize("w", [1, 2, 5, 8, 13])
 def test_fused_matches_oracle(align, policy, minp, w):
     minp = minp if minp is None else min(minp, w)
-    x = series(61, w, offset=1e6, nan=0.1, inf=0.03)
-    keep = x.copy()
-    out = m.rolling_multi_np(x, w, minp, align, policy, STATS)
-    ref = ref_multi(x, w, minp, align, policy)
-    for name, got in zip(STATS, out):
-        assert same(got, ref[name]), name
-    assert same(x, keep)
+    check_fused(series(61, w, offset=1e6, nan=0.1, inf=0.03), w, minp, align, policy)
 
 
 @pytest.mark.parametrize("offset", [0.0, 1e7])

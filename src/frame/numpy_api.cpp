@@ -147,4 +147,12 @@ PyObject* wrap_buffer(int typenum, int nd, const npy_intp* dims, const npy_intp*
     return arr;
 }
 
+PyObject* new_array(int typenum, int nd, const npy_intp* dims) {
+    Api* a = api();
+    if (!a) return nullptr;
+    PyObject* descr = a->descr[typenum];
+    Py_INCREF(descr);  // NewFromDescr steals it
+    return reinterpret_cast<NewFromDescr>(a->table[94])(a->ndarray, descr, nd, dims, nullptr, nullptr, 0, nullptr);
+}
+
 }  // namespace ms::np

@@ -60,4 +60,8 @@ bool is_f64(Api* a, PyObject* arr);
 PyObject* wrap_buffer(int typenum, int nd, const npy_intp* dims, const npy_intp* strides, void* data,
                       size_t capacity);
 
+// A new C-ordered array of `nd` dimensions whose memory NumPy allocates and
+// owns (no base object); nullptr with an exception set on failure.
+PyObject* new_array(int typenum, int nd, const npy_intp* dims);
+
 }  // namespace ms::np

@@ -2,14 +2,13 @@
 // behind the plain rolling family (full windows only) and the plain sums of
 // the NaN-skipping family (one output per position, growing prefix first).
 //
-// A running sum that has taken in an infinity (or overflowed) is NaN from
-// then on, whatever leaves the window later. Each engine therefore counts the
-// non-finite values its window holds: while there are any, the mean follows
-// from them alone (NaN for a NaN or for both infinities, else that infinity)
-// and the spread is NaN; once they have all left while a sum is still not
-// finite, the current window is summed afresh.
+// A running sum that has taken in an infinity (or overflowed) is NaN or
+// infinite from then on, whatever leaves the window later. Each engine
+// therefore counts the non-finite values its window holds; once none is left
+// while a sum is still not finite, the current window is summed afresh.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -22,27 +21,6 @@ namespace ms::kernels::rolling {
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 inline bool finite(double v) noexcept { return std::isfinite(v); }
-
-// Non-finite values in a window.
-struct NonFinite {
-    size_t nan = 0, pos = 0, neg = 0;
-    void enter(double v) noexcept {
-        nan += std::isnan(v);
-        pos += v == std::numeric_limits<double>::infinity();
-        neg += v == -std::numeric_limits<double>::infinity();
-    }
-    void leave(double v) noexcept {
-        nan -= std::isnan(v);
-        pos -= v == std::numeric_limits<double>::infinity();
-        neg -= v == -std::numeric_limits<double>::infinity();
-    }
-    bool any() const noexcept { return nan + pos + neg != 0; }
-    // The window's sum, as far as the non-finite values decide it.
-    double sum() const noexcept {
-        if (nan || (pos && neg)) return kNaN;
-        return pos ? std::numeric_limits<double>::infinity() : -std::numeric_limits<double>::infinity();
-    }
-};
 
 // Kahan sums of w values from p, and of their shifted values and squares.
 // Returned by value: sums whose address escapes would live in memory.
@@ -75,41 +53,42 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
     if (w == 0 || n < w) return;
     const double* p = x.data();
     const double s = finite(p[0]) ? p[0] : 0.0;
-    const double wd = static_cast<double>(w);
+    const double wd = static_cast<double>(w), wm1 = wd - 1.0;
+    const bool single = w == 1;  // no spread from one value
+    Kahan<double> sx, s1, s2;
     // Each group of sums is rebuilt on its own, so that a mean does not
     // depend on whether the sd was asked for too.
-    Kahan<double> sx, s1, s2;
-    auto refill = [&](size_t k, bool raw, bool shifted) {
-        if (raw) sx = fresh_sum(p + k, w);
-        if (shifted) {
+    auto refill = [&](size_t k) {
+        if (Raw && !finite(sx.s)) sx = fresh_sum(p + k, w);
+        if (Shifted && !(finite(s1.s) && finite(s2.s))) {
             Moments f = fresh_moments(p + k, w, s);
             s1 = f.s1;
             s2 = f.s2;
         }
     };
-    NonFinite bad;
+    size_t bad = 0;  // non-finite values in the window
+    for (size_t j = 0; j < w; ++j) bad += !finite(p[j]);
+    if constexpr (Raw) sx = fresh_sum(p, w);
+    if constexpr (Shifted) {
+        Moments f = fresh_moments(p, w, s);
+        s1 = f.s1;
+        s2 = f.s2;
+    }
     auto out = [&](size_t k) {
         double mean = 0.0, sd = 0.0;
-        if constexpr (Raw) mean = bad.any() ? bad.sum() : sx.s / wd;
+        if constexpr (Raw) mean = sx.s / wd;
         if constexpr (Shifted) {
-            if (w == 1 || bad.any()) {
-                sd = kNaN;  // no spread from one value
-            } else {
-                double var = (s2.s - (s1.s * s1.s) / wd) / (wd - 1.0);
-                sd = std::isnan(var) ? kNaN : std::sqrt(var > 0.0 ? var : 0.0);
-            }
+            double var = (s2.s - (s1.s * s1.s) / wd) / wm1;
+            sd = single || std::isnan(var) ? kNaN : std::sqrt(var > 0.0 ? var : 0.0);
         }
         emit(k, mean, sd);
     };
-
-    for (size_t j = 0; j < w; ++j) bad.enter(p[j]);
-    refill(0, Raw, Shifted);
     out(0);
     const size_t L = n - w + 1;
     for (size_t k = 1; k < L; ++k) {
         const double nw = p[k + w - 1], old = p[k - 1];
-        if (!finite(nw)) bad.enter(nw);
-        if (!finite(old)) bad.leave(old);
+        bad += !finite(nw);
+        bad -= !finite(old);
         if constexpr (Shifted) {
             double dn = nw - s, dold = old - s;
             s1.add(dn);
@@ -121,44 +100,66 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
             sx.add(nw);
             sx.add(-old);
         }
-        if (!bad.any()) refill(k, Raw && !finite(sx.s), Shifted && !(finite(s1.s) && finite(s2.s)));
+        if (bad == 0) refill(k);
         out(k);
     }
 }
 
-// NaN-skipping means over x[max(0, i - w + 1)], ..., x[i] for every i, with a
-// plain running sum; NaN where the window holds no value.
-inline void rolling_mean_nan(std::span<const double> x, size_t w, double* out) {
+// NaN-skipping plain running sums over x[max(0, i - w + 1)], ..., x[i] for
+// every i: `Raw` keeps the sum of the values, otherwise S1 of d = v - s and S2
+// of d * d around the shift s. emit(i, c, sum or S1, S2) with c the number of
+// non-NaN values in the window. An infinity is not skipped: it
+// enters the sums like any value.
+template <bool Raw, class Emit>
+void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
     const size_t n = x.size();
-    double sum = 0.0;
-    size_t count = 0;
-    NonFinite inf;  // counts infinities only: NaN values are skipped
-    for (size_t i = 0; i < n; ++i) {
-        double v = x[i];
-        if (!std::isnan(v)) {
-            sum += v;
-            ++count;
-            if (std::isinf(v)) inf.enter(v);
+    double s1 = 0.0, s2 = 0.0;
+    size_t count = 0, inf = 0;  // non-NaN values and infinities in the window
+    auto enter = [&](double v) {
+        if (std::isnan(v)) return;
+        ++count;
+        if (std::isinf(v)) ++inf;
+        if constexpr (Raw) {
+            s1 += v;
+        } else {
+            double d = v - s;
+            s1 += d;
+            s2 += d * d;
         }
-        if (i >= w) {
-            double o = x[i - w];
-            if (!std::isnan(o)) {
-                sum -= o;
-                --count;
-                if (std::isinf(o)) inf.leave(o);
+    };
+    auto leave = [&](double v) {
+        if (std::isnan(v)) return;
+        --count;
+        if (std::isinf(v)) --inf;
+        if constexpr (Raw) {
+            s1 -= v;
+        } else {
+            double d = v - s;
+            s1 -= d;
+            s2 -= d * d;
+        }
+    };
+    for (size_t i = 0; i < n; ++i) {
+        enter(x[i]);
+        if (i >= w) leave(x[i - w]);
+        if (inf == 0 && !(finite(s1) && (Raw || finite(s2)))) {
+            s1 = s2 = 0.0;
+            for (size_t q = i + 1 - std::min(i + 1, w); q <= i; ++q) {
+                if (std::isnan(x[q])) continue;
+                double d = Raw ? x[q] : x[q] - s;
+                s1 += d;
+                if constexpr (!Raw) s2 += d * d;
             }
         }
-        if (inf.any()) {
-            out[i] = inf.sum();
-            continue;
-        }
-        if (!finite(sum)) {
-            sum = 0.0;
-            for (size_t j = i + 1 - (i + 1 < w ? i + 1 : w); j <= i; ++j)
-                if (!std::isnan(x[j])) sum += x[j];
-        }
-        out[i] = count >= 1 ? sum / static_cast<double>(count) : kNaN;
+        emit(i, count, s1, s2);
     }
+}
+
+// NaN-skipping means; NaN where the window holds no value.
+inline void rolling_mean_nan(std::span<const double> x, size_t w, double* out) {
+    nan_sums<true>(x, w, 0.0, [out](size_t i, size_t c, double sum, double) {
+        out[i] = c >= 1 ? sum / static_cast<double>(c) : kNaN;
+    });
 }
 
 // The first finite value of x, 0.0 when there is none.
@@ -168,57 +169,16 @@ inline double first_finite(std::span<const double> x) noexcept {
     return 0.0;
 }
 
-// NaN-skipping plain sums S1 of d = v - s and S2 of d * d over the same
-// windows as rolling_mean_nan, one shift s for the series; emit(i, c, S1, S2)
-// with c the number of non-NaN values in the window.
-template <class Emit>
-void nan_moments(std::span<const double> x, size_t w, double s, Emit&& emit) {
-    const size_t n = x.size();
-    double s1 = 0.0, s2 = 0.0;
-    size_t count = 0, inf = 0;
-    for (size_t i = 0; i < n; ++i) {
-        double v = x[i];
-        if (!std::isnan(v)) {
-            double d = v - s;
-            s1 += d;
-            s2 += d * d;
-            ++count;
-            inf += std::isinf(v);
-        }
-        if (i >= w) {
-            double o = x[i - w];
-            if (!std::isnan(o)) {
-                double d = o - s;
-                s1 -= d;
-                s2 -= d * d;
-                --count;
-                inf -= std::isinf(o);
-            }
-        }
-        if (inf == 0 && !(finite(s1) && finite(s2))) {
-            s1 = s2 = 0.0;
-            for (size_t j = i + 1 - (i + 1 < w ? i + 1 : w); j <= i; ++j) {
-                if (std::isnan(x[j])) continue;
-                double d = x[j] - s;
-                s1 += d;
-                s2 += d * d;
-            }
-        }
-        emit(i, count, s1, s2);
-    }
-}
-
-// Sample variance from the NaN-skipping sums (count c >= 2), negative
-// rounding clamped to 0.0. NaN stays NaN: it means the window holds an
-// infinity, which has no finite spread.
-inline double nan_window_var(size_t c, double s1, double s2) noexcept {
-    double cd = static_cast<double>(c);
-    double var = (s2 - (s1 * s1) / cd) / (cd - 1.0);
-    return std::isnan(var) ? kNaN : (var > 0.0 ? var : 0.0);
+// Sample variance from the NaN-skipping sums (count c >= 2), clamped at 0.0:
+// negative rounding and a NaN variance both give 0.0.
+inline double nan_window_var(size_t count, double s1, double s2) noexcept {
+    double c = static_cast<double>(count);
+    double var = (s2 - (s1 * s1) / c) / (c - 1.0);
+    return var > 0.0 ? var : 0.0;
 }
 
 inline void rolling_std_nan(std::span<const double> x, size_t w, double* out) {
-    nan_moments(x, w, first_finite(x), [&](size_t i, size_t c, double s1, double s2) {
+    nan_sums<false>(x, w, first_finite(x), [out](size_t i, size_t c, double s1, double s2) {
         out[i] = c >= 2 ? std::sqrt(nan_window_var(c, s1, s2)) : kNaN;
     });
 }

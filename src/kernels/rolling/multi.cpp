@@ -164,12 +164,13 @@ std::pair<BlockFn, size_t> block_fn() {
     return {&block_base<N, Skip>, 2 * kNV};
 }
 
-// Sample variance by the clamp rule: negative rounding gives 0.0. A NaN
-// variance comes from an infinity in the window and stays NaN.
-double clamp_var(double c, double s1, double s2) noexcept {
+// Sample variance by the clamp rule: negative rounding and a NaN variance
+// give 0.0, except that under "propagate" a NaN variance (an infinity in the
+// window) stays NaN.
+double clamp_var(double c, double s1, double s2, bool propagate) noexcept {
     double m = s1 / c;
     double v = (s2 - m * (m * c)) / (c - 1.0);
-    return std::isnan(v) ? kNaN : (v > 0.0 ? v : 0.0);
+    return propagate && std::isnan(v) ? kNaN : (v > 0.0 ? v : 0.0);
 }
 
 enum class Rule { Trailing, TrailingSkip, Centered };
@@ -211,7 +212,7 @@ struct Writer {
             double v = kNaN;
             if (second)
                 v = c == 1 ? (a.s2 == 0.0 ? 0.0 : kNaN)  // one finite value: no spread
-                           : clamp_var(a.count, a.s1, a.s2);
+                           : clamp_var(a.count, a.s1, a.s2, propagate);
             put(kVar, k, v);
             put(kStd, k, std::sqrt(v));
         }

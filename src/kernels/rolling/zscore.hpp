@@ -20,7 +20,7 @@ inline void rolling_zscore(std::span<const double> x, size_t w, double* out) {
 // for a NaN value, fewer than two values, no spread or an infinite sd.
 inline void rolling_zscore_nan(std::span<const double> x, size_t w, double* out) {
     const double s = first_finite(x);
-    nan_moments(x, w, s, [&](size_t i, size_t c, double s1, double s2) {
+    nan_sums<false>(x, w, s, [&](size_t i, size_t c, double s1, double s2) {
         double z = kNaN;
         if (!std::isnan(x[i]) && c >= 2) {
             double var = nan_window_var(c, s1, s2);
