@@ -232,11 +232,20 @@ inline double winsorized_mean_slice(std::span<const double> x, double lower, dou
 // weighted steps: u = (x - mu) / s; psi = u and weight 1 within c, else
 // c * sign(u) and weight c / |u|; step = s * sum(psi) / sum(weight). Stops
 // when |step| < tol_abs or after max_iter steps (max_iter >= 1); a zero weight
-// sum (possible only for c <= 0) returns the current mu. A location that a
-// step leaves unchanged (or NaN) is final.
+// sum (possible only for c <= 0) returns the current mu.
+//
+// Each location is a function of the previous one alone, so once a location
+// repeats (bit for bit) the sequence cycles and no later step can pass a test
+// that the cycle's steps failed: only max_iter modulo the cycle length still
+// matters. Near convergence with a tolerance of 0 (or one that cannot be met)
+// rounding often settles into such a cycle, which would otherwise spin through
+// a huge max_iter. Cycles are found with Brent's method (a location kept at
+// every power-of-two step count), so the result is the one max_iter steps give.
 inline double huber_iterate(std::span<const double> x, double mu, double s, double c, double tol_abs,
                             uint64_t max_iter) noexcept {
     uint64_t iterations = 0;
+    uint64_t anchor = std::bit_cast<uint64_t>(mu), since_anchor = 0, power = 1;
+    bool cycling = false;
     for (;;) {
         double psi_sum = 0.0, w_sum = 0.0;
         for (double v : x) {
@@ -253,13 +262,22 @@ inline double huber_iterate(std::span<const double> x, double mu, double s, doub
         if (w_sum == 0.0) return mu;
         ++iterations;
         double step = (s * psi_sum) / w_sum;
-        const double prev = mu;
         mu = mu + step;
         if (std::fabs(step) < tol_abs || iterations >= max_iter) return mu;
-        // An unchanged or NaN location repeats the same step for ever, so the
-        // remaining iterations cannot change the result: stop instead of
-        // spinning through a huge max_iter.
-        if (std::isnan(mu) || std::bit_cast<uint64_t>(mu) == std::bit_cast<uint64_t>(prev)) return mu;
+        if (std::isnan(mu)) return mu;  // NaN for good
+        if (cycling) continue;
+        ++since_anchor;
+        if (std::bit_cast<uint64_t>(mu) == anchor) {
+            // Period since_anchor: the last step lands where the full count would.
+            const uint64_t left = (max_iter - iterations) % since_anchor;
+            if (left == 0) return mu;
+            max_iter = iterations + left;
+            cycling = true;
+        } else if (since_anchor == power) {
+            anchor = std::bit_cast<uint64_t>(mu);
+            since_anchor = 0;
+            power *= 2;
+        }
     }
 }
 
