@@ -1,0 +1,141 @@
+#include "infer/chi2.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "infer/common.hpp"
+
+namespace ms::infer {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// 2^-26: the totals of observed and expected counts may differ by this much,
+// relative to the smaller one.
+constexpr double kSumTolerance = 1.4901161193847656e-08;
+
+// Plain decimal with the shortest digits that read back exactly, never an
+// exponent: 2^-26 -> "0.000000014901161193847656", 1.0 -> "1".
+std::string plain_decimal(double v) {
+    if (std::isnan(v)) return "NaN";
+    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+    char buf[400];  // the longest fixed form of a double is under 330 characters
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+    return std::string(buf, r.ptr);
+}
+
+bool any_negative(std::span<const double> x) noexcept {
+    bool neg = false;
+    for (double v : x) neg |= v < 0.0;
+    return neg;
+}
+
+double plain_sum(std::span<const double> x) noexcept {
+    double s = 0.0;
+    for (double v : x) s += v;
+    return s;
+}
+
+}  // namespace
+
+double chi2_sf(double x, double df) noexcept {
+    if (!std::isfinite(x) || x < 0.0 || !(std::isfinite(df) && df > 0.0)) return kNaN;
+    double cdf = chi2_cdf(df, x);
+    if (cdf >= 1.0) return 0.0;
+    if (cdf <= 0.0) return 1.0;
+    return upper_tail_p(cdf);
+}
+
+Result<Chi2Test> chi2_gof(std::span<const double> observed, const std::optional<View1>& expected, bool sum_check) {
+    if (auto e = reject_nonfinite(observed, "observed")) return std::move(*e);
+    if (any_negative(observed)) return value_error("observed must be non-negative counts");
+    const size_t k = observed.size();
+    if (k < 2) return value_error("chi2_gof requires at least 2 categories");
+    // With a usable expected array the three serial chains (both totals and
+    // the statistic) run in one loop, each still in index order; the checks
+    // then report in their fixed order, and terms of an expected array that
+    // fails them are simply discarded.
+    std::span<const double> exp;
+    if (expected && expected->contiguous() && expected->n == k) exp = expected->span();
+    double s_obs = 0.0, s_exp = 0.0;
+    Kahan stat;
+    if (!exp.empty()) {
+        for (size_t i = 0; i < k; ++i) {
+            s_obs += observed[i];
+            s_exp += exp[i];
+            const double d = observed[i] - exp[i];
+            stat.add(d * d / exp[i]);
+        }
+    } else {
+        s_obs = plain_sum(observed);
+    }
+    if (s_obs <= 0.0) return value_error("sum(observed) must be > 0");
+
+    if (!expected) {
+        const double e = s_obs / static_cast<double>(k);
+        for (double o : observed) {
+            const double d = o - e;
+            stat.add(d * d / e);
+        }
+    } else {
+        if (!expected->contiguous()) return not_contiguous_error();
+        if (auto e = reject_nonfinite(expected->span(), "expected")) return std::move(*e);
+        if (expected->n != k) return value_error("expected must have same length as observed");
+        bool positive = true;
+        for (double v : exp) positive &= v > 0.0;
+        if (!positive) return value_error("expected must be strictly positive");
+        if (sum_check) {
+            if (s_exp <= 0.0) return value_error("sum(expected) must be > 0");
+            const double rel = std::fabs(s_obs - s_exp) / std::fmin(s_obs, s_exp);
+            if (rel > kSumTolerance)
+                return value_error(
+                    "For each axis slice, the sum of the observed frequencies must agree with the sum of the "
+                    "expected frequencies to a relative tolerance of " +
+                    plain_decimal(kSumTolerance) + ", but the percent differences are:\n" + plain_decimal(rel));
+        }
+    }
+    const double df = static_cast<double>(k - 1);
+    return Chi2Test{stat.sum, chi2_sf(stat.sum, df), df};
+}
+
+Result<Chi2Test> chi2_independence(const View2& table) {
+    const size_t rows = table.rows, cols = table.cols;
+    if (rows < 2 || cols < 2) return value_error("contingency table must be at least 2x2");
+    if (table.cstride != 8 || table.rstride != static_cast<ptrdiff_t>(cols) * 8)
+        return value_error("table must be C-contiguous float64");
+    std::span<const double> cells(reinterpret_cast<const double*>(table.data), rows * cols);
+    if (auto e = reject_nonfinite(cells, "table")) return std::move(*e);
+    if (any_negative(cells)) return value_error("table must be non-negative counts");
+
+    Buf<double> row_sum(rows), col_sum = Buf<double>::zeros(cols);
+    double total = 0.0;
+    for (size_t i = 0; i < rows; ++i) {
+        const double* r = cells.data() + i * cols;
+        double s = 0.0;
+        for (size_t j = 0; j < cols; ++j) {
+            s += r[j];
+            col_sum[j] += r[j];
+            total += r[j];
+        }
+        row_sum[i] = s;
+    }
+    if (total <= 0.0) return value_error("sum(table) must be > 0");
+
+    // A zero row or column has expected counts of 0: its cells carry no term.
+    Kahan stat;
+    for (size_t i = 0; i < rows; ++i) {
+        const double* r = cells.data() + i * cols;
+        for (size_t j = 0; j < cols; ++j) {
+            const double e = row_sum[i] * col_sum[j] / total;
+            if (e <= 0.0) continue;
+            const double d = r[j] - e;
+            stat.add(d * d / e);
+        }
+    }
+    const double df = static_cast<double>(rows - 1) * static_cast<double>(cols - 1);
+    return Chi2Test{stat.sum, chi2_sf(stat.sum, df), df};
+}
+
+}  // namespace ms::infer

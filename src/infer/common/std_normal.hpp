@@ -1,0 +1,28 @@
+// The standard normal distribution of the z tests and the normal-theory
+// intervals, through the error functions (never throwing).
+#pragma once
+
+#include <boost/math/special_functions/erf.hpp>
+
+#include "infer/common/policy.hpp"
+
+namespace ms::infer {
+
+inline constexpr double kSqrt2 = 1.4142135623730951;
+
+// P(Z > z) = 0.5 * erfc(z / sqrt(2)).
+inline double norm_sf(double z) noexcept { return 0.5 * boost::math::erfc(z / kSqrt2, NoThrow()); }
+
+// P(Z <= z) = 0.5 * erfc(-z / sqrt(2)).
+inline double norm_cdf(double z) noexcept { return 0.5 * boost::math::erfc(-z / kSqrt2, NoThrow()); }
+
+// The quantile at p in (0, 1): -sqrt(2) * erfc^-1(2p).
+inline double norm_ppf(double p) noexcept { return -kSqrt2 * boost::math::erfc_inv(2.0 * p, NoThrow()); }
+
+// The two-sided quantile of a confidence level: the quantile at 1 - (1 - confidence) / 2.
+inline double norm_crit(double confidence) noexcept { return norm_ppf(1.0 - (1.0 - confidence) / 2.0); }
+
+// A confidence level must lie strictly inside (0, 1); NaN does not.
+inline bool valid_confidence(double confidence) noexcept { return confidence > 0.0 && confidence < 1.0; }
+
+}  // namespace ms::infer

@@ -1,0 +1,87 @@
+#include "infer/corr_ci.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "infer/common.hpp"
+#include "infer/common/std_normal.hpp"
+
+namespace ms::infer {
+namespace {
+
+double plain_mean(std::span<const double> x) noexcept {
+    double s = 0.0;
+    for (double v : x) s += v;
+    return s / static_cast<double>(x.size());
+}
+
+// Only ASCII text can lower-case to an ASCII method name (no other character
+// lower-cases into the letters used), so ASCII folding decides the match
+// exactly as full Unicode lower-casing would.
+bool method_is(std::string_view s, std::string_view name) noexcept {
+    if (s.size() != name.size()) return false;
+    for (size_t i = 0; i < s.size(); ++i) {
+        char ch = s[i];
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+        if (ch != name[i]) return false;
+    }
+    return true;
+}
+
+Err zero_variance() { return value_error("zero variance in x or y"); }
+
+}  // namespace
+
+std::optional<double> pearson_r_from_means(std::span<const double> x, std::span<const double> y, double mean_x,
+                                           double mean_y) noexcept {
+    double sxx = 0.0, syy = 0.0, sxy = 0.0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        const double dx = x[i] - mean_x, dy = y[i] - mean_y;
+        sxx += dx * dx;
+        syy += dy * dy;
+        sxy += dx * dy;
+    }
+    if (sxx == 0.0 || syy == 0.0) return std::nullopt;
+    return sxy / std::sqrt(sxx * syy);
+}
+
+std::optional<double> pearson_r_opt(std::span<const double> x, std::span<const double> y) noexcept {
+    return pearson_r_from_means(x, y, plain_mean(x), plain_mean(y));
+}
+
+Result<double> pearson_r(std::span<const double> x, std::span<const double> y) {
+    auto r = pearson_r_opt(x, y);
+    if (!r) return zero_variance();
+    return *r;
+}
+
+Result<CorrCi> corr_ci(std::span<const double> x, std::span<const double> y, std::string_view method,
+                       double confidence) {
+    if (x.size() != y.size()) return value_error("x and y must have the same length");
+    const size_t n = x.size();
+    if (n < 4) return value_error("corr_ci requires n >= 4 (n-3 > 0 for Fisher z)");
+    if (!valid_confidence(confidence)) return value_error("confidence must be in (0, 1)");
+    MS_TRY(sums, checked_sum_pair(x, "x", y, "y"));
+    double r;
+    if (method_is(method, "pearson")) {
+        const double dn = static_cast<double>(n);
+        auto rr = pearson_r_from_means(x, y, sums.x / dn, sums.y / dn);
+        if (!rr) return zero_variance();
+        r = *rr;
+    } else if (method_is(method, "spearman")) {
+        Buf<double> rx = rankdata_average(x), ry = rankdata_average(y);
+        MS_TRY(rr, pearson_r({rx.data(), n}, {ry.data(), n}));
+        r = rr;
+    } else {
+        return value_error("method must be 'pearson' or 'spearman'");
+    }
+    // Keeps atanh finite for a perfect correlation.
+    const double rc = std::clamp(r, -0.9999999, 0.9999999);
+    const double z = 0.5 * std::log1p(2.0 * rc / (1.0 - rc));
+    const double se = 1.0 / std::sqrt(static_cast<double>(n - 3));
+    const double q = norm_crit(confidence);
+    return CorrCi{r, std::tanh(z - q * se), std::tanh(z + q * se), z, se};
+}
+
+}  // namespace ms::infer

@@ -1,0 +1,31 @@
+// Pearson's coefficient of paired samples and the Fisher-z interval of a
+// Pearson or Spearman correlation.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "frame/result.hpp"
+
+namespace ms::infer {
+
+// r = sxy / sqrt(sxx * syy) with the deviation sums taken plainly in index
+// order from the given means; nullopt when sxx or syy is 0. Not clamped.
+std::optional<double> pearson_r_from_means(std::span<const double> x, std::span<const double> y, double mean_x,
+                                           double mean_y) noexcept;
+
+// The same with the means taken as plain sums / n.
+std::optional<double> pearson_r_opt(std::span<const double> x, std::span<const double> y) noexcept;
+
+// Pearson's r of two samples of equal length, or "zero variance in x or y".
+Result<double> pearson_r(std::span<const double> x, std::span<const double> y);
+
+struct CorrCi {
+    double correlation, ci_lower, ci_upper, z, se;
+};
+
+Result<CorrCi> corr_ci(std::span<const double> x, std::span<const double> y, std::string_view method,
+                       double confidence);
+
+}  // namespace ms::infer
