@@ -438,12 +438,38 @@ template <class Stat>
 double permutation_p(std::span<const double> first, std::span<const double> second, size_t B, uint64_t seed,
                      Tail tail, double obs, Stat&& stat) {
     const size_t N = first.size() + second.size();
+    size_t pair_len, cost;
+    if (__builtin_mul_overflow(N, size_t{2}, &pair_len)) throw std::bad_alloc();
+    if (__builtin_mul_overflow(N, size_t{2}, &cost)) cost = SIZE_MAX;
     Buf<double> t(B);
-    replicate_map(seed, B, N, N, t.data(), [&](Pcg64& g, double* v) {
+    auto fill = [&](double* v) {
         std::copy(first.begin(), first.end(), v);
         std::copy(second.begin(), second.end(), v + first.size());
-        g.shuffle({v, N});
-        return stat(v);
+    };
+    // Two permutations side by side: their generator chains are independent,
+    // so interleaving them hides the latency of each draw.
+    parallel_pieces((B + 1) / 2, pair_len, cost, [&](size_t lo, size_t hi, double* scratch) {
+        double* v0 = scratch;
+        double* v1 = scratch + N;
+        for (size_t q = lo; q < hi; ++q) {
+            const size_t i = 2 * q;
+            Pcg64 g0 = Pcg64::seeded(replicate_seed(seed, i));
+            fill(v0);
+            if (i + 1 == B) {
+                g0.shuffle({v0, N});
+                t[i] = stat(v0);
+                continue;
+            }
+            Pcg64 g1 = Pcg64::seeded(replicate_seed(seed, i + 1));
+            fill(v1);
+            for (size_t j = N; j-- > 1;) {
+                const size_t k0 = g0.below(j + 1), k1 = g1.below(j + 1);
+                std::swap(v0[j], v0[k0]);
+                std::swap(v1[j], v1[k1]);
+            }
+            t[i] = stat(v0);
+            t[i + 1] = stat(v1);
+        }
     });
     uint64_t count = 0;
     for (double a : t) count += extreme(tail, a, obs);

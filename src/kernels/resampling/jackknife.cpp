@@ -70,9 +70,16 @@ JackknifeResult jackknife_mean_ci(std::span<const double> x, double conf) {
     const double S = plain_sum(x);
     Buf<double> t = leave_one_out(x, S);
     const double est = combine(t.span(), S / static_cast<double>(x.size())).estimate;
-    draw_sort(t.span());
-    const Ends e = floor_index_interval(t.span(), conf);
-    return {est, e.lower, e.upper};
+    // Only two order statistics are read: select them unless NaN forces the sort.
+    const Positions p = floor_index_positions(t.size(), conf);
+    Buf<double> tmp(t.size());
+    double lower, upper;
+    if (!select_as_sorted(t.data(), t.size(), p.lower, p.upper, tmp.data(), lower, upper)) {
+        draw_sort(t.span(), tmp.data());
+        lower = t[p.lower];
+        upper = t[p.upper];
+    }
+    return {est, lower, upper};
 }
 
 JackknifeResult delete_d_jackknife_mean(std::span<const double> x, size_t d) {
@@ -95,27 +102,51 @@ double jackknife_after_bootstrap_se_mean(std::span<const double> x, size_t B, ui
     const size_t n = x.size();
     if (B == 0 || n <= 2) return kNaN;
     const size_t m = n - 1;
-    size_t scratch, draws;
-    if (__builtin_add_overflow(m, B, &scratch)) throw std::bad_alloc();
-    if (__builtin_mul_overflow(m, B, &draws)) draws = SIZE_MAX;
+    // Two left-out values side by side (independent generator chains hide
+    // each other's latency); each has a subsample and B means of scratch.
+    size_t one, two, draws;
+    if (__builtin_add_overflow(m, B, &one) || __builtin_mul_overflow(one, size_t{2}, &two)) throw std::bad_alloc();
+    if (__builtin_mul_overflow(m, B, &draws) || __builtin_mul_overflow(draws, size_t{2}, &draws)) draws = SIZE_MAX;
     const double dm = static_cast<double>(m);
+    const double divisor = static_cast<double>(B > 1 ? B - 1 : 1);
     Buf<double> se(n);
-    // Per left-out value i: the subsample without x[i], then B bootstrap
-    // means of it from the one generator of index i.
-    parallel_pieces(n, scratch, draws, [&](size_t lo, size_t hi, double* buf) {
-        double* sub = buf;
-        double* means = buf + m;
-        for (size_t i = lo; i < hi; ++i) {
-            std::copy(x.begin(), x.begin() + static_cast<ptrdiff_t>(i), sub);
-            std::copy(x.begin() + static_cast<ptrdiff_t>(i) + 1, x.end(), sub + i);
-            Pcg64 g = Pcg64::seeded(replicate_seed(seed, i));
-            for (size_t b = 0; b < B; ++b) {
-                double s = 0.0;
-                for (size_t k = 0; k < m; ++k) s += sub[g.below(m)];
-                means[b] = s / dm;
+    auto subsample = [&](size_t i, double* sub) {
+        std::copy(x.begin(), x.begin() + static_cast<ptrdiff_t>(i), sub);
+        std::copy(x.begin() + static_cast<ptrdiff_t>(i) + 1, x.end(), sub + i);
+    };
+    auto se_of = [&](const double* means) { return std::sqrt(spread({means, B}).ss / divisor); };
+    parallel_pieces((n + 1) / 2, two, draws, [&](size_t lo, size_t hi, double* buf) {
+        double* sub0 = buf;
+        double* means0 = buf + m;
+        double* sub1 = buf + one;
+        double* means1 = sub1 + m;
+        for (size_t q = lo; q < hi; ++q) {
+            const size_t i = 2 * q;
+            subsample(i, sub0);
+            Pcg64 g0 = Pcg64::seeded(replicate_seed(seed, i));
+            if (i + 1 == n) {
+                for (size_t b = 0; b < B; ++b) {
+                    double s0 = 0.0;
+                    for (size_t k = 0; k < m; ++k) s0 += sub0[g0.below(m)];
+                    means0[b] = s0 / dm;
+                }
+                se[i] = se_of(means0);
+                continue;
             }
-            const Spread sp = spread({means, B});
-            se[i] = std::sqrt(sp.ss / static_cast<double>(B > 1 ? B - 1 : 1));
+            subsample(i + 1, sub1);
+            Pcg64 g1 = Pcg64::seeded(replicate_seed(seed, i + 1));
+            for (size_t b = 0; b < B; ++b) {
+                double s0 = 0.0, s1 = 0.0;
+                for (size_t k = 0; k < m; ++k) {
+                    const size_t j0 = g0.below(m), j1 = g1.below(m);
+                    s0 += sub0[j0];
+                    s1 += sub1[j1];
+                }
+                means0[b] = s0 / dm;
+                means1[b] = s1 / dm;
+            }
+            se[i] = se_of(means0);
+            se[i + 1] = se_of(means1);
         }
     });
     const double dn = static_cast<double>(n);
