@@ -532,3 +532,10 @@ def test_agrees_with_scipy():
                                  n_resamples=20000, random_state=np.random.default_rng(3))
     d, p = m.permutation_mean_diff_test(x, y, 20000)
     assert d == pytest.approx(ref.statistic, rel=1e-12) and abs(p - ref.pvalue) < 0.02
+
+
+def test_nan_conf_reads_smallest_replicate():
+    got = m.bayesian_bootstrap_ci(X, "mean", 50, NAN, 3)
+    assert got[1] == got[2] and same(got, model_bayes(X, "mean", 50, NAN, 3))
+    assert same(m.bootstrap_t_ci_mean(X, 50, NAN, 3), model_t(X, 50, NAN, 3))
+    assert same(m.stationary_bootstrap_mean_ci(X, 3, 50, NAN), model_block(X, 3, 50, NAN, 0, "stationary"))
