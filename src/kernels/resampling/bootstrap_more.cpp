@@ -1,0 +1,527 @@
+#include "kernels/resampling/bootstrap_more.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+
+#include "kernels/resampling/replicate.hpp"
+
+namespace ms::kernels {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr std::string_view kUnsupported = "Unsupported stat. Use 'mean', 'median', or 'std'.";
+
+double plain_sum(std::span<const double> v) noexcept {
+    double s = 0.0;
+    for (double a : v) s += a;
+    return s;
+}
+
+// Keeps the finite values at the front, in order; returns their number.
+size_t keep_finite(std::span<double> v) noexcept {
+    size_t k = 0;
+    for (double a : v)
+        if (std::isfinite(a)) v[k++] = a;
+    return k;
+}
+
+// Interpolated percentiles at alpha and 1 - alpha of sorted d (B >= 1).
+Ends interpolated_ends(std::span<const double> d, double conf) noexcept {
+    const double alpha = (1.0 - conf) * 0.5;
+    return {interpolated_percentile(d, alpha), interpolated_percentile(d, 1.0 - alpha)};
+}
+
+// Sorts d in place and reads the interpolated interval.
+Ends sorted_interpolated_ends(std::span<double> d, double conf) {
+    draw_sort(d);
+    return interpolated_ends(d, conf);
+}
+
+// A value with a weight (or its position), sorted by value.
+struct Pair {
+    double v, w;
+};
+
+// Stable ascending sort by value with a < b, shaped like the draw sort:
+// insertion below 21 pairs, else insertion runs merged through tmp (n pairs).
+// Loops are bounded by indices, so NaN values cannot make them overrun.
+void insertion_sort_pairs(Pair* d, size_t n) noexcept {
+    for (size_t i = 1; i < n; ++i) {
+        Pair p = d[i];
+        size_t j = i;
+        for (; j > 0 && p.v < d[j - 1].v; --j) d[j] = d[j - 1];
+        d[j] = p;
+    }
+}
+
+void sort_pairs(Pair* d, size_t n, Pair* tmp) noexcept {
+    constexpr size_t kRun = 16;
+    if (n < 21) {
+        insertion_sort_pairs(d, n);
+        return;
+    }
+    for (size_t i = 0; i < n; i += kRun) insertion_sort_pairs(d + i, std::min(kRun, n - i));
+    Pair* src = d;
+    Pair* dst = tmp;
+    for (size_t w = kRun; w < n; w *= 2) {
+        for (size_t lo = 0; lo < n; lo += 2 * w) {
+            size_t mid = std::min(lo + w, n), hi = std::min(lo + 2 * w, n);
+            size_t a = lo, b = mid, k = lo;
+            while (a < mid && b < hi) dst[k++] = src[b].v < src[a].v ? src[b++] : src[a++];
+            while (a < mid) dst[k++] = src[a++];
+            while (b < hi) dst[k++] = src[b++];
+        }
+        std::swap(src, dst);
+    }
+    if (src != d) std::copy(src, src + n, d);
+}
+
+// Median of a sorted copy of x (n >= 1).
+double sorted_median(std::span<const double> x) {
+    Buf<double> c = Buf<double>::from(x);
+    draw_sort(c.span());
+    const size_t n = x.size();
+    return n % 2 ? c[n / 2] : (c[n / 2 - 1] + c[n / 2]) * 0.5;
+}
+
+// One-pass sample standard deviation from the sum S and sum of squares Q
+// of n >= 2 values; 0 when the variance is not positive.
+double one_pass_sample_std(double S, double Q, size_t n) noexcept {
+    const double dn = static_cast<double>(n);
+    const double m = S / dn;
+    const double v = (Q - m * (m * dn)) / (dn - 1.0);
+    return v > 0.0 ? std::sqrt(v) : 0.0;
+}
+
+// Sample standard error of the mean of r (n >= 2 values, mean m).
+double se_of_mean(const double* r, size_t n, double m) noexcept {
+    double ss = 0.0;
+    for (size_t k = 0; k < n; ++k) {
+        const double d = r[k] - m;
+        ss += d * d;
+    }
+    const double dn = static_cast<double>(n);
+    return std::sqrt(ss / (dn - 1.0)) / std::sqrt(dn);
+}
+
+// Studentized mean of one resample, written to scratch for the second pass.
+struct StudentFold {
+    const double* x;
+    size_t n;
+    double xbar;
+    struct State {
+        double* r;
+        double s;
+    };
+    size_t scratch_len() const { return n; }
+    size_t weight() const { return 2; }
+    State start(double* scratch) const { return {scratch, 0.0}; }
+    void add(State& st, size_t j, size_t k) const {
+        st.r[k] = x[j];
+        st.s += x[j];
+    }
+    double finish(State& st) const {
+        const double m = st.s / static_cast<double>(n);
+        const double se_b = se_of_mean(st.r, n, m);
+        return se_b > 0.0 ? (m - xbar) / se_b : kNaN;
+    }
+};
+
+struct SampleStdFold {
+    const double* x;
+    size_t n;
+    struct State {
+        double s, q;
+    };
+    size_t scratch_len() const { return 0; }
+    size_t weight() const { return 1; }
+    State start(double*) const { return {0.0, 0.0}; }
+    void add(State& st, size_t j, size_t) const {
+        st.s += x[j];
+        st.q += x[j] * x[j];
+    }
+    double finish(State& st) const { return one_pass_sample_std(st.s, st.q, n); }
+};
+
+// Standard normal CDF by the Abramowitz-Stegun polynomial (26.2.17).
+double norm_cdf_approx(double z) noexcept {
+    const double t = 1.0 / (1.0 + 0.2316419 * std::fabs(z));
+    const double poly = t * (t * (t * (t * (t * 1.330274429 - 1.821255978) + 1.781477937) - 0.356563782) + 0.31938153);
+    const double q = std::exp(z * (z * -0.5)) * 0.3989422804014327 * t * poly;
+    return z >= 0.0 ? 1.0 - q : q;
+}
+
+enum class Simple { Mean, Median, Std };
+
+std::optional<Simple> simple_stat(std::string_view name) noexcept {
+    if (name == "mean") return Simple::Mean;
+    if (name == "median") return Simple::Median;
+    if (name == "std") return Simple::Std;
+    return std::nullopt;
+}
+
+void sum_and_squares(std::span<const double> x, double& S, double& Q) noexcept {
+    S = 0.0;
+    Q = 0.0;
+    for (double v : x) {
+        S += v;
+        Q += v * v;
+    }
+}
+
+// Leave-one-out medians: the sorted positions of the values decide which
+// middle values remain once x[i] is gone.
+void jackknife_medians(std::span<const double> x, double* out) {
+    const size_t n = x.size();
+    Buf<Pair> p(n), tmp(n < 21 ? 0 : n);
+    for (size_t j = 0; j < n; ++j) p[j] = {x[j], static_cast<double>(j)};
+    sort_pairs(p.data(), n, tmp.data());
+    Buf<size_t> rank(n);
+    for (size_t s = 0; s < n; ++s) rank[static_cast<size_t>(p[s].w)] = s;
+    const size_t m = n - 1, h = m / 2;
+    for (size_t i = 0; i < n; ++i) {
+        if (m % 2) {
+            out[i] = p[rank[i] <= h ? h + 1 : h].v;
+        } else {
+            const double left = p[rank[i] + 1 <= h ? h : h - 1].v;
+            const double right = p[rank[i] <= h ? h + 1 : h].v;
+            out[i] = (left + right) * 0.5;
+        }
+    }
+}
+
+// One weighted statistic of the Bayesian bootstrap; w holds n weights.
+double weighted_stat(std::span<const double> x, const double* w, Simple stat, Pair* pairs, Pair* tmp) noexcept {
+    const size_t n = x.size();
+    switch (stat) {
+        case Simple::Mean: {
+            double s = 0.0;
+            for (size_t k = 0; k < n; ++k) s += w[k] * x[k];
+            return s;
+        }
+        case Simple::Std: {
+            double m = 0.0;
+            for (size_t k = 0; k < n; ++k) m += w[k] * x[k];
+            double V = 0.0;
+            for (size_t k = 0; k < n; ++k) V += (x[k] - m) * (w[k] * (x[k] - m));
+            return V > 0.0 ? std::sqrt(V) : 0.0;
+        }
+        case Simple::Median: {
+            for (size_t k = 0; k < n; ++k) pairs[k] = {x[k], w[k]};
+            sort_pairs(pairs, n, tmp);
+            double cum = 0.0;
+            for (size_t k = 0; k < n; ++k) {
+                cum += pairs[k].w;
+                if (cum >= 0.5) return pairs[k].v;
+            }
+            return pairs[n - 1].v;
+        }
+    }
+    return kNaN;
+}
+
+}  // namespace
+
+double norm_ppf_approx(double p) noexcept {
+    if (!(p > 0.0 && p < 1.0)) return kNaN;
+    constexpr double a1 = -39.69683028665376, a2 = 220.9460984245205, a3 = -275.9285104469687,
+                     a4 = 138.357751867269, a5 = -30.66479806614716, a6 = 2.506628277459239;
+    constexpr double b1 = -54.47609879822406, b2 = 161.5858368580409, b3 = -155.6989798598866,
+                     b4 = 66.80131188771972, b5 = -13.28068155288572;
+    constexpr double c1 = -0.007784894002430293, c2 = -0.3223964580411365, c3 = -2.400758277161838,
+                     c4 = -2.549732539343734, c5 = 4.374664141464968, c6 = 2.938163982698783;
+    constexpr double d1 = 0.007784695709041462, d2 = 0.3224671290700398, d3 = 2.445134137142996,
+                     d4 = 3.754408661907416;
+    auto tail = [&](double q) {
+        return (((((c1 * q + c2) * q + c3) * q + c4) * q + c5) * q + c6) /
+               ((((d1 * q + d2) * q + d3) * q + d4) * q + 1.0);
+    };
+    if (p < 0.02425) return tail(std::sqrt(-2.0 * std::log(p)));
+    if (p > 0.97575) return -tail(std::sqrt(-2.0 * std::log(1.0 - p)));
+    const double q = p - 0.5, r = q * q;
+    return q * (((((a1 * r + a2) * r + a3) * r + a4) * r + a5) * r + a6) /
+           (((((b1 * r + b2) * r + b3) * r + b4) * r + b5) * r + 1.0);
+}
+
+Estimate bootstrap_t_ci_mean(std::span<const double> x, size_t B, double conf, uint64_t seed) {
+    const size_t n = x.size();
+    if (B == 0 || n < 2) return kNaNEstimate;
+    const double xbar = plain_sum(x) / static_cast<double>(n);
+    const double se = se_of_mean(x.data(), n, xbar);
+    Buf<double> t(B);
+    resample_map(seed, B, n, StudentFold{x.data(), n, xbar}, t.data());
+    const size_t K = keep_finite(t.span());
+    if (K == 0) return {xbar, kNaN, kNaN};
+    const Ends e = sorted_interpolated_ends({t.data(), K}, conf);
+    return {xbar, xbar - se * e.upper, xbar - se * e.lower};
+}
+
+Result<Estimate> bootstrap_bca_ci(std::span<const double> x, std::string_view name, size_t B, double conf,
+                                  uint64_t seed) {
+    const size_t n = x.size();
+    if (B == 0 || n < 3) return kNaNEstimate;
+    const auto stat = simple_stat(name);
+    if (!stat) return value_error(std::string(kUnsupported));
+    double S, Q;
+    sum_and_squares(x, S, Q);
+    const double dn = static_cast<double>(n);
+    Buf<double> reps;
+    double theta;
+    Buf<double> jack(n);
+    switch (*stat) {
+        case Simple::Mean:
+            theta = plain_sum(x) / dn;
+            reps = bootstrap_draws(x, Stat::Mean, B, seed);
+            for (size_t i = 0; i < n; ++i) jack[i] = (S - x[i]) / (dn - 1.0);
+            break;
+        case Simple::Median:
+            theta = sorted_median(x);
+            reps = bootstrap_draws(x, Stat::Median, B, seed);
+            jackknife_medians(x, jack.data());
+            break;
+        case Simple::Std:
+            theta = one_pass_sample_std(S, Q, n);
+            reps = Buf<double>(B);
+            resample_map(seed, B, n, SampleStdFold{x.data(), n}, reps.data());
+            for (size_t i = 0; i < n; ++i) {
+                const double mi = (S - x[i]) / (dn - 1.0);
+                const double vi = ((Q - x[i] * x[i]) - mi * (mi * (dn - 1.0))) / (dn - 2.0);
+                jack[i] = vi > 0.0 ? std::sqrt(vi) : 0.0;
+            }
+            break;
+    }
+    draw_sort(reps.span());
+    size_t below = 0;
+    for (double r : reps) below += r < theta;
+    const double p0 = std::clamp(static_cast<double>(below) / static_cast<double>(B), 1e-10, 0.9999999999);
+    const double z0 = norm_ppf_approx(p0);
+    const double jbar = plain_sum(jack.span()) / dn;
+    double N = 0.0, D = 0.0;
+    for (double j : jack) {
+        const double d = jbar - j;
+        N += d * (d * d);
+        D += d * d;
+    }
+    const double a = D > 0.0 ? N / (6.0 * std::pow(D, 1.5)) : 0.0;
+    const double alpha = (1.0 - conf) * 0.5;
+    auto level = [&](double z) {
+        const double w = z0 + z;
+        return std::clamp(norm_cdf_approx(z0 + w / (1.0 - a * w)), 0.0, 1.0);  // NaN stays NaN
+    };
+    const double lo = level(norm_ppf_approx(alpha)), hi = level(norm_ppf_approx(1.0 - alpha));
+    return Estimate{theta, interpolated_percentile(reps.span(), lo), interpolated_percentile(reps.span(), hi)};
+}
+
+Result<Estimate> bayesian_bootstrap_ci(std::span<const double> x, std::string_view name, size_t B, double conf,
+                                       uint64_t seed) {
+    const size_t n = x.size();
+    if (conf >= 1.0 || conf <= 0.0 || B == 0 || n == 0) return kNaNEstimate;
+    const auto stat = simple_stat(name);
+    if (!stat) return value_error(std::string(kUnsupported));
+    double theta;
+    switch (*stat) {
+        case Simple::Mean: theta = plain_sum(x) / static_cast<double>(n); break;
+        case Simple::Median: theta = sorted_median(x); break;
+        case Simple::Std: {
+            if (n < 2) return kNaNEstimate;
+            double S, Q;
+            sum_and_squares(x, S, Q);
+            theta = one_pass_sample_std(S, Q, n);
+            break;
+        }
+    }
+    // Scratch: n weights, then for the median n pairs and n pairs of merge space.
+    const size_t pair_doubles = *stat == Simple::Median ? 4 : 0;
+    if (n > SIZE_MAX / 8) throw std::bad_alloc();
+    Buf<double> reps(B);
+    replicate_map(seed, B, n * (1 + pair_doubles), n * (pair_doubles ? 8 : 2), reps.data(),
+                  [&](Pcg64& g, double* w) {
+                      double T = 0.0;
+                      for (size_t k = 0; k < n; ++k) {
+                          w[k] = g.exp_weight();
+                          T += w[k];
+                      }
+                      if (!(T > 0.0)) return kNaN;
+                      const double inv = 1.0 / T;
+                      for (size_t k = 0; k < n; ++k) w[k] *= inv;
+                      Pair* pairs = nullptr;
+                      if (pair_doubles) pairs = new (w + n) Pair[2 * n];
+                      return weighted_stat(x, w, *stat, pairs, pairs ? pairs + n : nullptr);
+                  });
+    const size_t K = keep_finite(reps.span());
+    if (K == 0) return Estimate{theta, kNaN, kNaN};
+    const Ends e = sorted_interpolated_ends({reps.data(), K}, conf);
+    return Estimate{theta, e.lower, e.upper};
+}
+
+Estimate block_bootstrap_mean_ci(std::span<const double> x, size_t L, size_t B, double conf, uint64_t seed,
+                                 BlockScheme scheme) {
+    const size_t n = x.size();
+    if (L == 0 || B == 0 || n == 0) return kNaNEstimate;
+    const double dn = static_cast<double>(n);
+    const double est = plain_sum(x) / dn;
+    const size_t nb = n / L + (n % L != 0);  // blocks covering n values, without wrapping n + L - 1
+    const double p = std::clamp(1.0 / static_cast<double>(L), 1e-12, 1.0);
+    Buf<double> reps = Buf<double>::zeros(B);
+    Pcg64 g = Pcg64::seeded(seed);
+    for (size_t i = 0; i < B; ++i) {
+        double sum = 0.0;
+        size_t taken = 0;
+        switch (scheme) {
+            case BlockScheme::Moving:
+                for (size_t blocks = 0; taken < n && blocks < nb;) {
+                    const size_t start = g.below(n);
+                    const size_t end = L >= n - start ? n : start + L;
+                    for (size_t k = start; k < end; ++k) sum += x[k];
+                    taken += end - start;
+                    ++blocks;
+                }
+                break;
+            case BlockScheme::Circular:
+                for (size_t blocks = 0; taken < n && blocks < nb;) {
+                    size_t k = g.below(n);
+                    ++blocks;
+                    for (size_t j = 0; j < L && taken < n; ++j, ++taken) {
+                        sum += x[k];
+                        if (++k == n) k = 0;
+                    }
+                }
+                break;
+            case BlockScheme::Stationary: {
+                size_t cur = g.below(n);
+                for (size_t k = 0; k < n; ++k) {
+                    const bool jump = g.uniform() < p;
+                    sum += x[cur];
+                    if (jump) {
+                        cur = g.below(n);
+                    } else if (++cur == n) {
+                        cur = 0;
+                    }
+                }
+                taken = n;
+                break;
+            }
+        }
+        reps[i] = sum / static_cast<double>(taken);
+    }
+    const Ends e = sorted_interpolated_ends(reps.span(), conf);
+    return {est, e.lower, e.upper};
+}
+
+namespace {
+
+enum class Tail { TwoSided, Less, Greater, None };
+
+Tail tail_of(std::string_view alternative) noexcept {
+    if (alternative == "two-sided") return Tail::TwoSided;
+    if (alternative == "less") return Tail::Less;
+    if (alternative == "greater") return Tail::Greater;
+    return Tail::None;
+}
+
+bool extreme(Tail tail, double t, double obs) noexcept {
+    switch (tail) {
+        case Tail::TwoSided: return std::fabs(t) >= std::fabs(obs);
+        case Tail::Less: return t <= obs;
+        case Tail::Greater: return t >= obs;
+        case Tail::None: return false;
+    }
+    return false;
+}
+
+// Permutation i of `data` (the caller's order, then shuffled by replicate
+// i's generator) is handed to stat; p from the count of extreme statistics.
+// The statistics are kept per replicate so every count is exact.
+template <class Stat>
+double permutation_p(std::span<const double> first, std::span<const double> second, size_t B, uint64_t seed,
+                     Tail tail, double obs, Stat&& stat) {
+    const size_t N = first.size() + second.size();
+    size_t pair_len, cost;
+    if (__builtin_mul_overflow(N, size_t{2}, &pair_len)) throw std::bad_alloc();
+    if (__builtin_mul_overflow(N, size_t{2}, &cost)) cost = SIZE_MAX;
+    Buf<double> t(B);
+    auto fill = [&](double* v) {
+        std::copy(first.begin(), first.end(), v);
+        std::copy(second.begin(), second.end(), v + first.size());
+    };
+    // Two permutations side by side: their generator chains are independent,
+    // so interleaving them hides the latency of each draw.
+    parallel_pieces((B + 1) / 2, pair_len, cost, [&](size_t lo, size_t hi, double* scratch) {
+        double* v0 = scratch;
+        double* v1 = scratch + N;
+        for (size_t q = lo; q < hi; ++q) {
+            const size_t i = 2 * q;
+            Pcg64 g0 = Pcg64::seeded(replicate_seed(seed, i));
+            fill(v0);
+            if (i + 1 == B) {
+                g0.shuffle({v0, N});
+                t[i] = stat(v0);
+                continue;
+            }
+            Pcg64 g1 = Pcg64::seeded(replicate_seed(seed, i + 1));
+            fill(v1);
+            for (size_t j = N; j-- > 1;) {
+                const size_t k0 = g0.below(j + 1), k1 = g1.below(j + 1);
+                std::swap(v0[j], v0[k0]);
+                std::swap(v1[j], v1[k1]);
+            }
+            t[i] = stat(v0);
+            t[i + 1] = stat(v1);
+        }
+    });
+    uint64_t count = 0;
+    for (double a : t) count += extreme(tail, a, obs);
+    return (static_cast<double>(count) + 1.0) / (static_cast<double>(B) + 1.0);
+}
+
+}  // namespace
+
+std::pair<double, double> permutation_corr_test(std::span<const double> x, std::span<const double> y, size_t B,
+                                                std::string_view alternative, uint64_t seed) {
+    const size_t n = x.size();
+    if (B == 0 || n == 0 || y.size() != n) return {kNaN, kNaN};
+    double sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, sxy = 0.0;
+    for (size_t k = 0; k < n; ++k) {
+        sx += x[k];
+        sy += y[k];
+        sxx += x[k] * x[k];
+        syy += y[k] * y[k];
+        sxy += x[k] * y[k];
+    }
+    const double dn = static_cast<double>(n);
+    const double mx = sx / dn, my = sy / dn;
+    const double vx = sxx / dn - mx * mx, vy = syy / dn - my * my;
+    if (!(vx > 0.0) || !(vy > 0.0)) return {kNaN, kNaN};
+    const double r = (sxy / dn - mx * my) / std::sqrt(vx * vy);
+    if (!std::isfinite(r)) return {r, kNaN};
+    const double p = permutation_p(x, {}, B, seed, tail_of(alternative), r, [&](const double* v) {
+        double s = 0.0, ss = 0.0, sp = 0.0;
+        for (size_t k = 0; k < n; ++k) {
+            s += v[k];
+            ss += v[k] * v[k];
+            sp += v[k] * y[k];
+        }
+        const double m = s / dn;
+        const double vv = ss / dn - m * m;
+        if (!(vv > 0.0)) return kNaN;
+        const double t = (sp / dn - m * my) / std::sqrt(vy * vv);
+        return std::isfinite(t) ? t : kNaN;  // counts for no alternative
+    });
+    return {r, p};
+}
+
+std::pair<double, double> permutation_mean_diff_test(std::span<const double> x, std::span<const double> y,
+                                                     size_t B, std::string_view alternative, uint64_t seed) {
+    const size_t nx = x.size(), ny = y.size();
+    if (B == 0 || nx == 0 || ny == 0) return {kNaN, kNaN};
+    const double dx = static_cast<double>(nx), dy = static_cast<double>(ny);
+    const double obs = plain_sum(x) / dx - plain_sum(y) / dy;
+    const double p = permutation_p(x, y, B, seed, tail_of(alternative), obs, [&](const double* v) {
+        return plain_sum({v, nx}) / dx - plain_sum({v + nx, ny}) / dy;
+    });
+    return {obs, p};
+}
+
+}  // namespace ms::kernels

@@ -1,0 +1,156 @@
+#include "kernels/resampling/jackknife.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+
+#include "kernels/resampling/replicate.hpp"
+
+namespace ms::kernels {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr JackknifeResult kNaNResult{kNaN, kNaN, kNaN};
+
+double plain_sum(std::span<const double> v) noexcept {
+    double s = 0.0;
+    for (double a : v) s += a;
+    return s;
+}
+
+// Mean of v and the sum of squared deviations from it (two passes).
+struct Spread {
+    double mean, ss;
+};
+Spread spread(std::span<const double> v) noexcept {
+    const double m = plain_sum(v) / static_cast<double>(v.size());
+    double ss = 0.0;
+    for (double a : v) ss += (a - m) * (a - m);
+    return {m, ss};
+}
+
+// Leave-one-out means, each from the total by subtraction.
+Buf<double> leave_one_out(std::span<const double> x, double S) {
+    const double dm = static_cast<double>(x.size() - 1);
+    Buf<double> t(x.size());
+    for (size_t i = 0; i < x.size(); ++i) t[i] = (S - x[i]) / dm;
+    return t;
+}
+
+// The jackknife combination of m subsample values around the full mean.
+JackknifeResult combine(std::span<const double> theta, double xbar) noexcept {
+    const double m = static_cast<double>(theta.size());
+    const Spread s = spread(theta);
+    const double est = xbar * m - (m - 1.0) * s.mean;
+    return {est, est - xbar, std::sqrt(((m - 1.0) / m) * s.ss)};
+}
+
+}  // namespace
+
+Buf<double> influence_mean(std::span<const double> x) {
+    const size_t n = x.size();
+    if (n < 2) return Buf<double>(0);
+    const double S = plain_sum(x), dn = static_cast<double>(n);
+    const double xbar = S / dn;
+    Buf<double> v = leave_one_out(x, S);
+    for (double& a : v) a = (dn - 1.0) * (xbar - a);
+    return v;
+}
+
+JackknifeResult jackknife_mean(std::span<const double> x) {
+    if (x.size() < 2) return kNaNResult;
+    const double S = plain_sum(x);
+    Buf<double> t = leave_one_out(x, S);
+    return combine(t.span(), S / static_cast<double>(x.size()));
+}
+
+JackknifeResult jackknife_mean_ci(std::span<const double> x, double conf) {
+    if (x.size() < 2) return kNaNResult;
+    const double S = plain_sum(x);
+    Buf<double> t = leave_one_out(x, S);
+    const double est = combine(t.span(), S / static_cast<double>(x.size())).estimate;
+    // Only two order statistics are read: select them unless NaN forces the sort.
+    const Positions p = floor_index_positions(t.size(), conf);
+    Buf<double> tmp(t.size());
+    double lower, upper;
+    if (!select_as_sorted(t.data(), t.size(), p.lower, p.upper, tmp.data(), lower, upper)) {
+        draw_sort(t.span(), tmp.data());
+        lower = t[p.lower];
+        upper = t[p.upper];
+    }
+    return {est, lower, upper};
+}
+
+JackknifeResult delete_d_jackknife_mean(std::span<const double> x, size_t d) {
+    const size_t n = x.size();
+    if (d == 0 || n < 3 || d >= n - 1) return kNaNResult;
+    const double S = plain_sum(x);
+    const size_t g = (n + d - 1) / d;  // d < n - 1, so this cannot wrap
+    Buf<double> theta(g);
+    size_t m = 0;
+    for (size_t b = 0; b < g; ++b) {
+        const size_t lo = b * d, hi = std::min(n, lo + d);
+        const double v = (S - plain_sum(x.subspan(lo, hi - lo))) / static_cast<double>(n - (hi - lo));
+        if (std::isfinite(v)) theta[m++] = v;
+    }
+    if (m == 0) return kNaNResult;
+    return combine({theta.data(), m}, S / static_cast<double>(n));
+}
+
+double jackknife_after_bootstrap_se_mean(std::span<const double> x, size_t B, uint64_t seed) {
+    const size_t n = x.size();
+    if (B == 0 || n <= 2) return kNaN;
+    const size_t m = n - 1;
+    // Two left-out values side by side (independent generator chains hide
+    // each other's latency); each has a subsample and B means of scratch.
+    size_t one, two, draws;
+    if (__builtin_add_overflow(m, B, &one) || __builtin_mul_overflow(one, size_t{2}, &two)) throw std::bad_alloc();
+    if (__builtin_mul_overflow(m, B, &draws) || __builtin_mul_overflow(draws, size_t{2}, &draws)) draws = SIZE_MAX;
+    const double dm = static_cast<double>(m);
+    const double divisor = static_cast<double>(B > 1 ? B - 1 : 1);
+    Buf<double> se(n);
+    auto subsample = [&](size_t i, double* sub) {
+        std::copy(x.begin(), x.begin() + static_cast<ptrdiff_t>(i), sub);
+        std::copy(x.begin() + static_cast<ptrdiff_t>(i) + 1, x.end(), sub + i);
+    };
+    auto se_of = [&](const double* means) { return std::sqrt(spread({means, B}).ss / divisor); };
+    parallel_pieces((n + 1) / 2, two, draws, [&](size_t lo, size_t hi, double* buf) {
+        double* sub0 = buf;
+        double* means0 = buf + m;
+        double* sub1 = buf + one;
+        double* means1 = sub1 + m;
+        for (size_t q = lo; q < hi; ++q) {
+            const size_t i = 2 * q;
+            subsample(i, sub0);
+            Pcg64 g0 = Pcg64::seeded(replicate_seed(seed, i));
+            if (i + 1 == n) {
+                for (size_t b = 0; b < B; ++b) {
+                    double s0 = 0.0;
+                    for (size_t k = 0; k < m; ++k) s0 += sub0[g0.below(m)];
+                    means0[b] = s0 / dm;
+                }
+                se[i] = se_of(means0);
+                continue;
+            }
+            subsample(i + 1, sub1);
+            Pcg64 g1 = Pcg64::seeded(replicate_seed(seed, i + 1));
+            for (size_t b = 0; b < B; ++b) {
+                double s0 = 0.0, s1 = 0.0;
+                for (size_t k = 0; k < m; ++k) {
+                    const size_t j0 = g0.below(m), j1 = g1.below(m);
+                    s0 += sub0[j0];
+                    s1 += sub1[j1];
+                }
+                means0[b] = s0 / dm;
+                means1[b] = s1 / dm;
+            }
+            se[i] = se_of(means0);
+            se[i + 1] = se_of(means1);
+        }
+    });
+    const double dn = static_cast<double>(n);
+    return std::sqrt(((dn - 1.0) / dn) * spread(se.span()).ss);
+}
+
+}  // namespace ms::kernels
