@@ -1,5 +1,5 @@
-// The standard normal distribution of the z tests and the normal-theory
-// intervals, through the error functions (never throwing).
+// The standard normal distribution of the tests and the normal-theory
+// intervals, and log-gamma (library-backed, never throwing).
 #pragma once
 
 #include <boost/math/special_functions/erf.hpp>
@@ -10,11 +10,20 @@ namespace ms::infer {
 
 inline constexpr double kSqrt2 = 1.4142135623730951;
 
-// P(Z > z) = 0.5 * erfc(z / sqrt(2)).
-inline double norm_sf(double z) noexcept { return 0.5 * boost::math::erfc(z / kSqrt2, NoThrow()); }
+// Phi(z) = 0.5 * erfc(-z / sqrt(2)); Phi(-inf) = 0, Phi(+inf) = 1.
+double std_normal_cdf(double z) noexcept;
 
-// P(Z <= z) = 0.5 * erfc(-z / sqrt(2)).
-inline double norm_cdf(double z) noexcept { return 0.5 * boost::math::erfc(-z / kSqrt2, NoThrow()); }
+// Upper tail 1 - Phi(z), formed as 0.5 * erfc(z / sqrt(2)) (no cancellation).
+double std_normal_sf(double z) noexcept;
+
+// Normal distribution function with mean `mu` and standard deviation `sigma`.
+double normal_cdf(double x, double mu, double sigma) noexcept;
+
+// ln Gamma(x).
+double log_gamma(double x) noexcept;
+
+inline double norm_sf(double z) noexcept { return std_normal_sf(z); }
+inline double norm_cdf(double z) noexcept { return std_normal_cdf(z); }
 
 // The quantile at p in (0, 1): -sqrt(2) * erfc^-1(2p).
 inline double norm_ppf(double p) noexcept { return -kSqrt2 * boost::math::erfc_inv(2.0 * p, NoThrow()); }
