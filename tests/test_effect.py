@@ -8,20 +8,10 @@ from statsmodels.stats.multitest import multipletests
 
 from conftest import loop_sum, same
 from marlox_stats import marlox_stats_rs as m
+from test_infer import kahan_ss
 
 a = np.array
 NAN_MSG = "{} contains NaN or Inf; marlox-stats v0.3 nan_policy is 'reject'"
-
-
-def kahan_ss(values, mean):
-    total = c = 0.0
-    for v in values:
-        d = float(v) - mean
-        y = d * d - c
-        t = total + y
-        c = (t - total) - y
-        total = t
-    return total
 
 
 def moments(x):
@@ -221,6 +211,18 @@ def test_rank_biserial_matches_oracle(seed):
     assert u == st.mannwhitneyu(x, y).statistic
 
 
+@pytest.mark.parametrize("n1, n2", [(1, 1), (300, 5000)])
+def test_rank_biserial_signed_zero_and_ties(n1, n2):
+    rng = np.random.default_rng(n2)
+    x = np.round(rng.standard_normal(n1), 1)
+    y = np.round(rng.standard_normal(n2), 1)
+    x[0], y[0] = -0.0, 0.0
+    ranks = st.rankdata(np.concatenate([x, y]))
+    u = loop_sum(ranks[:n1]) + ((n1 + 1.0) * n1) * (-0.5)
+    r = m.rank_biserial_np(x, y)
+    assert same([r["u_statistic"], r["rank_biserial"]], [u, 1.0 - (u + u) / (float(n1) * n2)])
+
+
 def test_rank_biserial_hand_values():
     assert m.rank_biserial_np(a([1.0, 2.0]), a([3.0, 4.0])) == {"rank_biserial": 1.0, "u_statistic": 0.0}
     assert m.rank_biserial_np(a([3.0, 4.0]), a([1.0, 2.0])) == {"rank_biserial": -1.0, "u_statistic": 4.0}
@@ -402,11 +404,14 @@ def test_p_adjust_matches_statsmodels(ours, theirs, seed):
     assert out == pytest.approx(ref, rel=1e-14, abs=0)
 
 
-@pytest.mark.parametrize("seed", range(3))
-def test_p_adjust_exact_order_of_operations(seed):
-    p = np.random.default_rng(seed).uniform(0, 0.1, 40)
+@pytest.mark.parametrize("seed, n", [(0, 40), (1, 41), (2, 5000)])
+def test_p_adjust_exact_order_of_operations(seed, n):
+    rng = np.random.default_rng(seed)
+    p = rng.uniform(0, 0.1, n) ** rng.uniform(0.5, 3, n)
     p[7] = p[30]
-    n = len(p)
+    p[[2, 11]] = 0.0
+    p[5] = -0.0  # equal to 0.0, so it ties with it
+    p[rng.integers(0, n, n // 4)] = p[9]
     order = sorted(range(n), key=lambda i: (p[i], i))
     holm = [0.0] * n
     run = 0.0

@@ -1,6 +1,7 @@
 #include "infer/p_adjust.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <string>
 
@@ -9,26 +10,51 @@
 namespace ms::infer {
 namespace {
 
-struct Ranked {
-    double p;
-    size_t pos;
-};
+// Sort keys of p-values in [0, 1]: the bit patterns of non-negative doubles
+// order as unsigned integers; -0.0 is keyed as +0.0, the value it equals.
+uint64_t key_of(double v, bool descending) noexcept {
+    uint64_t k = v == 0.0 ? 0 : std::bit_cast<uint64_t>(v);
+    return descending ? ~k : k;
+}
 
-// The p-values paired with their positions, ordered by p (ascending or
-// descending) with ties kept in input order: a stable sort, done as one
-// sort on (p, position).
-Buf<Ranked> ranked(std::span<const double> p, bool descending) {
-    Buf<Ranked> r(p.size());
-    for (size_t i = 0; i < p.size(); ++i) r[i] = Ranked{p[i], i};
-    if (descending)
-        std::sort(r.begin(), r.end(), [](const Ranked& a, const Ranked& b) {
-            return a.p > b.p || (!(b.p > a.p) && a.pos < b.pos);
-        });
-    else
-        std::sort(r.begin(), r.end(), [](const Ranked& a, const Ranked& b) {
-            return a.p < b.p || (!(b.p < a.p) && a.pos < b.pos);
-        });
-    return r;
+// Positions of the p-values ordered by p (ascending or descending) with ties
+// kept in input order. Small inputs sort (key, position) pairs; large ones
+// use a least-significant-digit radix sort, stable by construction, skipping
+// digits that every key shares. Both give the same order.
+Buf<size_t> ranked(std::span<const double> p, bool descending) {
+    struct Item {
+        uint64_t key;
+        size_t pos;
+    };
+    size_t n = p.size();
+    Buf<Item> a(n);
+    for (size_t i = 0; i < n; ++i) a[i] = Item{key_of(p[i], descending), i};
+    constexpr size_t kRadixFrom = 2048;
+    if (n < kRadixFrom) {
+        std::sort(a.begin(), a.end(),
+                  [](const Item& l, const Item& r) { return l.key < r.key || (l.key == r.key && l.pos < r.pos); });
+    } else {
+        constexpr int kBits = 11;
+        constexpr size_t kBuckets = size_t{1} << kBits;
+        Buf<Item> tmp(n);
+        Buf<size_t> count(kBuckets);
+        for (int shift = 0; shift < 64; shift += kBits) {
+            std::fill(count.begin(), count.end(), size_t{0});
+            for (const Item& it : a) ++count[(it.key >> shift) & (kBuckets - 1)];
+            if (count[(a[0].key >> shift) & (kBuckets - 1)] == n) continue;
+            size_t run = 0;
+            for (size_t& c : count) {
+                size_t here = c;
+                c = run;
+                run += here;
+            }
+            for (const Item& it : a) tmp[count[(it.key >> shift) & (kBuckets - 1)]++] = it;
+            std::swap(a, tmp);
+        }
+    }
+    Buf<size_t> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = a[i].pos;
+    return order;
 }
 
 // The method name lower-cased. Only ASCII text can name a method: no other
@@ -52,13 +78,13 @@ Buf<double> bonferroni(std::span<const double> p) {
 
 Buf<double> holm(std::span<const double> p) {
     size_t n = p.size();
-    Buf<Ranked> r = ranked(p, false);
+    Buf<size_t> order = ranked(p, false);
     Buf<double> out = Buf<double>::zeros(n);
     double running = 0.0;
     for (size_t k = 0; k < n; ++k) {
-        double term = std::min(r[k].p * static_cast<double>(n - k), 1.0);
+        double term = std::min(p[order[k]] * static_cast<double>(n - k), 1.0);
         running = std::max(running, term);
-        out[r[k].pos] = running;
+        out[order[k]] = running;
     }
     return out;
 }
@@ -66,13 +92,13 @@ Buf<double> holm(std::span<const double> p) {
 Buf<double> benjamini_hochberg(std::span<const double> p) {
     size_t n = p.size();
     double dn = static_cast<double>(n);
-    Buf<Ranked> r = ranked(p, true);
+    Buf<size_t> order = ranked(p, true);
     Buf<double> out = Buf<double>::zeros(n);
     double running = 1.0;
     for (size_t k = 0; k < n; ++k) {
-        double term = std::min((r[k].p * dn) / static_cast<double>(n - k), 1.0);
+        double term = std::min((p[order[k]] * dn) / static_cast<double>(n - k), 1.0);
         running = std::min(running, term);
-        out[r[k].pos] = running;
+        out[order[k]] = running;
     }
     return out;
 }
