@@ -184,6 +184,21 @@ def test_cliffs_delta_matches_pairwise_count(seed):
     assert same(r["delta"], (float(g) - float(l_)) / float(len(x) * len(y)))
 
 
+def test_cliffs_delta_large_samples_with_signed_zeros():
+    rng = np.random.default_rng(11)
+    x = np.round(rng.standard_normal(3000), 2)
+    y = np.round(rng.standard_normal(2500) + 0.1, 2)
+    x[:50], y[:40] = -0.0, 0.0
+    ys = np.sort(y)
+    g = int(np.searchsorted(ys, x, "left").sum())
+    l_ = int((len(y) - np.searchsorted(ys, x, "right")).sum())
+    before = x.copy()
+    r = m.cliffs_delta_np(x, y)
+    assert np.array_equal(x, before)
+    assert (r["dominance_greater"], r["dominance_less"]) == (g, l_)
+    assert same(r["delta"], (float(g) - float(l_)) / (3000.0 * 2500.0))
+
+
 @pytest.mark.parametrize("greater, total, delta, mag", [
     (0, 1000, -1.0, "large"), (853, 2000, -0.147, "small"), (854, 2000, -0.146, "negligible"),
     (335, 1000, -0.33, "medium"), (336, 1000, -0.328, "small"), (263, 1000, -0.474, "large"),

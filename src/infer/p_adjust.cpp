@@ -6,6 +6,7 @@
 #include <string>
 
 #include "infer/common.hpp"
+#include "infer/radix_sort.hpp"
 
 namespace ms::infer {
 namespace {
@@ -18,9 +19,8 @@ uint64_t key_of(double v, bool descending) noexcept {
 }
 
 // Positions of the p-values ordered by p (ascending or descending) with ties
-// kept in input order. Small inputs sort (key, position) pairs; large ones
-// use a least-significant-digit radix sort, stable by construction, skipping
-// digits that every key shares. Both give the same order.
+// kept in input order: small inputs sort (key, position) pairs, large ones
+// use the stable radix sort. Both give the same order.
 Buf<size_t> ranked(std::span<const double> p, bool descending) {
     struct Item {
         uint64_t key;
@@ -29,29 +29,11 @@ Buf<size_t> ranked(std::span<const double> p, bool descending) {
     size_t n = p.size();
     Buf<Item> a(n);
     for (size_t i = 0; i < n; ++i) a[i] = Item{key_of(p[i], descending), i};
-    constexpr size_t kRadixFrom = 2048;
-    if (n < kRadixFrom) {
+    if (n < kRadixFrom)
         std::sort(a.begin(), a.end(),
                   [](const Item& l, const Item& r) { return l.key < r.key || (l.key == r.key && l.pos < r.pos); });
-    } else {
-        constexpr int kBits = 11;
-        constexpr size_t kBuckets = size_t{1} << kBits;
-        Buf<Item> tmp(n);
-        Buf<size_t> count(kBuckets);
-        for (int shift = 0; shift < 64; shift += kBits) {
-            std::fill(count.begin(), count.end(), size_t{0});
-            for (const Item& it : a) ++count[(it.key >> shift) & (kBuckets - 1)];
-            if (count[(a[0].key >> shift) & (kBuckets - 1)] == n) continue;
-            size_t run = 0;
-            for (size_t& c : count) {
-                size_t here = c;
-                c = run;
-                run += here;
-            }
-            for (const Item& it : a) tmp[count[(it.key >> shift) & (kBuckets - 1)]++] = it;
-            std::swap(a, tmp);
-        }
-    }
+    else
+        radix_sort(a, [](const Item& it) { return it.key; });
     Buf<size_t> order(n);
     for (size_t i = 0; i < n; ++i) order[i] = a[i].pos;
     return order;
