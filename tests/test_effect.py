@@ -345,7 +345,7 @@ def ref_normality(x):
     return skew, kurt, ex, jb, ((4.0 / dn + 1.0) - 25.0 / (dn * dn)) * a2
 
 
-@pytest.mark.parametrize("n", [4, 9, 150])
+@pytest.mark.parametrize("n", [4, 9, 150, 5000])
 def test_normality_summary_matches_oracle(n):
     x = np.random.default_rng(n).standard_gamma(2.0, n)
     r = m.normality_summary_np(x)

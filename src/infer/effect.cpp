@@ -7,6 +7,7 @@
 
 #include "infer/common.hpp"
 #include "infer/common/policy.hpp"
+#include "infer/radix_sort.hpp"
 
 namespace ms::infer {
 namespace {
@@ -164,7 +165,7 @@ Result<NormalitySummary> normality_summary(std::span<const double> x) {
     double s = std::sqrt(m2 * dn / (dn - 1.0));
     Buf<double> phi(n);
     for (size_t i = 0; i < n; ++i) phi[i] = (x[i] - m) / s;
-    std::sort(phi.begin(), phi.end());
+    sort_values(phi);
     for (double& z : phi) z = 0.5 * std::erfc(-z / 1.4142135623730951);
     auto log_clamped = [](double p) { return std::log(std::clamp(p, 1e-300, 1.0)); };
     double acc = 0.0;

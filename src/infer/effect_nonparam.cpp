@@ -1,7 +1,6 @@
 #include "infer/effect_nonparam.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 
 #include "infer/common.hpp"
@@ -17,18 +16,9 @@ std::optional<Err> check_pair(std::span<const double> x, std::span<const double>
     return reject_nonfinite(y, "y");
 }
 
-// An ascending copy of finite values (-0.0 may land on either side of +0.0:
-// they compare equal). Large samples are radix-sorted by the total-order key.
 Buf<double> sorted_copy(std::span<const double> v) {
     Buf<double> s = Buf<double>::from(v);
-    if (s.size() < kRadixFrom) {
-        std::sort(s.begin(), s.end());
-    } else {
-        radix_sort(s, [](double d) {
-            uint64_t b = std::bit_cast<uint64_t>(d);
-            return (b >> 63) ? ~b : (b | 0x8000000000000000ULL);
-        });
-    }
+    sort_values(s);
     return s;
 }
 

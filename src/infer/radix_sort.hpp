@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -34,5 +35,18 @@ void radix_sort(Buf<T>& a, Key key) {
 
 // Below this size a comparison sort is faster than the radix passes.
 inline constexpr size_t kRadixFrom = 2048;
+
+// Sorts values ascending (no NaN; -0.0 may land on either side of +0.0, they
+// compare equal); large inputs are radix-sorted by their total-order key.
+inline void sort_values(Buf<double>& v) {
+    if (v.size() < kRadixFrom) {
+        std::sort(v.begin(), v.end());
+        return;
+    }
+    radix_sort(v, [](double d) {
+        uint64_t b = std::bit_cast<uint64_t>(d);
+        return (b >> 63) ? ~b : (b | 0x8000000000000000ULL);
+    });
+}
 
 }  // namespace ms::infer
