@@ -1,0 +1,182 @@
+#include "infer/effect.hpp"
+
+#include <algorithm>
+#include <boost/math/special_functions/beta.hpp>
+#include <cmath>
+#include <limits>
+
+#include "infer/common.hpp"
+#include "infer/common/policy.hpp"
+#include "infer/radix_sort.hpp"
+
+namespace ms::infer {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Means and sample variances of two samples already checked finite.
+struct TwoMoments {
+    double nx, ny, mean_x, mean_y, var_x, var_y;
+};
+
+TwoMoments two_moments(std::span<const double> x, std::span<const double> y, SumPair sum) noexcept {
+    TwoMoments m;
+    m.nx = static_cast<double>(x.size());
+    m.ny = static_cast<double>(y.size());
+    m.mean_x = sum.x / m.nx;
+    m.mean_y = sum.y / m.ny;
+    std::span<const double> xs[2] = {x, y};
+    double means[2] = {m.mean_x, m.mean_y}, ss[2];
+    kahan_ss_many(xs, means, ss);
+    m.var_x = ss[0] / (m.nx - 1.0);
+    m.var_y = ss[1] / (m.ny - 1.0);
+    return m;
+}
+
+// The shared part of Cohen's d and Hedges' g, after the callers' checks.
+double cohens_d_checked(std::span<const double> x, std::span<const double> y, SumPair sum, bool pooled) noexcept {
+    TwoMoments m = two_moments(x, y, sum);
+    double s2 = pooled ? (m.var_x * (m.nx - 1.0) + m.var_y * (m.ny - 1.0)) / (m.nx + m.ny - 2.0)
+                       : (m.var_x + m.var_y) * 0.5;
+    if (s2 == 0.0) return 0.0;
+    return (m.mean_x - m.mean_y) / std::sqrt(s2);
+}
+
+// The p-quantile of Student's t with df degrees of freedom, through the
+// inverse regularised incomplete beta function. p outside [0, 1] (or NaN)
+// has no quantile: NaN.
+double t_quantile(double p, double df) noexcept {
+    double q = std::min(p, 1.0 - p);
+    if (!(q >= 0.0)) return kNaN;
+    double w = boost::math::ibeta_inv(df / 2.0, 0.5, 2.0 * q, NoThrow());
+    double t = std::sqrt(df * (1.0 - w) / w);
+    return p < 0.5 ? -t : t;
+}
+
+}  // namespace
+
+Result<double> cohens_d_2samp(std::span<const double> x, std::span<const double> y, bool pooled) {
+    MS_TRY(sum, checked_sum_pair(x, "x", y, "y"));
+    if (x.size() < 2 || y.size() < 2) return value_error("cohens_d requires n>=2 for both samples");
+    return cohens_d_checked(x, y, sum, pooled);
+}
+
+Result<double> hedges_g_2samp(std::span<const double> x, std::span<const double> y, bool pooled) {
+    MS_TRY(sum, checked_sum_pair(x, "x", y, "y"));
+    if (x.size() < 2 || y.size() < 2) return value_error("hedges_g requires n>=2 for both samples");
+    double d = cohens_d_checked(x, y, sum, pooled);
+    double df = static_cast<double>(x.size() + y.size() - 2);
+    return (1.0 + (-3.0 / (df * 4.0 - 1.0))) * d;
+}
+
+Result<Interval> mean_diff_ci(std::span<const double> x, const std::optional<View1>& y_view, double alpha,
+                              bool equal_var) {
+    MS_TRY(sum_x, checked_sum(x, "x"));
+    if (x.size() < 2) return value_error("x must have n>=2");
+    double c, se, df;
+    if (!y_view) {
+        double nx = static_cast<double>(x.size());
+        double mean = sum_x / nx;
+        c = mean;
+        se = std::sqrt((kahan_ss(x, mean) / (nx - 1.0)) / nx);
+        df = nx - 1.0;
+    } else {
+        if (!y_view->contiguous()) return not_contiguous_error();
+        std::span<const double> y = y_view->span();
+        MS_TRY(sum_y, checked_sum(y, "y"));
+        if (y.size() < 2) return value_error("y must have n>=2");
+        TwoMoments m = two_moments(x, y, SumPair{sum_x, sum_y});
+        c = m.mean_x - m.mean_y;
+        double df_max = m.nx + m.ny - 2.0;
+        if (equal_var) {
+            df = df_max;
+            double sp2 = (m.var_x * (m.nx - 1.0) + m.var_y * (m.ny - 1.0)) / df;
+            se = std::sqrt((1.0 / m.nx + 1.0 / m.ny) * sp2);
+        } else {
+            double a = m.var_x / m.nx, b = m.var_y / m.ny;
+            se = std::sqrt(a + b);
+            double den = m.var_x * m.var_x / (m.nx * m.nx * (m.nx - 1.0)) +
+                         m.var_y * m.var_y / (m.ny * m.ny * (m.ny - 1.0));
+            if (den == 0.0 || !std::isfinite(den)) df = df_max;
+            else df = std::clamp((a + b) * (a + b) / den, 1.0, df_max);
+        }
+    }
+    double h = se * t_quantile(1.0 - alpha / 2.0, df);
+    return Interval{c - h, c + h};
+}
+
+Result<AnovaEffects> anova_effect_sizes(std::span<const View1> groups) {
+    if (groups.size() < 2) return value_error("requires at least 2 groups");
+    GroupWalk w = walk_groups(groups, 2, "each group must have at least 2 observations");
+    if (w.err) return std::move(*w.err);
+    size_t k = w.spans.size(), total = 0;
+    double grand = 0.0;
+    for (size_t i = 0; i < k; ++i) {
+        total += w.spans[i].size();
+        grand += w.sums[i];
+    }
+    double dn = static_cast<double>(total), dk = static_cast<double>(k);
+    double gm = grand / dn;
+    std::vector<double> means(k), ss(k);
+    double ss_b = 0.0;
+    for (size_t i = 0; i < k; ++i) {
+        means[i] = w.sums[i] / static_cast<double>(w.spans[i].size());
+        double d = means[i] - gm;
+        ss_b += d * (d * static_cast<double>(w.spans[i].size()));
+    }
+    kahan_ss_many(w.spans, means.data(), ss.data());
+    double ss_w = 0.0;
+    for (double s : ss) ss_w += s;
+    double ss_t = ss_b + ss_w;
+    double eta = ss_t > 0.0 ? ss_b / ss_t : 0.0;
+    double ms_w = ss_w / (dn - dk);
+    double omega = ss_t + ms_w > 0.0 ? std::fmax((ss_b - (dk - 1.0) * ms_w) / (ss_t + ms_w), 0.0) : 0.0;
+    return AnovaEffects{eta, omega, ss_b, ss_w, ss_t};
+}
+
+Result<NormalitySummary> normality_summary(std::span<const double> x) {
+    size_t n = x.size();
+    if (n < 4) return value_error("normality_summary requires n >= 4");
+    MS_TRY(sum, checked_sum(x, "x"));
+    double dn = static_cast<double>(n);
+    double m = sum / dn;
+    double s2 = 0.0, s3 = 0.0, s4 = 0.0;
+    for (double v : x) {
+        double d = v - m, d2 = d * d;
+        s2 += d2;
+        s3 += d * d2;
+        s4 += d2 * d2;
+    }
+    double m2 = s2 / dn, m3 = s3 / dn, m4 = s4 / dn;
+    if (m2 <= 0.0) return value_error("variance is zero");
+    NormalitySummary r;
+    r.n = n;
+    r.skewness = m3 / std::pow(m2, 1.5);
+    r.kurtosis = m4 / (m2 * m2);
+    r.excess_kurtosis = r.kurtosis - 3.0;
+    r.jb_statistic = (dn / 6.0) * (r.skewness * r.skewness + r.excess_kurtosis * r.excess_kurtosis * 0.25);
+    r.jb_pvalue = upper_tail_p(chi2_cdf(2.0, r.jb_statistic));
+    // A sample whose sum or deviations overflow has no finite second moment;
+    // its standardised values would be NaN and have no order to sort by.
+    if (!std::isfinite(m2)) {
+        r.ad_statistic = kNaN;
+        return r;
+    }
+    double s = std::sqrt(m2 * dn / (dn - 1.0));
+    Buf<double> phi(n);
+    for (size_t i = 0; i < n; ++i) phi[i] = (x[i] - m) / s;
+    sort_values(phi);
+    for (double& z : phi) z = 0.5 * std::erfc(-z / 1.4142135623730951);
+    auto log_clamped = [](double p) { return std::log(std::clamp(p, 1e-300, 1.0)); };
+    double acc = 0.0;
+    for (size_t i = 1; i <= n; ++i) {
+        double a = log_clamped(phi[i - 1]);
+        double b = log_clamped(1.0 - phi[n - i]);
+        acc += static_cast<double>(i + i - 1) * (a + b);
+    }
+    double a2 = -dn - acc / dn;
+    r.ad_statistic = ((4.0 / dn + 1.0) - 25.0 / (dn * dn)) * a2;
+    return r;
+}
+
+}  // namespace ms::infer

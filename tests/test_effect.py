@@ -1,0 +1,461 @@
+import math
+
+import numpy as np
+import pytest
+import scipy.special as sp
+import scipy.stats as st
+from statsmodels.stats.multitest import multipletests
+
+from conftest import loop_sum, same
+from marlox_stats import marlox_stats_rs as m
+from test_infer import kahan_ss
+
+a = np.array
+NAN_MSG = "{} contains NaN or Inf; marlox-stats v0.3 nan_policy is 'reject'"
+
+
+def moments(x):
+    n = len(x)
+    mean = loop_sum(x) / n
+    return float(n), mean, kahan_ss(x, mean) / (n - 1.0)
+
+
+def ref_cohens_d(x, y, pooled):
+    nx, mx, vx = moments(x)
+    ny, my, vy = moments(y)
+    s2 = (vx * (nx - 1.0) + vy * (ny - 1.0)) / (nx + ny - 2.0) if pooled else (vx + vy) * 0.5
+    return 0.0 if s2 == 0.0 else (mx - my) / math.sqrt(s2)
+
+
+def rng_pair(seed, n1, n2):
+    rng = np.random.default_rng(seed)
+    return rng.standard_normal(n1) * 1.7 + 0.4, rng.standard_normal(n2) * 0.6 - 0.2
+
+
+# ------------------------------------------------ Cohen's d and Hedges' g
+
+
+@pytest.mark.parametrize("pooled", [True, False])
+@pytest.mark.parametrize("sizes", [(2, 2), (5, 9), (200, 37)])
+def test_cohens_d_and_hedges_g_exact(pooled, sizes):
+    x, y = rng_pair(sizes[0] * 7 + sizes[1], *sizes)
+    d = ref_cohens_d(x, y, pooled)
+    assert same(m.cohens_d_2samp_np(x, y, pooled), d)
+    df = float(len(x) + len(y) - 2)
+    assert same(m.hedges_g_2samp_np2(x, y, pooled), (1.0 + (-3.0 / (df * 4.0 - 1.0))) * d)
+
+
+def test_cohens_d_hand_values():
+    assert m.cohens_d_2samp_np(a([1.0, 2.0, 3.0]), a([2.0, 3.0, 4.0]), True) == -1.0
+    # zero combined variance gives 0.0 even though the means differ
+    assert same(m.cohens_d_2samp_np(a([1.0, 1.0]), a([2.0, 2.0]), False), 0.0)
+    assert same(m.hedges_g_2samp_np2(a([1.0, 1.0]), a([2.0, 2.0]), True), 0.0)
+    d = m.cohens_d_2samp_np(a([1.0, 2.0]), a([2.0, 4.0]), True)
+    assert m.hedges_g_2samp_np2(a([1.0, 2.0]), a([2.0, 4.0]), True) == pytest.approx(d * (1 - 3 / 7), rel=1e-15)
+
+
+@pytest.mark.parametrize("fn, name", [(m.cohens_d_2samp_np, "cohens_d"), (m.hedges_g_2samp_np2, "hedges_g")])
+def test_cohens_d_hedges_g_errors(fn, name):
+    msg = f"{name} requires n>=2 for both samples"
+    with pytest.raises(ValueError, match=f"^{msg}$"):
+        fn(a([1.0]), a([1.0, 2.0]), True)
+    with pytest.raises(ValueError, match=f"^{msg}$"):
+        fn(a([1.0, 2.0]), a([]), False)
+    # the NaN scan comes before the size check, x before y
+    with pytest.raises(ValueError) as e:
+        fn(a([math.inf]), a([math.nan]), True)
+    assert str(e.value) == NAN_MSG.format("x")
+    with pytest.raises(ValueError) as e:
+        fn(a([1.0, 2.0]), a([2.0, -math.inf, 3.0]), True)
+    assert str(e.value) == NAN_MSG.format("y")
+    with pytest.raises(TypeError, match="^The given array is not contiguous$"):
+        fn(a([1.0, 2.0, 3.0, 4.0])[::2], a([math.nan, 1.0]), True)
+
+
+# ------------------------------------------------ mean_diff_ci_np
+
+
+def t_ppf(p, df):
+    return st.t.ppf(p, df)
+
+
+def test_mean_diff_ci_one_sample_hand_value():
+    lo, hi = m.mean_diff_ci_np(a([1.0, 2.0, 3.0]))
+    h = t_ppf(0.975, 2) / math.sqrt(3.0)
+    assert (lo + hi) / 2 == pytest.approx(2.0, abs=1e-15)
+    assert lo == pytest.approx(2.0 - h, rel=1e-13) and hi == pytest.approx(2.0 + h, rel=1e-13)
+
+
+@pytest.mark.parametrize("alpha", [0.05, 0.01, 0.3])
+@pytest.mark.parametrize("equal_var", [True, False])
+@pytest.mark.parametrize("sizes", [(2, 3), (12, 40)])
+def test_mean_diff_ci_two_samples(alpha, equal_var, sizes):
+    x, y = rng_pair(sizes[0] + 31 * sizes[1], *sizes)
+    nx, mx, vx = moments(x)
+    ny, my, vy = moments(y)
+    c = mx - my
+    if equal_var:
+        df = nx + ny - 2.0
+        se = math.sqrt((1.0 / nx + 1.0 / ny) * ((vx * (nx - 1.0) + vy * (ny - 1.0)) / df))
+    else:
+        aa, bb = vx / nx, vy / ny
+        se = math.sqrt(aa + bb)
+        den = vx * vx / (nx * nx * (nx - 1.0)) + vy * vy / (ny * ny * (ny - 1.0))
+        df = min(max((aa + bb) ** 2 / den, 1.0), nx + ny - 2.0)
+    h = se * t_ppf(1.0 - alpha / 2.0, df)
+    lo, hi = m.mean_diff_ci_np(x, y, alpha, equal_var)
+    assert lo == pytest.approx(c - h, rel=1e-12, abs=1e-13)
+    assert hi == pytest.approx(c + h, rel=1e-12, abs=1e-13)
+    # statsmodels/scipy agree on the Welch and pooled intervals
+    ref = st.ttest_ind(x, y, equal_var=equal_var).confidence_interval(1 - alpha)
+    assert (lo, hi) == pytest.approx((ref.low, ref.high), rel=1e-9)
+
+
+def test_mean_diff_ci_welch_df_is_clamped():
+    # Welch df of two samples whose variances differ hugely stays >= 1; with
+    # equal spreads it cannot exceed n_x + n_y - 2
+    x, y = a([0.0, 1e3, -1e3]), a([0.0, 1e-3, 2e-3, 0.0, 1e-3])
+    lo, hi = m.mean_diff_ci_np(x, y, 0.05, False)
+    se = math.sqrt(np.var(x, ddof=1) / 3 + np.var(y, ddof=1) / 5)
+    df = (np.var(x, ddof=1) / 3 + np.var(y, ddof=1) / 5) ** 2 / (
+        np.var(x, ddof=1) ** 2 / 18 + np.var(y, ddof=1) ** 2 / 100)
+    assert 1.0 <= df <= 6.0
+    assert hi - lo == pytest.approx(2 * se * t_ppf(0.975, max(df, 1.0)), rel=1e-10)
+
+
+def test_mean_diff_ci_degenerate_values():
+    # zero spread gives (c, c); the Welch den of 0 falls back to n_x + n_y - 2
+    assert m.mean_diff_ci_np(a([2.0, 2.0, 2.0])) == (2.0, 2.0)
+    assert m.mean_diff_ci_np(a([2.0, 2.0]), a([1.0, 1.0]), 0.05, False) == (1.0, 1.0)
+    # alpha 0 gives infinite bounds; alpha above 1 a negative t
+    lo, hi = m.mean_diff_ci_np(a([1.0, 2.0, 4.0]), None, 0.0)
+    assert lo == -math.inf and hi == math.inf
+    lo, hi = m.mean_diff_ci_np(a([1.0, 2.0, 4.0]), None, 1.5)
+    assert lo > hi
+
+
+@pytest.mark.parametrize("alpha", [math.nan, -0.5, 2.5, math.inf])
+def test_mean_diff_ci_alpha_outside_domain_is_nan(alpha):
+    lo, hi = m.mean_diff_ci_np(a([1.0, 2.0, 4.0]), a([0.0, 3.0]), alpha)
+    assert math.isnan(lo) and math.isnan(hi)
+
+
+def test_mean_diff_ci_check_order():
+    with pytest.raises(ValueError, match="^x must have n>=2$"):
+        m.mean_diff_ci_np(a([1.0]), a([1.0, 2.0])[::2])
+    # x is judged whole (contiguity, NaN, size) before y's contiguity
+    with pytest.raises(ValueError) as e:
+        m.mean_diff_ci_np(a([math.nan, 1.0]), a([1.0, 2.0, 3.0, 4.0])[::2])
+    assert str(e.value) == NAN_MSG.format("x")
+    with pytest.raises(TypeError, match="^The given array is not contiguous$"):
+        m.mean_diff_ci_np(a([1.0, 2.0]), a([math.nan, 2.0, 3.0, 4.0])[::2])
+    with pytest.raises(ValueError) as e:
+        m.mean_diff_ci_np(a([1.0, 2.0]), a([math.inf]))
+    assert str(e.value) == NAN_MSG.format("y")
+    with pytest.raises(ValueError, match="^y must have n>=2$"):
+        m.mean_diff_ci_np(a([1.0, 2.0]), a([3.0]))
+    with pytest.raises(TypeError):
+        m.mean_diff_ci_np(a([1.0, 2.0]), [1.0, 2.0])
+
+
+# ------------------------------------------------ Cliff's delta and rank-biserial
+
+
+def test_cliffs_delta_hand_values():
+    assert m.cliffs_delta_np(a([3.0, 4.0]), a([1.0, 2.0])) == {
+        "delta": 1.0, "dominance_greater": 4, "dominance_less": 0, "magnitude": "large"}
+    r = m.cliffs_delta_np(a([1.0, 2.0, 2.0]), a([2.0, 1.0, 2.0]))
+    assert r["delta"] == 0.0 and r["magnitude"] == "negligible"
+    assert list(r) == ["delta", "dominance_greater", "dominance_less", "magnitude"]
+    assert type(r["dominance_greater"]) is int
+    # -0.0 ties +0.0
+    assert m.cliffs_delta_np(a([-0.0]), a([0.0]))["delta"] == 0.0
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_cliffs_delta_matches_pairwise_count(seed):
+    rng = np.random.default_rng(seed)
+    x = rng.integers(0, 12, 37).astype(float)  # many ties
+    y = rng.integers(3, 15, 23).astype(float)
+    diff = np.sign(x[:, None] - y[None, :])
+    g, l_ = int((diff > 0).sum()), int((diff < 0).sum())
+    r = m.cliffs_delta_np(x, y)
+    assert (r["dominance_greater"], r["dominance_less"]) == (g, l_)
+    assert same(r["delta"], (float(g) - float(l_)) / float(len(x) * len(y)))
+
+
+def test_cliffs_delta_large_samples_with_signed_zeros():
+    rng = np.random.default_rng(11)
+    x = np.round(rng.standard_normal(3000), 2)
+    y = np.round(rng.standard_normal(2500) + 0.1, 2)
+    x[:50], y[:40] = -0.0, 0.0
+    ys = np.sort(y)
+    g = int(np.searchsorted(ys, x, "left").sum())
+    l_ = int((len(y) - np.searchsorted(ys, x, "right")).sum())
+    before = x.copy()
+    r = m.cliffs_delta_np(x, y)
+    assert np.array_equal(x, before)
+    assert (r["dominance_greater"], r["dominance_less"]) == (g, l_)
+    assert same(r["delta"], (float(g) - float(l_)) / (3000.0 * 2500.0))
+
+
+@pytest.mark.parametrize("greater, total, delta, mag", [
+    (0, 1000, -1.0, "large"), (853, 2000, -0.147, "small"), (854, 2000, -0.146, "negligible"),
+    (335, 1000, -0.33, "medium"), (336, 1000, -0.328, "small"), (263, 1000, -0.474, "large"),
+    (264, 1000, -0.472, "medium"), (665, 1000, 0.33, "medium")])
+def test_cliffs_delta_magnitude_bounds(greater, total, delta, mag):
+    # x above y in `greater` pairs, below in the rest: each bound belongs to the higher class
+    x = a([0.0])
+    y = a([-1.0] * greater + [1.0] * (total - greater))
+    r = m.cliffs_delta_np(x, y)
+    assert r["delta"] == delta and r["magnitude"] == mag, r
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_rank_biserial_matches_oracle(seed):
+    rng = np.random.default_rng(seed)
+    x = rng.integers(0, 9, 15).astype(float)
+    y = rng.integers(2, 11, 21).astype(float)
+    ranks = st.rankdata(np.concatenate([x, y]))
+    r_x = loop_sum(ranks[:15])
+    u = r_x + ((15.0 + 1.0) * 15.0) * (-0.5)
+    res = m.rank_biserial_np(x, y)
+    assert list(res) == ["rank_biserial", "u_statistic"]
+    assert same(res["u_statistic"], u)
+    assert same(res["rank_biserial"], 1.0 - (u + u) / (15.0 * 21.0))
+    assert u == st.mannwhitneyu(x, y).statistic
+
+
+@pytest.mark.parametrize("n1, n2", [(1, 1), (300, 5000)])
+def test_rank_biserial_signed_zero_and_ties(n1, n2):
+    rng = np.random.default_rng(n2)
+    x = np.round(rng.standard_normal(n1), 1)
+    y = np.round(rng.standard_normal(n2), 1)
+    x[0], y[0] = -0.0, 0.0
+    ranks = st.rankdata(np.concatenate([x, y]))
+    u = loop_sum(ranks[:n1]) + ((n1 + 1.0) * n1) * (-0.5)
+    r = m.rank_biserial_np(x, y)
+    assert same([r["u_statistic"], r["rank_biserial"]], [u, 1.0 - (u + u) / (float(n1) * n2)])
+
+
+def test_rank_biserial_hand_values():
+    assert m.rank_biserial_np(a([1.0, 2.0]), a([3.0, 4.0])) == {"rank_biserial": 1.0, "u_statistic": 0.0}
+    assert m.rank_biserial_np(a([3.0, 4.0]), a([1.0, 2.0])) == {"rank_biserial": -1.0, "u_statistic": 4.0}
+
+
+@pytest.mark.parametrize("fn", [m.cliffs_delta_np, m.rank_biserial_np])
+def test_two_sample_nonparam_errors(fn):
+    for x, y in [(a([]), a([1.0])), (a([1.0]), a([])), (a([math.nan]), a([]))]:
+        with pytest.raises(ValueError, match="^x and y must be non-empty$"):
+            fn(x, y)
+    with pytest.raises(ValueError) as e:
+        fn(a([1.0, math.inf]), a([math.nan]))
+    assert str(e.value) == NAN_MSG.format("x")
+    with pytest.raises(ValueError) as e:
+        fn(a([1.0]), a([2.0, math.nan]))
+    assert str(e.value) == NAN_MSG.format("y")
+    with pytest.raises(TypeError, match="^The given array is not contiguous$"):
+        fn(a([1.0, 2.0]), a([1.0, 2.0, 3.0])[::2])
+
+
+# ------------------------------------------------ anova_effect_sizes_np
+
+
+def test_anova_effect_sizes_hand_values():
+    r = m.anova_effect_sizes_np([a([1.0, 2.0]), a([3.0, 4.0])])
+    assert r == {"eta_squared": 0.8, "omega_squared": 3.5 / 5.5, "ss_between": 4.0, "ss_within": 1.0,
+                 "ss_total": 5.0}
+    assert list(r) == ["eta_squared", "omega_squared", "ss_between", "ss_within", "ss_total"]
+    r = m.anova_effect_sizes_np([a([2.0, 2.0]), a([2.0, 2.0, 2.0])])
+    assert r == {"eta_squared": 0.0, "omega_squared": 0.0, "ss_between": 0.0, "ss_within": 0.0, "ss_total": 0.0}
+    # omega is floored at 0 when the groups differ less than their spread suggests
+    r = m.anova_effect_sizes_np([a([0.0, 10.0]), a([1.0, 10.0]), a([0.0, 9.0])])
+    assert r["omega_squared"] == 0.0 and r["eta_squared"] > 0.0
+
+
+@pytest.mark.parametrize("sizes", [(2, 3), (10, 4, 25), (100, 3, 7, 60)])
+def test_anova_effect_sizes_exact(sizes):
+    rng = np.random.default_rng(sum(sizes))
+    groups = [rng.standard_normal(n) * (i + 1) + i for i, n in enumerate(sizes)]
+    sums = [loop_sum(g) for g in groups]
+    big_n, k = float(sum(sizes)), float(len(sizes))
+    gm = loop_sum(sums) / big_n
+    ss_b = ss_w = 0.0
+    for g, s in zip(groups, sums):
+        mg = s / len(g)
+        d = mg - gm
+        ss_b += d * (d * len(g))
+        ss_w += kahan_ss(g, mg)
+    ss_t = ss_b + ss_w
+    ms_w = ss_w / (big_n - k)
+    r = m.anova_effect_sizes_np(groups)
+    assert same([r["ss_between"], r["ss_within"], r["ss_total"]], [ss_b, ss_w, ss_t])
+    assert same(r["eta_squared"], ss_b / ss_t)
+    assert same(r["omega_squared"], max((ss_b - (k - 1.0) * ms_w) / (ss_t + ms_w), 0.0))
+    # the F statistic of scipy follows from the same sums of squares
+    f = (ss_b / (k - 1)) / ms_w
+    assert f == pytest.approx(st.f_oneway(*groups).statistic, rel=1e-10)
+
+
+def test_anova_effect_sizes_errors():
+    with pytest.raises(ValueError, match="^requires at least 2 groups$"):
+        m.anova_effect_sizes_np([a([1.0, 2.0])])
+    with pytest.raises(ValueError, match="^requires at least 2 groups$"):
+        m.anova_effect_sizes_np([])
+    with pytest.raises(ValueError, match="^each group must have at least 2 observations$"):
+        m.anova_effect_sizes_np([a([1.0, 2.0]), a([3.0])])
+    # the first failing group decides
+    with pytest.raises(ValueError) as e:
+        m.anova_effect_sizes_np([a([1.0, math.nan]), a([3.0])])
+    assert str(e.value) == NAN_MSG.format("group")
+    with pytest.raises(ValueError, match="^each group must have at least 2 observations$"):
+        m.anova_effect_sizes_np([a([1.0]), a([3.0, math.inf])])
+    with pytest.raises(TypeError, match="^The given array is not contiguous$"):
+        m.anova_effect_sizes_np([a([1.0, 2.0]), a([1.0, 2.0, 3.0, 4.0])[::2], a([1.0])])
+
+
+# ------------------------------------------------ normality_summary_np
+
+
+def ref_normality(x):
+    n = len(x)
+    dn = float(n)
+    mean = loop_sum(x) / dn
+    s2 = s3 = s4 = 0.0
+    for v in x:
+        d = float(v) - mean
+        d2 = d * d
+        s2 += d2
+        s3 += d * d2
+        s4 += d2 * d2
+    m2, m3, m4 = s2 / dn, s3 / dn, s4 / dn
+    skew = m3 / m2 ** 1.5
+    kurt = m4 / (m2 * m2)
+    ex = kurt - 3.0
+    jb = (dn / 6.0) * (skew * skew + ex * ex * 0.25)
+    s = math.sqrt(m2 * dn / (dn - 1.0))
+    z = np.sort([(float(v) - mean) / s for v in x])
+    phi = [0.5 * math.erfc(-v / 1.4142135623730951) for v in z]
+    acc = 0.0
+    for i in range(1, n + 1):
+        ai = math.log(min(max(phi[i - 1], 1e-300), 1.0))
+        bi = math.log(min(max(1.0 - phi[n - i], 1e-300), 1.0))
+        acc += (i + i - 1) * (ai + bi)
+    a2 = -dn - acc / dn
+    return skew, kurt, ex, jb, ((4.0 / dn + 1.0) - 25.0 / (dn * dn)) * a2
+
+
+@pytest.mark.parametrize("n", [4, 9, 150, 5000])
+def test_normality_summary_matches_oracle(n):
+    x = np.random.default_rng(n).standard_gamma(2.0, n)
+    r = m.normality_summary_np(x)
+    assert list(r) == ["skewness", "kurtosis", "excess_kurtosis", "jb_statistic", "jb_pvalue",
+                       "ad_statistic", "n"]
+    skew, kurt, ex, jb, ad = ref_normality(x)
+    assert same([r["skewness"], r["kurtosis"], r["excess_kurtosis"], r["jb_statistic"]], [skew, kurt, ex, jb])
+    assert r["ad_statistic"] == pytest.approx(ad, rel=1e-12)
+    assert r["jb_pvalue"] == pytest.approx(st.chi2.sf(jb, 2), rel=1e-12)
+    assert r["n"] == n and type(r["n"]) is int
+    # the moments agree with scipy's biased estimators
+    assert r["skewness"] == pytest.approx(st.skew(x), rel=1e-10)
+    assert r["excess_kurtosis"] == pytest.approx(st.kurtosis(x), rel=1e-10)
+
+
+def test_normality_summary_symmetric_and_extreme_tails():
+    r = m.normality_summary_np(a([-2.0, -1.0, 0.0, 1.0, 2.0]))
+    assert r["skewness"] == 0.0
+    # one far outlier drives Phi to 0/1: the logarithms are clamped at ln(1e-300)
+    r = m.normality_summary_np(a([0.0] * 2000 + [1e6]))
+    assert math.isfinite(r["ad_statistic"]) and r["jb_pvalue"] == 0.0
+
+
+def test_normality_summary_errors():
+    with pytest.raises(ValueError, match="^normality_summary requires n >= 4$"):
+        m.normality_summary_np(a([1.0, math.nan, 3.0]))
+    with pytest.raises(ValueError, match="^variance is zero$"):
+        m.normality_summary_np(a([2.0] * 4))
+    with pytest.raises(ValueError) as e:
+        m.normality_summary_np(a([1.0, 2.0, 3.0, -math.inf]))
+    assert str(e.value) == NAN_MSG.format("x")
+
+
+def test_normality_summary_overflowing_sample_gives_nan_not_garbage():
+    # the deviations overflow: the values have no order and no finite moments
+    x = a([1.7e308, -1.7e308, 1.7e308, 1.7e308, -1.7e308])
+    r = m.normality_summary_np(x)
+    assert math.isnan(r["ad_statistic"])
+
+
+# ------------------------------------------------ p_adjust_np
+
+
+def test_p_adjust_hand_values():
+    p = a([0.01, 0.04, 0.03])
+    assert m.p_adjust_np(a([0.01, 0.04, 0.5]), "bonferroni") == pytest.approx([0.03, 0.12, 1.0], rel=1e-15)
+    assert m.p_adjust_np(p, "holm") == pytest.approx([0.03, 0.06, 0.06], rel=1e-15)
+    assert m.p_adjust_np(p) == pytest.approx([0.03, 0.04, 0.04], rel=1e-15)
+
+
+@pytest.mark.parametrize("method", ["bonferroni", "holm", "bh"])
+def test_p_adjust_single_and_empty(method):
+    assert same(m.p_adjust_np(a([0.37]), method), [0.37])
+    out = m.p_adjust_np(a([]), "no such method")
+    assert out.dtype == np.float64 and out.shape == (0,)
+
+
+@pytest.mark.parametrize("ours, theirs", [
+    ("bonferroni", "bonferroni"), ("holm", "holm"), ("bh", "fdr_bh"), ("FDR_BH", "fdr_bh"),
+    ("Benjamini-Hochberg", "fdr_bh"), ("BONFERRONI", "bonferroni"), ("Holm", "holm"), ("BH", "fdr_bh")])
+@pytest.mark.parametrize("seed", range(3))
+def test_p_adjust_matches_statsmodels(ours, theirs, seed):
+    rng = np.random.default_rng(seed)
+    p = rng.uniform(0, 0.2, 57) ** 2
+    p[[3, 9, 20]] = p[5]  # ties
+    p[0], p[1] = 0.0, 1.0
+    before = p.copy()
+    out = m.p_adjust_np(p, ours)
+    assert np.array_equal(p, before)
+    ref = multipletests(p, method=theirs)[1]
+    assert out == pytest.approx(ref, rel=1e-14, abs=0)
+
+
+@pytest.mark.parametrize("seed, n", [(0, 40), (1, 41), (2, 5000)])
+def test_p_adjust_exact_order_of_operations(seed, n):
+    rng = np.random.default_rng(seed)
+    p = rng.uniform(0, 0.1, n) ** rng.uniform(0.5, 3, n)
+    p[7] = p[30]
+    p[[2, 11]] = 0.0
+    p[5] = -0.0  # equal to 0.0, so it ties with it
+    p[rng.integers(0, n, n // 4)] = p[9]
+    order = sorted(range(n), key=lambda i: (p[i], i))
+    holm = [0.0] * n
+    run = 0.0
+    for r, i in enumerate(order):
+        run = max(run, min(p[i] * (n - r), 1.0))
+        holm[i] = run
+    assert same(m.p_adjust_np(p, "holm"), holm)
+    order = sorted(range(n), key=lambda i: (-p[i], i))
+    bh = [0.0] * n
+    run = 1.0
+    for r, i in enumerate(order):
+        run = min(run, min((p[i] * n) / (n - r), 1.0))
+        bh[i] = run
+    assert same(m.p_adjust_np(p, "bh"), bh)
+    assert same(m.p_adjust_np(p, "bonferroni"), np.minimum(p * float(n), 1.0))
+
+
+def test_p_adjust_errors_and_their_order():
+    with pytest.raises(ValueError) as e:
+        m.p_adjust_np(a([0.5, math.inf, -1.0]), "nope")
+    assert str(e.value) == NAN_MSG.format("pvalues")
+    for bad in (-0.1, 1.5):
+        with pytest.raises(ValueError, match=r"^p-values must be in \[0, 1\]$"):
+            m.p_adjust_np(a([0.5, bad]), "nope")
+    for meth in ("hochberg", "BY", " bh", "", "b\u0127"):
+        with pytest.raises(ValueError, match="^method must be one of: 'bonferroni', 'holm', 'bh'$"):
+            m.p_adjust_np(a([0.5]), meth)
+    with pytest.raises(TypeError):
+        m.p_adjust_np(a([0.5]), 3)
+    with pytest.raises(TypeError, match="^The given array is not contiguous$"):
+        m.p_adjust_np(a([0.5, 0.2, 0.1])[::2])
+    assert same(m.p_adjust_np(a([0.0, 1.0]), "holm"), [0.0, 1.0])
