@@ -7,7 +7,6 @@
 
 #include "infer/common.hpp"
 #include "infer/common/policy.hpp"
-#include "infer/radix_sort.hpp"
 
 namespace ms::infer {
 namespace {
@@ -132,51 +131,6 @@ Result<AnovaEffects> anova_effect_sizes(std::span<const View1> groups) {
     double ms_w = ss_w / (dn - dk);
     double omega = ss_t + ms_w > 0.0 ? std::fmax((ss_b - (dk - 1.0) * ms_w) / (ss_t + ms_w), 0.0) : 0.0;
     return AnovaEffects{eta, omega, ss_b, ss_w, ss_t};
-}
-
-Result<NormalitySummary> normality_summary(std::span<const double> x) {
-    size_t n = x.size();
-    if (n < 4) return value_error("normality_summary requires n >= 4");
-    MS_TRY(sum, checked_sum(x, "x"));
-    double dn = static_cast<double>(n);
-    double m = sum / dn;
-    double s2 = 0.0, s3 = 0.0, s4 = 0.0;
-    for (double v : x) {
-        double d = v - m, d2 = d * d;
-        s2 += d2;
-        s3 += d * d2;
-        s4 += d2 * d2;
-    }
-    double m2 = s2 / dn, m3 = s3 / dn, m4 = s4 / dn;
-    if (m2 <= 0.0) return value_error("variance is zero");
-    NormalitySummary r;
-    r.n = n;
-    r.skewness = m3 / std::pow(m2, 1.5);
-    r.kurtosis = m4 / (m2 * m2);
-    r.excess_kurtosis = r.kurtosis - 3.0;
-    r.jb_statistic = (dn / 6.0) * (r.skewness * r.skewness + r.excess_kurtosis * r.excess_kurtosis * 0.25);
-    r.jb_pvalue = upper_tail_p(chi2_cdf(2.0, r.jb_statistic));
-    // A sample whose sum or deviations overflow has no finite second moment;
-    // its standardised values would be NaN and have no order to sort by.
-    if (!std::isfinite(m2)) {
-        r.ad_statistic = kNaN;
-        return r;
-    }
-    double s = std::sqrt(m2 * dn / (dn - 1.0));
-    Buf<double> phi(n);
-    for (size_t i = 0; i < n; ++i) phi[i] = (x[i] - m) / s;
-    sort_values(phi);
-    for (double& z : phi) z = 0.5 * std::erfc(-z / 1.4142135623730951);
-    auto log_clamped = [](double p) { return std::log(std::clamp(p, 1e-300, 1.0)); };
-    double acc = 0.0;
-    for (size_t i = 1; i <= n; ++i) {
-        double a = log_clamped(phi[i - 1]);
-        double b = log_clamped(1.0 - phi[n - i]);
-        acc += static_cast<double>(i + i - 1) * (a + b);
-    }
-    double a2 = -dn - acc / dn;
-    r.ad_statistic = ((4.0 / dn + 1.0) - 25.0 / (dn * dn)) * a2;
-    return r;
 }
 
 }  // namespace ms::infer

@@ -1,5 +1,5 @@
 // Standardised mean differences, the t interval of a mean or mean difference,
-// the one-way variance decomposition and the moment/normality summary.
+// and the one-way variance decomposition.
 #pragma once
 
 #include <cstddef>
@@ -28,11 +28,5 @@ struct AnovaEffects {
 
 Result<AnovaEffects> anova_effect_sizes(std::span<const View1> groups);
 
-struct NormalitySummary {
-    double skewness, kurtosis, excess_kurtosis, jb_statistic, jb_pvalue, ad_statistic;
-    size_t n;
-};
-
-Result<NormalitySummary> normality_summary(std::span<const double> x);
 
 }  // namespace ms::infer

@@ -40,15 +40,6 @@ Result<Dict> anova_effect_sizes_np(const std::vector<View1>& groups) {
     return d;
 }
 
-Result<Dict> normality_summary_np(Slice x) {
-    MS_TRY(r, infer::normality_summary(x));
-    Dict d;
-    d.add("skewness", r.skewness).add("kurtosis", r.kurtosis).add("excess_kurtosis", r.excess_kurtosis);
-    d.add("jb_statistic", r.jb_statistic).add("jb_pvalue", r.jb_pvalue).add("ad_statistic", r.ad_statistic);
-    d.add("n", static_cast<int64_t>(r.n));
-    return d;
-}
-
 Result<Array1<double>> p_adjust_np(Slice pvalues, Str method) {
     MS_TRY(r, infer::p_adjust(pvalues, method));
     return Array1<double>(std::move(r));
@@ -91,15 +82,6 @@ Family family{
         "omega_squared = max((SS_between - (k - 1)*MS_within) / (SS_total + MS_within), 0),\n"
         "MS_within = SS_within / (N - k). Both are 0 when the total sum of squares is 0.\n\n"
         "Returns a dict with keys eta_squared, omega_squared, ss_between, ss_within, ss_total."),
-    fn<"normality_summary_np", &normality_summary_np>(
-        "(x)",
-        "Moment and normality summary of one sample (n >= 4).\n\n"
-        "skewness = m3 / m2^1.5, kurtosis = m4 / m2^2 (central moments over n), excess_kurtosis =\n"
-        "kurtosis - 3; jb_statistic = n/6 * (skewness^2 + excess_kurtosis^2/4) with its chi-square(2)\n"
-        "p-value; ad_statistic is the Anderson-Darling A^2 against a normal with the sample mean and\n"
-        "standard deviation, times (1 + 4/n - 25/n^2) (no p-value).\n\n"
-        "Returns a dict with keys skewness, kurtosis, excess_kurtosis, jb_statistic, jb_pvalue,\n"
-        "ad_statistic, n."),
 };
 
 }  // namespace
