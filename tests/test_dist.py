@@ -221,10 +221,14 @@ def test_uniform_against_scipy(lo, hi):
 def test_unif_cumhazard():
     x = a(-1.0, 0.0, 0.5, 0.75, 1.0, 1.5, INF, -INF, NAN)
     out = m.unif_cumhazard(x, 0.0, 1.0)
-    assert same(out, a(0.0, -0.0, -math.log(0.5), -math.log(0.25), INF, INF, INF, 0.0, NAN))
-    # Monotone up to the end of the support and beyond it.
-    y = np.linspace(-2, 6, 1001)
+    # Past b the value is the hazard at the last double below b.
+    past = 36.7368005696771
+    assert same(out, a(0.0, -0.0, -math.log(0.5), -math.log(0.25), INF, past, past, 0.0, NAN))
+    bd = math.nextafter(4.0, -INF)
+    assert same(m.unif_cumhazard(a(4.0, 5.0), -1.0, 4.0), a(INF, -math.log((4.0 - bd) / 5.0)))
+    assert same(m.unif_cumhazard(a(1.0), -1.0, 0.0), a(-math.log(5e-324 / 1.0)))
+    y = np.linspace(-2, 3.9, 1001)
     h = m.unif_cumhazard(y, -1.0, 4.0)
-    assert (np.diff(h[np.isfinite(h)]) >= 0).all() and (h[y >= 4.0] == INF).all()
+    assert (np.diff(h) >= 0).all()
     with pytest.raises(TypeError, match="missing 2 required positional arguments: 'a' and 'b'"):
         m.unif_cumhazard(a(0.5))

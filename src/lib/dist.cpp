@@ -104,11 +104,16 @@ Result<Array1<double>> unif_cumhazard(const View1& x, double a, double b) {
     MS_TRY(s, flat(x));
     const double w = b - a;
     constexpr double inf = std::numeric_limits<double>::infinity();
+    // Past the support the hazard is the one of the last double below b.
+    const double bd = std::nextafter(b, -inf);
+    const double tail = (b - bd) / w;
+    const double h_past = (a < bd && tail > 0.0) ? -std::log(tail) : inf;
     Buf<double> out(s.size());
     k::map(s, out.data(), [=](double v) {
         if (std::isnan(v)) return std::numeric_limits<double>::quiet_NaN();
         if (v < a) return 0.0;
-        if (v >= b) return inf;
+        if (v > b) return h_past;
+        if (v == b) return inf;
         const double sf = (b - v) / w;
         return sf <= 0.0 ? inf : -std::log(sf);
     });
