@@ -7,11 +7,11 @@ import numpy as np
 ERRORS = (TypeError, ValueError, OverflowError, MemoryError)
 
 
-def pool():
+def pool(n=1000):
     rng = np.random.default_rng(3)
-    x = rng.standard_normal(1000)
-    y = rng.standard_normal(1000)
-    x2 = rng.standard_normal((200, 4))
+    x = rng.standard_normal(n)
+    y = rng.standard_normal(n)
+    x2 = rng.standard_normal((max(n // 5, 8), 4))
     return [x, 5, 0.5, [x, y], ["mean", "std"], x2, "mean", 2]
 
 

@@ -9,7 +9,7 @@ import tracemalloc
 import numpy as np
 import pytest
 
-from calls import find_calls
+from calls import find_calls, pool
 from marlox_stats import marlox_stats_rs as m
 
 FUNCTIONS = [n for n in m.__all__ if not isinstance(getattr(m, n), type)]
@@ -56,7 +56,7 @@ def repetitions(f, args):
 @pytest.mark.parametrize("name", FUNCTIONS)
 def test_no_leaks(name):
     f = getattr(m, name)
-    ok, bad = find_calls(f)
+    ok, bad = find_calls(f, pool(200))
     for args in filter(None, (ok, bad)):
         times = repetitions(f, args)  # also warms caches and lazy state
         gc.collect()
