@@ -83,7 +83,12 @@ def test_documented_example():
                                      ((25, 64), 24)])
 def test_matches_documented_order(shape, w):
     rng = np.random.default_rng(shape[1] + w)
-    check(1e6 + rng.standard_normal(shape) * 3, w)
+    x = 1e6 + rng.standard_normal(shape) * 3
+    check(x, w)
+    x[rng.random(shape) < 0.03] = NAN
+    x[rng.random(shape) < 0.02] = INF
+    x[rng.random(shape) < 0.01] = -INF
+    check(x, w)
 
 
 def test_window_one():
