@@ -1,0 +1,222 @@
+import math
+
+import numpy as np
+import pytest
+
+from conftest import same
+from marlox_stats import marlox_stats_rs as m
+
+NAN = math.nan
+INF = math.inf
+PLAIN = ["rolling_cov_np", "rolling_corr_np"]
+AWARE = ["rolling_cov_nan_np", "rolling_corr_nan_np", "rolling_cov_skipna", "rolling_corr_skipna",
+         "rolling_beta_skipna", "rolling_linreg_skipna"]
+
+
+def arr(*v):
+    return np.array(v, dtype=np.float64)
+
+
+def first_finite(v):
+    return next((a for a in v if math.isfinite(a)), 0.0)
+
+
+def clamp(r):
+    return -1.0 if r < -1.0 else 1.0 if r > 1.0 else r
+
+
+def walk(x, y, w, usable_only):
+    """(c, Sx, Sy, Sxx, Syy, Sxy) per full window in the documented order: the
+    plain family slides by differences, the NaN-aware one removes the leaving
+    usable pair and adds the entering one. A window left without non-finite
+    values (usable ones, for the NaN-aware family) whose sums are not finite is
+    summed afresh."""
+    x = [float(v) for v in x]
+    y = [float(v) for v in y]
+    sx, sy = first_finite(x), first_finite(y)
+    use = [not usable_only or not (math.isnan(a) or math.isnan(b)) for a, b in zip(x, y)]
+    flag = [u and not (math.isfinite(a) and math.isfinite(b)) for u, a, b in zip(use, x, y)]
+
+    def fresh(k):
+        S = [0.0] * 5
+        for i in range(k, k + w):
+            if use[i]:
+                dx, dy = x[i] - sx, y[i] - sy
+                S = [S[0] + dx, S[1] + dy, S[2] + dx * dx, S[3] + dy * dy, S[4] + dx * dy]
+        return S
+
+    S = fresh(0)
+    c = sum(use[:w])
+    out = [(c, *S)]
+    for k in range(1, len(x) - w + 1):
+        o, i = k - 1, k + w - 1
+        dxo, dyo, dxn, dyn = x[o] - sx, y[o] - sy, x[i] - sx, y[i] - sy
+        if usable_only:
+            if use[o]:
+                S = [S[0] - dxo, S[1] - dyo, S[2] - dxo * dxo, S[3] - dyo * dyo, S[4] - dxo * dyo]
+                c -= 1
+            if use[i]:
+                S = [S[0] + dxn, S[1] + dyn, S[2] + dxn * dxn, S[3] + dyn * dyn, S[4] + dxn * dyn]
+                c += 1
+        else:
+            S = [S[0] + (dxn - dxo), S[1] + (dyn - dyo), S[2] + (dxn * dxn - dxo * dxo),
+                 S[3] + (dyn * dyn - dyo * dyo), S[4] + (dxn * dyn - dxo * dyo)]
+        if not any(flag[k:k + w]) and not all(math.isfinite(v) for v in S):
+            S = fresh(k)
+        out.append((c, *S))
+    return out, sx, sy
+
+
+def ref_plain(x, y, w):
+    W = float(w)
+    cov, corr = [], []
+    for _, Sx, Sy, Sxx, Syy, Sxy in walk(x, y, w, False)[0]:
+        mx, my = Sx / W, Sy / W
+        cov.append((Sxy - my * (mx * W)) / (W - 1) if w > 1 else NAN)
+        vx = (Sxx - mx * (mx * W)) / (W - 1) if w > 1 else NAN
+        vy = (Syy - my * (my * W)) / (W - 1) if w > 1 else NAN
+        vx = 0.0 if math.isnan(vx) else max(vx, 0.0)
+        vy = 0.0 if math.isnan(vy) else max(vy, 0.0)
+        den = math.sqrt(vx) * math.sqrt(vy)
+        corr.append(NAN if den == 0 or math.isnan(den) else clamp(((Sxy - (mx * W) * my) / (W - 1)) / den))
+    return cov, corr
+
+
+def ref_aware(x, y, w):
+    sums, sx, sy = walk(x, y, w, True)
+    cov, corr, beta, icpt = [], [], [], []
+    for c, Sx, Sy, Sxx, Syy, Sxy in sums:
+        K = float(c)
+        full = c == w and w >= 2
+        cov.append((Sxy - (Sx * Sy) / K) / (K - 1) if full else NAN)
+        r = NAN
+        if full:
+            vy = (Syy - (Sy * Sy) / K) / (K - 1)
+            vx = (Sxx - (Sx * Sx) / K) / (K - 1)
+            cxy = (Sxy - (Sx * Sy) / K) / (K - 1)
+            if math.isfinite(vx) and vx > 0 and math.isfinite(vy) and vy > 0 and math.isfinite(cxy):
+                r = clamp(cxy / math.sqrt(vx * vy))
+        corr.append(r)
+        b = a = NAN
+        if c >= 2:
+            vx = (Sxx - (Sx * Sx) / K) / (K - 1)
+            if math.isfinite(vx) and vx > 0:
+                b = ((Sxy - (Sx * Sy) / K) / (K - 1)) / vx
+                a = (sy + (Sy / K - (Sx / K) * b)) - sx * b
+        beta.append(b)
+        icpt.append(a)
+    return cov, corr, beta, icpt
+
+
+def check(x, y, w):
+    cov, corr = ref_plain(x, y, w)
+    assert same(m.rolling_cov_np(x, y, w), cov)
+    assert same(m.rolling_corr_np(x, y, w), corr)
+    cov, corr, beta, icpt = ref_aware(x, y, w)
+    assert same(m.rolling_cov_nan_np(x, y, w), cov) and same(m.rolling_cov_skipna(x, y, w), cov)
+    assert same(m.rolling_corr_nan_np(x, y, w), corr) and same(m.rolling_corr_skipna(x, y, w), corr)
+    assert same(m.rolling_beta_skipna(x, y, w), beta)
+    s, a = m.rolling_linreg_skipna(x, y, w)
+    assert same(s, beta) and same(a, icpt)
+
+
+def test_documented_examples():
+    x, y = arr(1, 2, 3, 4), arr(2, 4, 6, 8)
+    assert m.rolling_cov_np(x, y, 2).tolist() == [1.0] * 3
+    assert m.rolling_corr_np(x, y, 2).tolist() == [0.9999999999999998] * 3
+    assert m.rolling_corr_nan_np(x, y, 2).tolist() == [1.0] * 3
+    assert m.rolling_corr_np(x, y[::-1].copy(), 2).tolist() == [-0.9999999999999998] * 3
+    x3 = arr(1, 2, NAN, 4)
+    assert m.rolling_beta_skipna(x3, y, 3).tolist() == [2.0, 2.0]
+    s, a = m.rolling_linreg_skipna(x3, y, 3)
+    assert s.tolist() == [2.0, 2.0] and a.tolist() == [0.0, 0.0]
+    assert np.isnan(m.rolling_cov_nan_np(x3, y, 3)).all()
+    check(x, y, 2)
+    check(x3, y, 3)
+
+
+def test_nan_pair_spoils_only_its_windows():
+    x, y = arr(1, NAN, 3, 4, 5), arr(1, 2, 3, 4, 5)
+    for f in ("rolling_cov_nan_np", "rolling_cov_skipna"):
+        assert same(getattr(m, f)(x, y, 2), [NAN, NAN, 0.5, 0.5])
+    # the plain form, too, gives windows after the NaN their own value
+    assert same(m.rolling_cov_np(x, y, 2), [NAN, NAN, 0.5, 0.5])
+    check(x, y, 2)
+
+
+@pytest.mark.parametrize("f", ["rolling_corr_np", "rolling_corr_nan_np", "rolling_corr_skipna"])
+def test_constant_side_has_no_correlation(f):
+    assert np.isnan(getattr(m, f)(arr(1, 2, 3, 4, 5), np.full(5, 3.0), 3)).all()
+    assert np.isnan(getattr(m, f)(np.full(5, 3.0), arr(1, 2, 3, 4, 5), 3)).all()
+
+
+def test_window_one():
+    x, y = arr(1, 2, 3), arr(3, 1, 2)
+    for f in ["rolling_cov_nan_np", "rolling_corr_nan_np", "rolling_beta_skipna"]:
+        assert np.isnan(getattr(m, f)(x, y, 1)).all()
+    s, a = m.rolling_linreg_skipna(x, y, 1)
+    assert np.isnan(s).all() and np.isnan(a).all()
+    check(x, y, 1)
+
+
+@pytest.mark.parametrize("n,w,offset", [(60, 5, 0.0), (80, 13, 1e8), (30, 30, -5.0), (41, 2, 3.0)])
+def test_matches_documented_order(n, w, offset):
+    rng = np.random.default_rng(n + w)
+    x = offset + rng.standard_normal(n)
+    y = 0.5 * x + rng.standard_normal(n)
+    check(x, y, w)
+    x[rng.random(n) < 0.1] = NAN
+    y[rng.random(n) < 0.1] = NAN
+    check(x, y, w)
+
+
+def test_infinities_and_overflow():
+    x = arr(1, 2, INF, 4, 5, 7, 6, 9, -INF, 1, 2, 4)
+    y = arr(2, 1, 3, NAN, 5, 8, 6, 3, 2, 2, 1, 0)
+    for w in (2, 3, 4):
+        check(x, y, w)
+        # the windows past both infinities have their own values
+        assert np.isfinite(m.rolling_beta_skipna(x, y, w)[9:]).all()
+    check(arr(1e200, -1e200, 1, 2, 3, 5), arr(1, 2, 3, 4, 6, 5), 2)  # squares overflow
+    check(arr(NAN, INF, 2, 3, 1), arr(NAN, 1, 2, 4, 3), 2)  # shifts skip non-finite values
+
+
+def test_degenerate_slope():
+    # every usable x equal: no slope; one usable pair: none either
+    x, y = arr(2, 2, NAN, 2, 5), arr(1, 2, 3, 4, 5)
+    out = m.rolling_beta_skipna(x, y, 3)
+    assert np.isnan(out[:2]).all() and out[2] == pytest.approx(1 / 3, abs=1e-15)
+    assert same(m.rolling_beta_skipna(arr(1, NAN, NAN, 4), arr(1, 2, 3, 4), 3), [NAN, NAN])
+    check(x, y, 3)
+
+
+def test_errors_and_empty_results():
+    x4, x5 = np.ones(4), np.ones(5)
+    for f in PLAIN + AWARE:
+        fn = getattr(m, f)
+        msg = "x and y must have the same length" if f in PLAIN else "length mismatch"
+        with pytest.raises(ValueError, match=f"^{msg}$"):
+            fn(x4, x5, 2)
+        with pytest.raises(ValueError, match=f"^{msg}$"):
+            fn(x4, x5, 0)  # lengths come before the window
+        with pytest.raises(ValueError, match="^window must be >= 1$"):
+            fn(x4, x4, 0)
+        with pytest.raises(TypeError, match="^The given array is not contiguous$"):
+            fn(np.ones(8)[::2], x5, 0)
+        with pytest.raises(TypeError, match="^The given array is not contiguous$"):
+            fn(x4, np.ones(10)[::2], 0)
+        res = fn(x4, x4, 5)
+        for r in res if f == "rolling_linreg_skipna" else (res,):
+            assert r.shape == (0,) and r.dtype == np.float64
+        assert isinstance(res, tuple) == (f == "rolling_linreg_skipna")
+        assert fn.__doc__ is None or fn.__doc__.strip() == ""
+
+
+def test_inputs_unchanged():
+    rng = np.random.default_rng(9)
+    x, y = rng.standard_normal(50), rng.standard_normal(50)
+    x[3] = NAN
+    cx, cy = x.copy(), y.copy()
+    for f in PLAIN + AWARE:
+        getattr(m, f)(x, y, 6)
+    assert same(x, cx) and same(y, cy)
