@@ -1,0 +1,256 @@
+#include "kernels/matrix/cov.hpp"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace ms::kernels::matrix {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Columns per block of a row's accumulators: small enough to stay in L1
+// while the rows of the input stream past.
+constexpr size_t kBlock = 512;
+
+inline bool finite(double v) { return std::fabs(v) <= DBL_MAX; }
+
+// Row i of a column Gram matrix: acc[k] = sum over r of x[r,i] * x[r,i+k]
+// for k in [0, p - i), each sum in row order. Vectorised across k.
+void gram_row(const double* x, size_t n, size_t p, size_t i, double* acc) {
+    const size_t len = p - i;
+    for (size_t b0 = 0; b0 < len; b0 += kBlock) {
+        const size_t bl = std::min(kBlock, len - b0);
+        double* a = acc + b0;
+        std::fill(a, a + bl, 0.0);
+        for (size_t r = 0; r < n; ++r) {
+            const double* xr = x + r * p;
+            const double xi = xr[i];
+            const double* xj = xr + i + b0;
+            for (size_t k = 0; k < bl; ++k) a[k] += xi * xj[k];
+        }
+    }
+}
+
+// The Gram matrix of the columns, each entry divided by `div` when given.
+void gram_cols(const double* x, size_t n, size_t p, Out out, const double* div) {
+    fill_rows(p, p, static_cast<double>(n) * static_cast<double>(p), [&](size_t i, double* acc) {
+        gram_row(x, n, p, i, acc);
+        double* o = out.data() + i * p + i;
+        if (div)
+            for (size_t k = 0; k < p - i; ++k) o[k] = acc[k] / *div;
+        else
+            std::copy(acc, acc + (p - i), o);
+    });
+    mirror_upper(out, p);
+}
+
+// The covariance with divisor `div`: the Gram matrix of the columns less their means.
+void centred_gram(In x, size_t n, size_t p, Out out, double div) {
+    Buf<double> means(p);
+    column_means(x, n, p, means.data());
+    Buf<double> z(n * p);
+    for (size_t r = 0; r < n; ++r)
+        for (size_t j = 0; j < p; ++j) z[r * p + j] = x[r * p + j] - means[j];
+    gram_cols(z.data(), n, p, out, &div);
+}
+
+}  // namespace
+
+void mirror_upper(Out out, size_t m) {
+    for (size_t i = 0; i < m; ++i)
+        for (size_t j = i + 1; j < m; ++j) out[j * m + i] = out[i * m + j];
+}
+
+void column_means(In x, size_t n, size_t p, double* means) {
+    std::fill(means, means + p, 0.0);
+    for (size_t r = 0; r < n; ++r) {
+        const double* xr = x.data() + r * p;
+        for (size_t j = 0; j < p; ++j) means[j] += xr[j];
+    }
+    const double inv = 1.0 / static_cast<double>(n);
+    for (size_t j = 0; j < p; ++j) means[j] *= inv;
+}
+
+void column_shifts(In x, size_t n, size_t p, double* shifts) {
+    for (size_t j = 0; j < p; ++j) {
+        shifts[j] = 0.0;
+        for (size_t r = 0; r < n; ++r)
+            if (finite(x[r * p + j])) { shifts[j] = x[r * p + j]; break; }
+    }
+}
+
+void cov_matrix_out(In x, size_t n, size_t p, Out out) { centred_gram(x, n, p, out, static_cast<double>(n - 1)); }
+
+void cov_matrix_bias_out(In x, size_t n, size_t p, Out out) { centred_gram(x, n, p, out, static_cast<double>(n)); }
+
+void cov_matrix_centered_out(In x, size_t n, size_t p, Out out) {
+    const double div = static_cast<double>(n - 1);
+    gram_cols(x.data(), n, p, out, &div);
+}
+
+void xtx_matrix_out(In x, size_t n, size_t p, Out out) { gram_cols(x.data(), n, p, out, nullptr); }
+
+void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out) {
+    Buf<double> shift(p);
+    column_shifts(x, n, p, shift.data());
+    const double* xs = x.data();
+    // Per row: count, sum of a, sum of b, sum of a * b for every j >= i, in
+    // blocks. A row missing from a pair adds +0.0 to its sums, which leaves
+    // them unchanged (a sum started at +0.0 is never -0.0), so the masked
+    // loop equals skipping the row.
+    fill_rows(p, 4 * std::min(p, kBlock), 4.0 * static_cast<double>(n) * static_cast<double>(p),
+              [&](size_t i, double* acc) {
+        const size_t len = p - i;
+        const double si = shift[i];
+        for (size_t b0 = 0; b0 < len; b0 += kBlock) {
+            const size_t bl = std::min(kBlock, len - b0);
+            double* c = acc;
+            double* sa = acc + bl;
+            double* sb = acc + 2 * bl;
+            double* sab = acc + 3 * bl;
+            std::fill(acc, acc + 4 * bl, 0.0);
+            const double* sj = shift.data() + i + b0;
+            for (size_t r = 0; r < n; ++r) {
+                const double* xr = xs + r * p;
+                const double xi = xr[i];
+                if (!finite(xi)) continue;  // no pair of this row can use it
+                const double a = xi - si;
+                const double* xj = xr + i + b0;
+                for (size_t k = 0; k < bl; ++k) {
+                    const bool ok = finite(xj[k]);
+                    const double ak = ok ? a : 0.0;
+                    const double bk = ok ? xj[k] - sj[k] : 0.0;
+                    c[k] += ok ? 1.0 : 0.0;
+                    sa[k] += ak;
+                    sb[k] += bk;
+                    sab[k] += ak * bk;
+                }
+            }
+            double* o = out.data() + i * p + i + b0;
+            for (size_t k = 0; k < bl; ++k)
+                o[k] = c[k] < 2.0 ? kNaN : (sab[k] - (sb[k] * sa[k]) / c[k]) / (c[k] - 1.0);
+        }
+    });
+    mirror_upper(out, p);
+}
+
+void xxt_matrix_out(In x, size_t n, size_t p, Out out) {
+    const double* xs = x.data();
+    fill_rows(n, 0, static_cast<double>(n) * static_cast<double>(p), [&](size_t i, double*) {
+        const double* xi = xs + i * p;
+        double* o = out.data() + i * n;
+        size_t j = i;
+        // Four rows at a time: independent sums, each still in column order.
+        for (; j + 4 <= n; j += 4) {
+            const double* x0 = xs + j * p;
+            const double* x1 = x0 + p;
+            const double* x2 = x1 + p;
+            const double* x3 = x2 + p;
+            double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+            for (size_t k = 0; k < p; ++k) {
+                s0 += xi[k] * x0[k];
+                s1 += xi[k] * x1[k];
+                s2 += xi[k] * x2[k];
+                s3 += xi[k] * x3[k];
+            }
+            o[j] = s0; o[j + 1] = s1; o[j + 2] = s2; o[j + 3] = s3;
+        }
+        for (; j < n; ++j) {
+            const double* xj = xs + j * p;
+            double s = 0.0;
+            for (size_t k = 0; k < p; ++k) s += xi[k] * xj[k];
+            o[j] = s;
+        }
+    });
+    mirror_upper(out, n);
+}
+
+void pairwise_euclidean_cols_out(In x, size_t n, size_t p, Out out) {
+    const double* xs = x.data();
+    fill_rows(p, std::min(p, kBlock), static_cast<double>(n) * static_cast<double>(p), [&](size_t i, double* a) {
+        const size_t len = p - i;
+        for (size_t b0 = 0; b0 < len; b0 += kBlock) {
+            const size_t bl = std::min(kBlock, len - b0);
+            std::fill(a, a + bl, 0.0);
+            for (size_t r = 0; r < n; ++r) {
+                const double* xr = xs + r * p;
+                const double xi = xr[i];
+                const double* xj = xr + i + b0;
+                for (size_t k = 0; k < bl; ++k) {
+                    const double d = xi - xj[k];
+                    a[k] += d * d;
+                }
+            }
+            double* o = out.data() + i * p + i + b0;
+            for (size_t k = 0; k < bl; ++k) o[k] = std::sqrt(a[k]);
+        }
+        out[i * p + i] = 0.0;
+    });
+    mirror_upper(out, p);
+}
+
+void pairwise_cosine_cols_out(In x, size_t n, size_t p, Out out) {
+    Buf<double> norm = Buf<double>::zeros(p);
+    for (size_t r = 0; r < n; ++r) {
+        const double* xr = x.data() + r * p;
+        for (size_t j = 0; j < p; ++j) norm[j] += xr[j] * xr[j];
+    }
+    for (size_t j = 0; j < p; ++j) norm[j] = std::sqrt(norm[j]);
+    fill_rows(p, p, static_cast<double>(n) * static_cast<double>(p), [&](size_t i, double* acc) {
+        gram_row(x.data(), n, p, i, acc);
+        double* o = out.data() + i * p;
+        o[i] = norm[i] == 0.0 ? kNaN : 0.0;
+        for (size_t j = i + 1; j < p; ++j) {
+            const double d = norm[i] * norm[j];
+            o[j] = (d == 0.0 || std::isnan(d)) ? kNaN : 1.0 - acc[j - i] / d;
+        }
+    });
+    mirror_upper(out, p);
+}
+
+PairSums pair_sums(In x, In y, bool skip_nan, bool squares) {
+    auto first_finite = [](In v) {
+        for (double e : v)
+            if (finite(e)) return e;
+        return 0.0;
+    };
+    const double shx = first_finite(x), shy = first_finite(y);
+    PairSums s;
+    const size_t n = x.size();
+    if (!skip_nan) {
+        for (size_t i = 0; i < n; ++i) {
+            if (std::isnan(x[i]) || std::isnan(y[i])) { s.hit_nan = true; return s; }
+            const double dx = x[i] - shx, dy = y[i] - shy;
+            s.sx += dx;
+            s.sy += dy;
+            s.sxy += dx * dy;
+            if (squares) { s.sxx += dx * dx; s.syy += dy * dy; }
+        }
+        s.c = static_cast<double>(n);
+        return s;
+    }
+    // A skipped pair adds +0.0 to every sum, which leaves it unchanged.
+    for (size_t i = 0; i < n; ++i) {
+        const bool ok = !(std::isnan(x[i]) || std::isnan(y[i]));
+        const double dx = ok ? x[i] - shx : 0.0, dy = ok ? y[i] - shy : 0.0;
+        s.c += ok ? 1.0 : 0.0;
+        s.sx += dx;
+        s.sy += dy;
+        s.sxy += dx * dy;
+        if (squares) { s.sxx += dx * dx; s.syy += dy * dy; }
+    }
+    return s;
+}
+
+double cov_pair(In x, In y, bool skip_nan) {
+    if (!skip_nan && x.size() < 2) return kNaN;
+    const PairSums s = pair_sums(x, y, skip_nan, false);
+    if (s.hit_nan || s.c < 2.0) return kNaN;
+    return centred_moment(s.sxy, s.sx, s.sy, s.c);
+}
+
+}  // namespace ms::kernels::matrix

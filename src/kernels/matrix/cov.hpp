@@ -1,0 +1,88 @@
+// Covariance, Gram and distance matrices over the columns (or rows) of a
+// row-major n x p buffer, and the covariance of two series.
+//
+// The matrix kernels share one pattern: every output row i is one work item
+// that writes the entries j >= i of its own row; a serial pass then mirrors
+// the upper triangle. Each entry is summed by one work item in row order, so
+// results do not depend on the number of workers.
+#pragma once
+
+#include <omp.h>
+
+#include <cmath>
+#include <cstddef>
+#include <span>
+
+#include "frame/pool.hpp"
+#include "frame/result.hpp"
+
+namespace ms::kernels::matrix {
+
+using In = std::span<const double>;
+using Out = std::span<double>;
+
+// Runs row(i, scratch) for i in [0, m) on the worker pool (on the calling
+// thread when m is 1 or the work is too small to share). Each thread owns a
+// scratch of `scratch_len` doubles, allocated before the parallel section so
+// nothing can throw on a worker; `cost` is the arithmetic of a full row.
+template <class Row>
+void fill_rows(size_t m, size_t scratch_len, double cost, Row&& row) {
+    int threads = 1;
+    // Each row is worth about cost / 2 on average; waking workers pays only
+    // beyond some tens of microseconds of work.
+    if (m > 1 && static_cast<double>(m) * cost >= 65536.0 && pool_usable())
+        threads = static_cast<int>(std::min<size_t>(m, static_cast<size_t>(std::max(1, omp_get_max_threads()))));
+    size_t total;
+    if (__builtin_mul_overflow(static_cast<size_t>(threads), scratch_len, &total)) throw std::bad_alloc();
+    Buf<double> scratch(total);
+    if (threads == 1) {
+        for (size_t i = 0; i < m; ++i) row(i, scratch.data());
+        return;
+    }
+#pragma omp parallel num_threads(threads)
+    {
+        double* mine = scratch.data() + static_cast<size_t>(omp_get_thread_num()) * scratch_len;
+#pragma omp for schedule(dynamic, 1)
+        for (size_t i = 0; i < m; ++i) row(i, mine);
+    }
+}
+
+// out[j, i] = out[i, j] for j > i.
+void mirror_upper(Out out, size_t m);
+
+// Column means, each summed in row order and scaled by 1 / n; n >= 1.
+void column_means(In x, size_t n, size_t p, double* means);
+
+// Per column: the first finite value scanning down the rows, 0.0 if none.
+void column_shifts(In x, size_t n, size_t p, double* shifts);
+
+// Sample covariance (divisor n - 1) and biased covariance (divisor n); n >= 1.
+void cov_matrix_out(In x, size_t n, size_t p, Out out);
+void cov_matrix_bias_out(In x, size_t n, size_t p, Out out);
+// Sum of x[r,i] * x[r,j] over r, divided by n - 1: the input is taken as centred.
+void cov_matrix_centered_out(In x, size_t n, size_t p, Out out);
+// Pairwise-complete covariance over rows where both columns are finite.
+void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out);
+void xtx_matrix_out(In x, size_t n, size_t p, Out out);
+// n x n: sum over columns k of x[i,k] * x[j,k].
+void xxt_matrix_out(In x, size_t n, size_t p, Out out);
+void pairwise_euclidean_cols_out(In x, size_t n, size_t p, Out out);
+// Cosine distance 1 - cos; NaN for a zero or NaN norm product.
+void pairwise_cosine_cols_out(In x, size_t n, size_t p, Out out);
+
+// Sums of deviations from the first finite value of each series, over the
+// pairs used: all pairs (a NaN stops the walk) or the pairs without NaN.
+struct PairSums {
+    double c = 0.0, sx = 0.0, sy = 0.0, sxy = 0.0, sxx = 0.0, syy = 0.0;
+    bool hit_nan = false;  // the walk stopped at a NaN (plain form)
+};
+PairSums pair_sums(In x, In y, bool skip_nan, bool squares);
+
+// (Sxy - Sx * Sy / c) / (c - 1).
+inline double centred_moment(double sab, double sa, double sb, double c) { return (sab - sa * sb / c) / (c - 1.0); }
+
+// Sample covariance of two equally long series; NaN for fewer than two pairs
+// or, without skipping, for any NaN.
+double cov_pair(In x, In y, bool skip_nan);
+
+}  // namespace ms::kernels::matrix
