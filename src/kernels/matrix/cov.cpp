@@ -18,33 +18,62 @@ constexpr size_t kBlock = 512;
 
 inline bool finite(double v) { return std::fabs(v) <= DBL_MAX; }
 
-// Row i of a column Gram matrix: acc[k] = sum over r of x[r,i] * x[r,i+k]
-// for k in [0, p - i), each sum in row order. Vectorised across k.
-void gram_row(const double* x, size_t n, size_t p, size_t i, double* acc) {
-    const size_t len = p - i;
-    for (size_t b0 = 0; b0 < len; b0 += kBlock) {
-        const size_t bl = std::min(kBlock, len - b0);
-        double* a = acc + b0;
-        std::fill(a, a + bl, 0.0);
-        for (size_t r = 0; r < n; ++r) {
-            const double* xr = x + r * p;
-            const double xi = xr[i];
-            const double* xj = xr + i + b0;
-            for (size_t k = 0; k < bl; ++k) a[k] += xi * xj[k];
+// Sums over the rows r of term(x[r,i], x[r,j]) for every column pair j >= i,
+// left in out[i, j] (which starts at +0.0). The rows are taken in blocks that
+// stay in cache while the output rows add the block's terms; each entry is
+// summed by one work item, in row order, one block after another, so the
+// split into blocks and over threads never changes a sum.
+template <class Term>
+void column_pair_sums(const double* x, size_t n, size_t p, double* out, Term term) {
+    // Rows per block: about 256 KiB of input.
+    const size_t block = std::max<size_t>(8, (size_t{32} << 10) / std::max<size_t>(p, 1));
+    auto rows = [&](size_t i, size_t r0, size_t r1) {
+        double* __restrict o = out + i * p;
+        size_t r = r0;
+        for (; r + 4 <= r1; r += 4) {
+            const double* __restrict x0 = x + r * p;
+            const double* __restrict x1 = x0 + p;
+            const double* __restrict x2 = x1 + p;
+            const double* __restrict x3 = x2 + p;
+            const double a0 = x0[i], a1 = x1[i], a2 = x2[i], a3 = x3[i];
+            for (size_t j = i; j < p; ++j)
+                o[j] = (((o[j] + term(a0, x0[j])) + term(a1, x1[j])) + term(a2, x2[j])) + term(a3, x3[j]);
         }
+        for (; r < r1; ++r) {
+            const double* __restrict x0 = x + r * p;
+            const double a0 = x0[i];
+            for (size_t j = i; j < p; ++j) o[j] = o[j] + term(a0, x0[j]);
+        }
+    };
+    // Work items are interleaved sets of output rows (row g, g + groups, ...,
+    // of even cost), each carrying its rows through every block: a block is
+    // read from memory once per item, not once per row.
+    const int threads = team_size(p, static_cast<double>(n) * static_cast<double>(p));
+    const size_t groups = threads == 1 ? 1 : std::min<size_t>(p, 4 * static_cast<size_t>(threads));
+    auto item = [&](size_t g) {
+        for (size_t r0 = 0; r0 < n; r0 += block)
+            for (size_t i = g; i < p; i += groups) rows(i, r0, std::min(n, r0 + block));
+    };
+    if (threads == 1) {
+        item(0);
+        return;
     }
+#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
+    for (size_t g = 0; g < groups; ++g) item(g);
 }
+
+constexpr auto product = [](double a, double b) { return a * b; };
+constexpr auto squared_difference = [](double a, double b) {
+    const double d = a - b;
+    return d * d;
+};
 
 // The Gram matrix of the columns, each entry divided by `div` when given.
 void gram_cols(const double* x, size_t n, size_t p, Out out, const double* div) {
-    fill_rows(p, p, static_cast<double>(n) * static_cast<double>(p), [&](size_t i, double* acc) {
-        gram_row(x, n, p, i, acc);
-        double* o = out.data() + i * p + i;
-        if (div)
-            for (size_t k = 0; k < p - i; ++k) o[k] = acc[k] / *div;
-        else
-            std::copy(acc, acc + (p - i), o);
-    });
+    column_pair_sums(x, n, p, out.data(), product);
+    if (div)
+        for (size_t i = 0; i < p; ++i)
+            for (size_t j = i; j < p; ++j) out[i * p + j] /= *div;
     mirror_upper(out, p);
 }
 
@@ -138,58 +167,21 @@ void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out) {
     mirror_upper(out, p);
 }
 
+// The row Gram matrix is the column Gram matrix of the transpose: entry
+// (i, j) sums x[i,k] * x[j,k] in column order k = 0 ... p - 1.
 void xxt_matrix_out(In x, size_t n, size_t p, Out out) {
-    const double* xs = x.data();
-    fill_rows(n, 0, static_cast<double>(n) * static_cast<double>(p), [&](size_t i, double*) {
-        const double* xi = xs + i * p;
-        double* o = out.data() + i * n;
-        size_t j = i;
-        // Four rows at a time: independent sums, each still in column order.
-        for (; j + 4 <= n; j += 4) {
-            const double* x0 = xs + j * p;
-            const double* x1 = x0 + p;
-            const double* x2 = x1 + p;
-            const double* x3 = x2 + p;
-            double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-            for (size_t k = 0; k < p; ++k) {
-                s0 += xi[k] * x0[k];
-                s1 += xi[k] * x1[k];
-                s2 += xi[k] * x2[k];
-                s3 += xi[k] * x3[k];
-            }
-            o[j] = s0; o[j + 1] = s1; o[j + 2] = s2; o[j + 3] = s3;
-        }
-        for (; j < n; ++j) {
-            const double* xj = xs + j * p;
-            double s = 0.0;
-            for (size_t k = 0; k < p; ++k) s += xi[k] * xj[k];
-            o[j] = s;
-        }
-    });
-    mirror_upper(out, n);
+    Buf<double> t(n * p);
+    for (size_t r = 0; r < n; ++r)
+        for (size_t k = 0; k < p; ++k) t[k * n + r] = x[r * p + k];
+    gram_cols(t.data(), p, n, out, nullptr);
 }
 
 void pairwise_euclidean_cols_out(In x, size_t n, size_t p, Out out) {
-    const double* xs = x.data();
-    fill_rows(p, std::min(p, kBlock), static_cast<double>(n) * static_cast<double>(p), [&](size_t i, double* a) {
-        const size_t len = p - i;
-        for (size_t b0 = 0; b0 < len; b0 += kBlock) {
-            const size_t bl = std::min(kBlock, len - b0);
-            std::fill(a, a + bl, 0.0);
-            for (size_t r = 0; r < n; ++r) {
-                const double* xr = xs + r * p;
-                const double xi = xr[i];
-                const double* xj = xr + i + b0;
-                for (size_t k = 0; k < bl; ++k) {
-                    const double d = xi - xj[k];
-                    a[k] += d * d;
-                }
-            }
-            double* o = out.data() + i * p + i + b0;
-            for (size_t k = 0; k < bl; ++k) o[k] = std::sqrt(a[k]);
-        }
+    column_pair_sums(x.data(), n, p, out.data(), squared_difference);
+    for (size_t i = 0; i < p; ++i) {
         out[i * p + i] = 0.0;
-    });
+        for (size_t j = i + 1; j < p; ++j) out[i * p + j] = std::sqrt(out[i * p + j]);
+    }
     mirror_upper(out, p);
 }
 
@@ -200,15 +192,15 @@ void pairwise_cosine_cols_out(In x, size_t n, size_t p, Out out) {
         for (size_t j = 0; j < p; ++j) norm[j] += xr[j] * xr[j];
     }
     for (size_t j = 0; j < p; ++j) norm[j] = std::sqrt(norm[j]);
-    fill_rows(p, p, static_cast<double>(n) * static_cast<double>(p), [&](size_t i, double* acc) {
-        gram_row(x.data(), n, p, i, acc);
+    column_pair_sums(x.data(), n, p, out.data(), product);
+    for (size_t i = 0; i < p; ++i) {
         double* o = out.data() + i * p;
         o[i] = norm[i] == 0.0 ? kNaN : 0.0;
         for (size_t j = i + 1; j < p; ++j) {
             const double d = norm[i] * norm[j];
-            o[j] = (d == 0.0 || std::isnan(d)) ? kNaN : 1.0 - acc[j - i] / d;
+            o[j] = (d == 0.0 || std::isnan(d)) ? kNaN : 1.0 - o[j] / d;
         }
-    });
+    }
     mirror_upper(out, p);
 }
 

@@ -9,7 +9,9 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
+#include <new>
 #include <cstddef>
 #include <span>
 
@@ -21,17 +23,20 @@ namespace ms::kernels::matrix {
 using In = std::span<const double>;
 using Out = std::span<double>;
 
-// Runs row(i, scratch) for i in [0, m) on the worker pool (on the calling
-// thread when m is 1 or the work is too small to share). Each thread owns a
-// scratch of `scratch_len` doubles, allocated before the parallel section so
-// nothing can throw on a worker; `cost` is the arithmetic of a full row.
+// Threads for m rows of `cost` terms each (a full row): 1 when m is 1,
+// when the work is too small to be worth waking workers, or without a pool.
+inline int team_size(size_t m, double cost) {
+    if (m > 1 && static_cast<double>(m) * cost >= 1048576.0 && pool_usable())
+        return static_cast<int>(std::min<size_t>(m, static_cast<size_t>(std::max(1, omp_get_max_threads()))));
+    return 1;
+}
+
+// Runs row(i, scratch) for i in [0, m) on the worker pool. Each thread owns
+// a scratch of `scratch_len` doubles, allocated before the parallel section
+// so nothing can throw on a worker.
 template <class Row>
 void fill_rows(size_t m, size_t scratch_len, double cost, Row&& row) {
-    int threads = 1;
-    // Each row is worth about cost / 2 on average; waking workers pays only
-    // beyond some tens of microseconds of work.
-    if (m > 1 && static_cast<double>(m) * cost >= 65536.0 && pool_usable())
-        threads = static_cast<int>(std::min<size_t>(m, static_cast<size_t>(std::max(1, omp_get_max_threads()))));
+    const int threads = team_size(m, cost);
     size_t total;
     if (__builtin_mul_overflow(static_cast<size_t>(threads), scratch_len, &total)) throw std::bad_alloc();
     Buf<double> scratch(total);
