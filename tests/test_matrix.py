@@ -382,6 +382,11 @@ def test_square_functions():
     assert m.is_symmetric_np(asym, NAN) is True
     assert m.is_symmetric_np(np.eye(3), -1.0) is False and m.is_symmetric_np(np.eye(1), -1.0) is True
     assert m.is_symmetric_np(np.zeros((0, 0)), 0.0) is True
+    s = sample(6, 6, 13)
+    s = s + s.T
+    s[1, 4] += 1e-3
+    for v in (s, np.asfortranarray(s), s[::-1, ::-1].copy()[::-1, ::-1], s.astype(np.float32)):
+        assert m.is_symmetric_np(v, 2e-3) is True and m.is_symmetric_np(v, 5e-4) is False
 
 
 def test_results_independent_of_thread_count():

@@ -39,28 +39,24 @@ Result<double> corr_nan_np(Slice x, Slice y) {
 
 // ---------------------------------------------------------------- matrix input
 
-// A row-major float64 copy of a 2-D array.
-struct Mat {
-    Buf<double> v;
+// A 2-D float64 or float32 array where it lies, whatever its strides.
+struct MatView {
+    const char* data = nullptr;
     size_t rows = 0, cols = 0;
+    ptrdiff_t rs = 0, cs = 0;
+    bool f32 = false, c_contiguous = false;
+
+    template <class T>
+    T load(size_t r, size_t c) const {
+        T v;
+        // the data may be unaligned
+        std::memcpy(&v, data + static_cast<ptrdiff_t>(r) * rs + static_cast<ptrdiff_t>(c) * cs, sizeof v);
+        return v;
+    }
+    double at(size_t r, size_t c) const { return f32 ? load<float>(r, c) : load<double>(r, c); }
 };
 
-template <class T>
-void copy_rows(const np::ArrayFields* f, size_t rows, size_t cols, double* out) {
-    const char* base = f->data;
-    const ptrdiff_t rs = f->strides[0], cs = f->strides[1];
-    for (size_t r = 0; r < rows; ++r) {
-        const char* row = base + static_cast<ptrdiff_t>(r) * rs;
-        for (size_t c = 0; c < cols; ++c) {
-            T v;
-            std::memcpy(&v, row + static_cast<ptrdiff_t>(c) * cs, sizeof v);  // data may be unaligned
-            *out++ = static_cast<double>(v);
-        }
-    }
-}
-
-// Any 2-D float64 or float32 ndarray, whatever its strides; nothing else.
-Result<Mat> extract_mat_f64(PyObject* o) {
+Result<MatView> mat_view(PyObject* o) {
     np::Api* a = np::api();
     if (!a) return pending_error();
     bool f64 = false, f32 = false;
@@ -70,17 +66,33 @@ Result<Mat> extract_mat_f64(PyObject* o) {
     }
     if (!f64 && !f32) return type_error("expected a 2D NumPy array of dtype float32 or float64");
     const auto* f = np::fields(o);
-    Mat m;
-    m.rows = static_cast<size_t>(f->dimensions[0]);
-    m.cols = static_cast<size_t>(f->dimensions[1]);
-    m.v = Buf<double>(m.rows * m.cols);
+    return MatView{f->data, static_cast<size_t>(f->dimensions[0]), static_cast<size_t>(f->dimensions[1]),
+                   f->strides[0], f->strides[1], f32, (f->flags & np::C_CONTIGUOUS) != 0};
+}
+
+// A row-major float64 copy of a 2-D array.
+struct Mat {
+    Buf<double> v;
+    size_t rows = 0, cols = 0;
+};
+
+template <class T>
+void copy_rows(const MatView& m, double* out) {
+    for (size_t r = 0; r < m.rows; ++r)
+        for (size_t c = 0; c < m.cols; ++c) *out++ = static_cast<double>(m.load<T>(r, c));
+}
+
+// Any 2-D float64 or float32 ndarray, whatever its strides; nothing else.
+Result<Mat> extract_mat_f64(PyObject* o) {
+    MS_TRY(view, mat_view(o));
+    Mat m{Buf<double>(view.rows * view.cols), view.rows, view.cols};
     if (m.v.empty()) return m;
-    if (f64 && (f->flags & np::C_CONTIGUOUS))
-        std::memcpy(m.v.data(), f->data, m.v.size() * sizeof(double));
-    else if (f64)
-        copy_rows<double>(f, m.rows, m.cols, m.v.data());
+    if (!view.f32 && view.c_contiguous)
+        std::memcpy(m.v.data(), view.data, m.v.size() * sizeof(double));
+    else if (!view.f32)
+        copy_rows<double>(view, m.v.data());
     else
-        copy_rows<float>(f, m.rows, m.cols, m.v.data());
+        copy_rows<float>(view, m.v.data());
     return m;
 }
 
@@ -129,30 +141,32 @@ Result<Array2> corr_matrix_skipna_np(PyObject* a) { return matrix_fn(a, corr_ski
 
 // ---------------------------------------------------------------- square matrices
 
+// The square-matrix functions read the few values they need in place: the
+// same values a row-major copy would hold.
 Result<Array1<double>> diag_np(PyObject* a) {
-    MS_TRY(x, extract_mat_f64(a));
+    MS_TRY(x, mat_view(a));
     if (x.rows != x.cols) return value_error("diag_np expects a square 2D array");
     Buf<double> out(x.rows);
-    for (size_t i = 0; i < x.rows; ++i) out[i] = x.v[i * x.cols + i];
+    for (size_t i = 0; i < x.rows; ++i) out[i] = x.at(i, i);
     return Array1<double>(std::move(out));
 }
 
 Result<double> trace_np(PyObject* a) {
-    MS_TRY(x, extract_mat_f64(a));
+    MS_TRY(x, mat_view(a));
     if (x.rows != x.cols) return value_error("trace_np expects a square 2D array");
     double s = 0.0;
-    for (size_t i = 0; i < x.rows; ++i) s += x.v[i * x.cols + i];
+    for (size_t i = 0; i < x.rows; ++i) s += x.at(i, i);
     return s;
 }
 
 // A NaN difference never exceeds the tolerance.
 Result<bool> is_symmetric_np(PyObject* a, double tol) {
-    MS_TRY(x, extract_mat_f64(a));
+    MS_TRY(x, mat_view(a));
     if (x.rows != x.cols) return false;
     const size_t n = x.rows;
     for (size_t i = 0; i < n; ++i)
         for (size_t j = i + 1; j < n; ++j)
-            if (std::fabs(x.v[i * n + j] - x.v[j * n + i]) > tol) return false;
+            if (std::fabs(x.at(i, j) - x.at(j, i)) > tol) return false;
     return true;
 }
 

@@ -23,7 +23,7 @@ void corr_matrix_from_cov_out(In cov, size_t p, Out out) {
         const double v = cov[i * p + i];
         sd[i] = (std::isfinite(v) && v > 0.0) ? std::sqrt(v) : kNaN;
     }
-    fill_rows(p, 0, static_cast<double>(p), [&](size_t i, double*) {
+    fill_rows(p, static_cast<double>(p), [&](size_t i) {
         const double* c = cov.data() + i * p;
         double* o = out.data() + i * p;
         for (size_t j = i; j < p; ++j) {
@@ -46,7 +46,7 @@ void corr_matrix_out(In x, size_t n, size_t p, Out out) {
 void corr_distance_out(In x, size_t n, size_t p, Out out) {
     Buf<double> r = Buf<double>::zeros(p * p);
     corr_matrix_out(x, n, p, r.span());
-    fill_rows(p, 0, static_cast<double>(p), [&](size_t i, double*) {
+    fill_rows(p, static_cast<double>(p), [&](size_t i) {
         for (size_t j = 0; j < p; ++j) {
             const double v = r[i * p + j];
             out[i * p + j] = std::isnan(v) ? kNaN : 1.0 - v;

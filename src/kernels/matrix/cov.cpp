@@ -12,55 +12,7 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Columns per block of a row's accumulators: small enough to stay in L1
-// while the rows of the input stream past.
-constexpr size_t kBlock = 512;
-
 inline bool finite(double v) { return std::fabs(v) <= DBL_MAX; }
-
-// Sums over the rows r of term(x[r,i], x[r,j]) for every column pair j >= i,
-// left in out[i, j] (which starts at +0.0). The rows are taken in blocks that
-// stay in cache while the output rows add the block's terms; each entry is
-// summed by one work item, in row order, one block after another, so the
-// split into blocks and over threads never changes a sum.
-template <class Term>
-void column_pair_sums(const double* x, size_t n, size_t p, double* out, Term term) {
-    // Rows per block: about 256 KiB of input.
-    const size_t block = std::max<size_t>(8, (size_t{32} << 10) / std::max<size_t>(p, 1));
-    auto rows = [&](size_t i, size_t r0, size_t r1) {
-        double* __restrict o = out + i * p;
-        size_t r = r0;
-        for (; r + 4 <= r1; r += 4) {
-            const double* __restrict x0 = x + r * p;
-            const double* __restrict x1 = x0 + p;
-            const double* __restrict x2 = x1 + p;
-            const double* __restrict x3 = x2 + p;
-            const double a0 = x0[i], a1 = x1[i], a2 = x2[i], a3 = x3[i];
-            for (size_t j = i; j < p; ++j)
-                o[j] = (((o[j] + term(a0, x0[j])) + term(a1, x1[j])) + term(a2, x2[j])) + term(a3, x3[j]);
-        }
-        for (; r < r1; ++r) {
-            const double* __restrict x0 = x + r * p;
-            const double a0 = x0[i];
-            for (size_t j = i; j < p; ++j) o[j] = o[j] + term(a0, x0[j]);
-        }
-    };
-    // Work items are interleaved sets of output rows (row g, g + groups, ...,
-    // of even cost), each carrying its rows through every block: a block is
-    // read from memory once per item, not once per row.
-    const int threads = team_size(p, static_cast<double>(n) * static_cast<double>(p));
-    const size_t groups = threads == 1 ? 1 : std::min<size_t>(p, 4 * static_cast<size_t>(threads));
-    auto item = [&](size_t g) {
-        for (size_t r0 = 0; r0 < n; r0 += block)
-            for (size_t i = g; i < p; i += groups) rows(i, r0, std::min(n, r0 + block));
-    };
-    if (threads == 1) {
-        item(0);
-        return;
-    }
-#pragma omp parallel for num_threads(threads) schedule(dynamic, 1)
-    for (size_t g = 0; g < groups; ++g) item(g);
-}
 
 constexpr auto product = [](double a, double b) { return a * b; };
 constexpr auto squared_difference = [](double a, double b) {
@@ -68,9 +20,109 @@ constexpr auto squared_difference = [](double a, double b) {
     return d * d;
 };
 
+// Adds term(x[r,i], x[r,j]) for rows r0 ... r1 - 1, in order, to out row i
+// (entries j >= i). Vectorised across j.
+template <class Term>
+inline __attribute__((always_inline)) void add_rows(const double* x, size_t p, size_t i, size_t r0, size_t r1,
+                                                    double* out, Term term) {
+    double* __restrict o = out + i * p;
+    size_t r = r0;
+    for (; r + 4 <= r1; r += 4) {
+        const double* __restrict x0 = x + r * p;
+        const double* __restrict x1 = x0 + p;
+        const double* __restrict x2 = x1 + p;
+        const double* __restrict x3 = x2 + p;
+        const double a0 = x0[i], a1 = x1[i], a2 = x2[i], a3 = x3[i];
+        for (size_t j = i; j < p; ++j)
+            o[j] = (((o[j] + term(a0, x0[j])) + term(a1, x1[j])) + term(a2, x2[j])) + term(a3, x3[j]);
+    }
+    for (; r < r1; ++r) {
+        const double* __restrict x0 = x + r * p;
+        const double a0 = x0[i];
+        for (size_t j = i; j < p; ++j) o[j] = o[j] + term(a0, x0[j]);
+    }
+}
+
+// Wider vectors where the processor has them: the same operations in the
+// same order, so the same results.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define MS_WIDE __attribute__((target_clones("avx2", "default")))
+#else
+#define MS_WIDE
+#endif
+
+MS_WIDE void add_products(const double* x, size_t p, size_t i, size_t r0, size_t r1, double* out) {
+    add_rows(x, p, i, r0, r1, out, product);
+}
+MS_WIDE void add_squared_differences(const double* x, size_t p, size_t i, size_t r0, size_t r1, double* out) {
+    add_rows(x, p, i, r0, r1, out, squared_difference);
+}
+
+// Work items over the p output rows of a column kernel: interleaved sets of
+// rows (g, g + count, ...), of even cost, each carrying its rows through
+// every block of input rows, so a block is read from memory once per item,
+// not once per output row.
+struct Groups {
+    int threads;
+    size_t count;
+};
+Groups row_groups(size_t p, double cost) {
+    const int threads = team_size(p, cost);
+    return {threads, std::min<size_t>(p, 4 * static_cast<size_t>(threads))};
+}
+
+// Rows per block: about 256 KiB of input.
+size_t block_rows(size_t p) { return std::max<size_t>(8, (size_t{32} << 10) / std::max<size_t>(p, 1)); }
+
+// For rows r0 ... r1 - 1 in order, adds to the sums of row i (count c, then
+// sums of a, b and a * b, each p - i long) the rows where x[r,i] and x[r,j]
+// are both finite, a and b their deviations from the column shifts. A row
+// missing from a pair adds +0.0 to its sums, which leaves them unchanged (a
+// sum started at +0.0 is never -0.0), so the masked loop equals skipping it.
+MS_WIDE void add_complete_pairs(const double* x, const double* shift, size_t p, size_t i, size_t r0, size_t r1,
+                                double* acc) {
+    const size_t len = p - i;
+    double* __restrict c = acc;
+    double* __restrict sa = acc + len;
+    double* __restrict sb = acc + 2 * len;
+    double* __restrict sab = acc + 3 * len;
+    const double* __restrict sj = shift + i;
+    for (size_t r = r0; r < r1; ++r) {
+        const double* __restrict xj = x + r * p + i;
+        if (!finite(xj[0])) continue;  // no pair of this row can use it
+        const double a = xj[0] - sj[0];
+        for (size_t k = 0; k < len; ++k) {
+            const bool ok = finite(xj[k]);
+            const double ak = ok ? a : 0.0;
+            const double bk = ok ? xj[k] - sj[k] : 0.0;
+            c[k] += ok ? 1.0 : 0.0;
+            sa[k] += ak;
+            sb[k] += bk;
+            sab[k] += ak * bk;
+        }
+    }
+}
+
+using AddRows = void (*)(const double*, size_t, size_t, size_t, size_t, double*);
+
+// Sums over the rows r of term(x[r,i], x[r,j]) for every column pair j >= i,
+// left in out[i, j] (which starts at +0.0). The rows are taken in blocks that
+// stay in cache while the output rows add the block's terms; each entry is
+// summed by one work item, in row order, one block after another, so the
+// split into blocks and over threads never changes a sum.
+void column_pair_sums(const double* x, size_t n, size_t p, double* out, AddRows rows_of) {
+    const size_t block = block_rows(p);
+    auto rows = [&](size_t i, size_t r0, size_t r1) { rows_of(x, p, i, r0, r1, out); };
+    const Groups gr = row_groups(p, static_cast<double>(n) * static_cast<double>(p));
+    run_items(gr.threads, gr.count, 0, [&](size_t g, double*) {
+        for (size_t r0 = 0; r0 < n; r0 += block)
+            for (size_t i = g; i < p; i += gr.count) rows(i, r0, std::min(n, r0 + block));
+    });
+}
+
 // The Gram matrix of the columns, each entry divided by `div` when given.
 void gram_cols(const double* x, size_t n, size_t p, Out out, const double* div) {
-    column_pair_sums(x, n, p, out.data(), product);
+    column_pair_sums(x, n, p, out.data(), add_products);
     if (div)
         for (size_t i = 0; i < p; ++i)
             for (size_t j = i; j < p; ++j) out[i * p + j] /= *div;
@@ -126,42 +178,28 @@ void xtx_matrix_out(In x, size_t n, size_t p, Out out) { gram_cols(x.data(), n, 
 void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out) {
     Buf<double> shift(p);
     column_shifts(x, n, p, shift.data());
-    const double* xs = x.data();
-    // Per row: count, sum of a, sum of b, sum of a * b for every j >= i, in
-    // blocks. A row missing from a pair adds +0.0 to its sums, which leaves
-    // them unchanged (a sum started at +0.0 is never -0.0), so the masked
-    // loop equals skipping the row.
-    fill_rows(p, 4 * std::min(p, kBlock), 4.0 * static_cast<double>(n) * static_cast<double>(p),
-              [&](size_t i, double* acc) {
-        const size_t len = p - i;
-        const double si = shift[i];
-        for (size_t b0 = 0; b0 < len; b0 += kBlock) {
-            const size_t bl = std::min(kBlock, len - b0);
-            double* c = acc;
-            double* sa = acc + bl;
-            double* sb = acc + 2 * bl;
-            double* sab = acc + 3 * bl;
-            std::fill(acc, acc + 4 * bl, 0.0);
-            const double* sj = shift.data() + i + b0;
-            for (size_t r = 0; r < n; ++r) {
-                const double* xr = xs + r * p;
-                const double xi = xr[i];
-                if (!finite(xi)) continue;  // no pair of this row can use it
-                const double a = xi - si;
-                const double* xj = xr + i + b0;
-                for (size_t k = 0; k < bl; ++k) {
-                    const bool ok = finite(xj[k]);
-                    const double ak = ok ? a : 0.0;
-                    const double bk = ok ? xj[k] - sj[k] : 0.0;
-                    c[k] += ok ? 1.0 : 0.0;
-                    sa[k] += ak;
-                    sb[k] += bk;
-                    sab[k] += ak * bk;
-                }
+    const size_t block = block_rows(p);
+    const Groups gr = row_groups(p, 4.0 * static_cast<double>(n) * static_cast<double>(p));
+    // Per row of an item: count, sum of a, sum of b and sum of a * b for
+    // every j >= i, kept across the blocks.
+    const size_t per_item = 4 * p * ((p + gr.count - 1) / gr.count);
+    run_items(gr.threads, gr.count, per_item, [&](size_t g, double* acc) {
+        std::fill(acc, acc + per_item, 0.0);
+        for (size_t r0 = 0; r0 < n; r0 += block) {
+            double* a = acc;
+            for (size_t i = g; i < p; i += gr.count) {
+                add_complete_pairs(x.data(), shift.data(), p, i, r0, std::min(n, r0 + block), a);
+                a += 4 * (p - i);
             }
-            double* o = out.data() + i * p + i + b0;
-            for (size_t k = 0; k < bl; ++k)
+        }
+        const double* a = acc;
+        for (size_t i = g; i < p; i += gr.count) {
+            const size_t len = p - i;
+            const double *c = a, *sa = a + len, *sb = a + 2 * len, *sab = a + 3 * len;
+            double* o = out.data() + i * p + i;
+            for (size_t k = 0; k < len; ++k)
                 o[k] = c[k] < 2.0 ? kNaN : (sab[k] - (sb[k] * sa[k]) / c[k]) / (c[k] - 1.0);
+            a += 4 * len;
         }
     });
     mirror_upper(out, p);
@@ -177,7 +215,7 @@ void xxt_matrix_out(In x, size_t n, size_t p, Out out) {
 }
 
 void pairwise_euclidean_cols_out(In x, size_t n, size_t p, Out out) {
-    column_pair_sums(x.data(), n, p, out.data(), squared_difference);
+    column_pair_sums(x.data(), n, p, out.data(), add_squared_differences);
     for (size_t i = 0; i < p; ++i) {
         out[i * p + i] = 0.0;
         for (size_t j = i + 1; j < p; ++j) out[i * p + j] = std::sqrt(out[i * p + j]);
@@ -192,7 +230,7 @@ void pairwise_cosine_cols_out(In x, size_t n, size_t p, Out out) {
         for (size_t j = 0; j < p; ++j) norm[j] += xr[j] * xr[j];
     }
     for (size_t j = 0; j < p; ++j) norm[j] = std::sqrt(norm[j]);
-    column_pair_sums(x.data(), n, p, out.data(), product);
+    column_pair_sums(x.data(), n, p, out.data(), add_products);
     for (size_t i = 0; i < p; ++i) {
         double* o = out.data() + i * p;
         o[i] = norm[i] == 0.0 ? kNaN : 0.0;

@@ -31,25 +31,31 @@ inline int team_size(size_t m, double cost) {
     return 1;
 }
 
-// Runs row(i, scratch) for i in [0, m) on the worker pool. Each thread owns
-// a scratch of `scratch_len` doubles, allocated before the parallel section
-// so nothing can throw on a worker.
-template <class Row>
-void fill_rows(size_t m, size_t scratch_len, double cost, Row&& row) {
-    const int threads = team_size(m, cost);
+// Runs item(k, scratch) for k in [0, items) on `threads` workers (on the
+// calling thread when 1). Each thread owns a scratch of `scratch_len`
+// doubles, allocated before the parallel section so nothing can throw on a
+// worker.
+template <class Item>
+void run_items(int threads, size_t items, size_t scratch_len, Item&& item) {
     size_t total;
     if (__builtin_mul_overflow(static_cast<size_t>(threads), scratch_len, &total)) throw std::bad_alloc();
     Buf<double> scratch(total);
     if (threads == 1) {
-        for (size_t i = 0; i < m; ++i) row(i, scratch.data());
+        for (size_t k = 0; k < items; ++k) item(k, scratch.data());
         return;
     }
 #pragma omp parallel num_threads(threads)
     {
         double* mine = scratch.data() + static_cast<size_t>(omp_get_thread_num()) * scratch_len;
 #pragma omp for schedule(dynamic, 1)
-        for (size_t i = 0; i < m; ++i) row(i, mine);
+        for (size_t k = 0; k < items; ++k) item(k, mine);
     }
+}
+
+// Runs row(i) for every output row i in [0, m) of `cost` each.
+template <class Row>
+void fill_rows(size_t m, double cost, Row&& row) {
+    run_items(team_size(m, cost), m, 0, [&](size_t i, double*) { row(i); });
 }
 
 // out[j, i] = out[i, j] for j > i.
