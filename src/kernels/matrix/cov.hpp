@@ -23,12 +23,15 @@ namespace ms::kernels::matrix {
 using In = std::span<const double>;
 using Out = std::span<double>;
 
-// Threads for m rows of `cost` terms each (a full row): 1 when m is 1,
-// when the work is too small to be worth waking workers, or without a pool.
+// Threads for m output rows costing up to `cost` terms each (a full row;
+// the upper triangle is about half of m * cost): one per 2^24 terms (about
+// a millisecond), so a worker that the system is slow to schedule delays
+// only a call long enough to gain from it; 1 for a single row or without a pool.
 inline int team_size(size_t m, double cost) {
-    if (m > 1 && static_cast<double>(m) * cost >= 1048576.0 && pool_usable())
-        return static_cast<int>(std::min<size_t>(m, static_cast<size_t>(std::max(1, omp_get_max_threads()))));
-    return 1;
+    const double pieces = std::floor(0.5 * static_cast<double>(m) * cost / 16777216.0);
+    if (m < 2 || pieces < 2.0 || !pool_usable()) return 1;
+    const double most = std::min(static_cast<double>(m), static_cast<double>(std::max(1, omp_get_max_threads())));
+    return static_cast<int>(std::min(pieces, most));
 }
 
 // Runs item(k, scratch) for k in [0, items) on `threads` workers (on the
