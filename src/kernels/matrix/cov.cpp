@@ -20,26 +20,29 @@ constexpr auto squared_difference = [](double a, double b) {
     return d * d;
 };
 
-// Adds term(x[r,i], x[r,j]) for rows r0 ... r1 - 1, in order, to out row i
-// (entries j >= i). Vectorised across j.
-template <class Term>
-inline __attribute__((always_inline)) void add_rows(const double* x, size_t p, size_t i, size_t r0, size_t r1,
-                                                    double* out, Term term) {
+// Adds term(x[r,i] - mu[i], x[r,j] - mu[j]) for rows r0 ... r1 - 1, in
+// order, to out row i (entries j >= i); without `Centre` the values are used
+// as they are. Vectorised across j.
+template <bool Centre, class Term>
+inline __attribute__((always_inline)) void add_rows(const double* x, const double* mu, size_t p, size_t i,
+                                                    size_t r0, size_t r1, double* out, Term term) {
     double* __restrict o = out + i * p;
+    const double* __restrict m = mu;
+    auto v = [&](const double* __restrict xr, size_t j) { return Centre ? xr[j] - m[j] : xr[j]; };
     size_t r = r0;
     for (; r + 4 <= r1; r += 4) {
         const double* __restrict x0 = x + r * p;
         const double* __restrict x1 = x0 + p;
         const double* __restrict x2 = x1 + p;
         const double* __restrict x3 = x2 + p;
-        const double a0 = x0[i], a1 = x1[i], a2 = x2[i], a3 = x3[i];
+        const double a0 = v(x0, i), a1 = v(x1, i), a2 = v(x2, i), a3 = v(x3, i);
         for (size_t j = i; j < p; ++j)
-            o[j] = (((o[j] + term(a0, x0[j])) + term(a1, x1[j])) + term(a2, x2[j])) + term(a3, x3[j]);
+            o[j] = (((o[j] + term(a0, v(x0, j))) + term(a1, v(x1, j))) + term(a2, v(x2, j))) + term(a3, v(x3, j));
     }
     for (; r < r1; ++r) {
         const double* __restrict x0 = x + r * p;
-        const double a0 = x0[i];
-        for (size_t j = i; j < p; ++j) o[j] = o[j] + term(a0, x0[j]);
+        const double a0 = v(x0, i);
+        for (size_t j = i; j < p; ++j) o[j] = o[j] + term(a0, v(x0, j));
     }
 }
 
@@ -51,11 +54,16 @@ inline __attribute__((always_inline)) void add_rows(const double* x, size_t p, s
 #define MS_WIDE
 #endif
 
-MS_WIDE void add_products(const double* x, size_t p, size_t i, size_t r0, size_t r1, double* out) {
-    add_rows(x, p, i, r0, r1, out, product);
+MS_WIDE void add_products(const double* x, const double*, size_t p, size_t i, size_t r0, size_t r1, double* out) {
+    add_rows<false>(x, nullptr, p, i, r0, r1, out, product);
 }
-MS_WIDE void add_squared_differences(const double* x, size_t p, size_t i, size_t r0, size_t r1, double* out) {
-    add_rows(x, p, i, r0, r1, out, squared_difference);
+MS_WIDE void add_centred_products(const double* x, const double* mu, size_t p, size_t i, size_t r0, size_t r1,
+                                  double* out) {
+    add_rows<true>(x, mu, p, i, r0, r1, out, product);
+}
+MS_WIDE void add_squared_differences(const double* x, const double*, size_t p, size_t i, size_t r0, size_t r1,
+                                     double* out) {
+    add_rows<false>(x, nullptr, p, i, r0, r1, out, squared_difference);
 }
 
 // Work items over the p output rows of a column kernel: interleaved sets of
@@ -103,16 +111,16 @@ MS_WIDE void add_complete_pairs(const double* x, const double* shift, size_t p, 
     }
 }
 
-using AddRows = void (*)(const double*, size_t, size_t, size_t, size_t, double*);
+using AddRows = void (*)(const double*, const double*, size_t, size_t, size_t, size_t, double*);
 
 // Sums over the rows r of term(x[r,i], x[r,j]) for every column pair j >= i,
 // left in out[i, j] (which starts at +0.0). The rows are taken in blocks that
 // stay in cache while the output rows add the block's terms; each entry is
 // summed by one work item, in row order, one block after another, so the
 // split into blocks and over threads never changes a sum.
-void column_pair_sums(const double* x, size_t n, size_t p, double* out, AddRows rows_of) {
+void column_pair_sums(const double* x, const double* mu, size_t n, size_t p, double* out, AddRows rows_of) {
     const size_t block = block_rows(p);
-    auto rows = [&](size_t i, size_t r0, size_t r1) { rows_of(x, p, i, r0, r1, out); };
+    auto rows = [&](size_t i, size_t r0, size_t r1) { rows_of(x, mu, p, i, r0, r1, out); };
     const Groups gr = row_groups(p, static_cast<double>(n) * static_cast<double>(p));
     run_items(gr.threads, gr.count, 0, [&](size_t g, double*) {
         for (size_t r0 = 0; r0 < n; r0 += block)
@@ -120,23 +128,22 @@ void column_pair_sums(const double* x, size_t n, size_t p, double* out, AddRows 
     });
 }
 
-// The Gram matrix of the columns, each entry divided by `div` when given.
-void gram_cols(const double* x, size_t n, size_t p, Out out, const double* div) {
-    column_pair_sums(x, n, p, out.data(), add_products);
+// The Gram matrix of the columns less `mu` (when given), each entry divided
+// by `div` (when given).
+void gram_cols(const double* x, const double* mu, size_t n, size_t p, Out out, const double* div) {
+    column_pair_sums(x, mu, n, p, out.data(), mu ? add_centred_products : add_products);
     if (div)
         for (size_t i = 0; i < p; ++i)
             for (size_t j = i; j < p; ++j) out[i * p + j] /= *div;
     mirror_upper(out, p);
 }
 
-// The covariance with divisor `div`: the Gram matrix of the columns less their means.
+// The covariance with divisor `div`: deviations from the column means,
+// formed as each term is read.
 void centred_gram(In x, size_t n, size_t p, Out out, double div) {
     Buf<double> means(p);
     column_means(x, n, p, means.data());
-    Buf<double> z(n * p);
-    for (size_t r = 0; r < n; ++r)
-        for (size_t j = 0; j < p; ++j) z[r * p + j] = x[r * p + j] - means[j];
-    gram_cols(z.data(), n, p, out, &div);
+    gram_cols(x.data(), means.data(), n, p, out, &div);
 }
 
 }  // namespace
@@ -170,10 +177,10 @@ void cov_matrix_bias_out(In x, size_t n, size_t p, Out out) { centred_gram(x, n,
 
 void cov_matrix_centered_out(In x, size_t n, size_t p, Out out) {
     const double div = static_cast<double>(n - 1);
-    gram_cols(x.data(), n, p, out, &div);
+    gram_cols(x.data(), nullptr, n, p, out, &div);
 }
 
-void xtx_matrix_out(In x, size_t n, size_t p, Out out) { gram_cols(x.data(), n, p, out, nullptr); }
+void xtx_matrix_out(In x, size_t n, size_t p, Out out) { gram_cols(x.data(), nullptr, n, p, out, nullptr); }
 
 void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out) {
     Buf<double> shift(p);
@@ -211,11 +218,11 @@ void xxt_matrix_out(In x, size_t n, size_t p, Out out) {
     Buf<double> t(n * p);
     for (size_t r = 0; r < n; ++r)
         for (size_t k = 0; k < p; ++k) t[k * n + r] = x[r * p + k];
-    gram_cols(t.data(), p, n, out, nullptr);
+    gram_cols(t.data(), nullptr, p, n, out, nullptr);
 }
 
 void pairwise_euclidean_cols_out(In x, size_t n, size_t p, Out out) {
-    column_pair_sums(x.data(), n, p, out.data(), add_squared_differences);
+    column_pair_sums(x.data(), nullptr, n, p, out.data(), add_squared_differences);
     for (size_t i = 0; i < p; ++i) {
         out[i * p + i] = 0.0;
         for (size_t j = i + 1; j < p; ++j) out[i * p + j] = std::sqrt(out[i * p + j]);
@@ -230,7 +237,7 @@ void pairwise_cosine_cols_out(In x, size_t n, size_t p, Out out) {
         for (size_t j = 0; j < p; ++j) norm[j] += xr[j] * xr[j];
     }
     for (size_t j = 0; j < p; ++j) norm[j] = std::sqrt(norm[j]);
-    column_pair_sums(x.data(), n, p, out.data(), add_products);
+    column_pair_sums(x.data(), nullptr, n, p, out.data(), add_products);
     for (size_t i = 0; i < p; ++i) {
         double* o = out.data() + i * p;
         o[i] = norm[i] == 0.0 ? kNaN : 0.0;
