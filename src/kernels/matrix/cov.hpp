@@ -1,10 +1,11 @@
 // Covariance, Gram and distance matrices over the columns (or rows) of a
 // row-major n x p buffer, and the covariance of two series.
 //
-// The matrix kernels share one pattern: every output row i is one work item
-// that writes the entries j >= i of its own row; a serial pass then mirrors
-// the upper triangle. Each entry is summed by one work item in row order, so
-// results do not depend on the number of workers.
+// The matrix kernels share one pattern: the rows of the output are filled on
+// the worker pool, each row only in its entries j >= i and by one work item;
+// a serial pass then mirrors the upper triangle. Each entry is summed by one
+// work item in a fixed order, so results do not depend on the number of
+// workers.
 #pragma once
 
 #include <omp.h>
