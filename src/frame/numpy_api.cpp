@@ -98,7 +98,7 @@ Api* api() {
     a.table = table;
     a.ndarray = static_cast<PyTypeObject*>(table[2]);
     auto from_type = reinterpret_cast<DescrFromType>(table[45]);
-    for (int t : {BOOL, INT8, INT64, FLOAT64}) {
+    for (int t : {BOOL, INT8, INT64, FLOAT32, FLOAT64}) {
         a.descr[t] = from_type(t);
         if (!a.descr[t]) return nullptr;
     }
@@ -111,6 +111,12 @@ bool is_f64(Api* a, PyObject* arr) {
     PyObject* d = fields(arr)->descr;
     if (d == a->f64) return true;
     return reinterpret_cast<EquivTypes>(a->table[182])(d, a->f64) != 0;
+}
+
+bool is_f32(Api* a, PyObject* arr) {
+    PyObject* d = fields(arr)->descr;
+    if (d == a->descr[FLOAT32]) return true;
+    return reinterpret_cast<EquivTypes>(a->table[182])(d, a->descr[FLOAT32]) != 0;
 }
 
 PyObject* wrap_buffer(int typenum, int nd, const npy_intp* dims, const npy_intp* strides, void* data,

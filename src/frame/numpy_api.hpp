@@ -31,7 +31,7 @@ enum : int {
     WRITEABLE = 0x0400,
 };
 
-enum TypeNum : int { BOOL = 0, INT8 = 1, INT64 = 7, FLOAT64 = 12 };
+enum TypeNum : int { BOOL = 0, INT8 = 1, INT64 = 7, FLOAT32 = 11, FLOAT64 = 12 };
 
 struct Api {
     void** table = nullptr;
@@ -53,6 +53,9 @@ inline bool is_ndarray(Api* a, PyObject* o) {
 
 // True when the array's element type is float64 or equivalent to it.
 bool is_f64(Api* a, PyObject* arr);
+
+// True when the array's element type is float32 or equivalent to it.
+bool is_f32(Api* a, PyObject* arr);
 
 // A new array of `nd` dimensions over `data`, whose ownership passes to a
 // container object set as the array's base. On failure the data is freed and

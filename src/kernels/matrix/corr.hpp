@@ -1,0 +1,21 @@
+// Correlation matrices, correlation distance and the correlation of two series.
+#pragma once
+
+#include "kernels/matrix/cov.hpp"
+
+namespace ms::kernels::matrix {
+
+// Correlations from a p x p covariance matrix (only its upper triangle is
+// read): clamped to [-1, 1]; NaN where a standard deviation is not a finite
+// positive number.
+void corr_matrix_from_cov_out(In cov, size_t p, Out out);
+// Pearson correlation of the columns; n >= 1.
+void corr_matrix_out(In x, size_t n, size_t p, Out out);
+// 1 - correlation, NaN kept; diagonal 0.0 or NaN.
+void corr_distance_out(In x, size_t n, size_t p, Out out);
+
+// Pearson correlation of two equally long series; NaN for fewer than two
+// pairs, a non-positive or non-finite variance or a non-finite covariance.
+double corr_pair(In x, In y, bool skip_nan);
+
+}  // namespace ms::kernels::matrix

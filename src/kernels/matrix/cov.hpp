@@ -1,0 +1,103 @@
+// Covariance, Gram and distance matrices over the columns (or rows) of a
+// row-major n x p buffer, and the covariance of two series.
+//
+// The matrix kernels share one pattern: the rows of the output are filled on
+// the worker pool, each row only in its entries j >= i and by one work item;
+// a serial pass then mirrors the upper triangle. Each entry is summed by one
+// work item in a fixed order, so results do not depend on the number of
+// workers.
+#pragma once
+
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <cstddef>
+#include <span>
+
+#include "frame/pool.hpp"
+#include "frame/result.hpp"
+
+namespace ms::kernels::matrix {
+
+using In = std::span<const double>;
+using Out = std::span<double>;
+
+// Threads for m output rows costing up to `cost` terms each (a full row;
+// the upper triangle is about half of m * cost): one per 2^24 terms (about
+// a millisecond), so a worker that the system is slow to schedule delays
+// only a call long enough to gain from it; 1 for a single row or without a pool.
+inline int team_size(size_t m, double cost) {
+    const double pieces = std::floor(0.5 * static_cast<double>(m) * cost / 16777216.0);
+    if (m < 2 || pieces < 2.0 || !pool_usable()) return 1;
+    const double most = std::min(static_cast<double>(m), static_cast<double>(std::max(1, omp_get_max_threads())));
+    return static_cast<int>(std::min(pieces, most));
+}
+
+// Runs item(k, scratch) for k in [0, items) on `threads` workers (on the
+// calling thread when 1). Each thread owns a scratch of `scratch_len`
+// doubles, allocated before the parallel section so nothing can throw on a
+// worker.
+template <class Item>
+void run_items(int threads, size_t items, size_t scratch_len, Item&& item) {
+    size_t total;
+    if (__builtin_mul_overflow(static_cast<size_t>(threads), scratch_len, &total)) throw std::bad_alloc();
+    Buf<double> scratch(total);
+    if (threads == 1) {
+        for (size_t k = 0; k < items; ++k) item(k, scratch.data());
+        return;
+    }
+#pragma omp parallel num_threads(threads)
+    {
+        double* mine = scratch.data() + static_cast<size_t>(omp_get_thread_num()) * scratch_len;
+#pragma omp for schedule(dynamic, 1)
+        for (size_t k = 0; k < items; ++k) item(k, mine);
+    }
+}
+
+// Runs row(i) for every output row i in [0, m) of `cost` each.
+template <class Row>
+void fill_rows(size_t m, double cost, Row&& row) {
+    run_items(team_size(m, cost), m, 0, [&](size_t i, double*) { row(i); });
+}
+
+// out[j, i] = out[i, j] for j > i.
+void mirror_upper(Out out, size_t m);
+
+// Column means, each summed in row order and scaled by 1 / n; n >= 1.
+void column_means(In x, size_t n, size_t p, double* means);
+
+// Per column: the first finite value scanning down the rows, 0.0 if none.
+void column_shifts(In x, size_t n, size_t p, double* shifts);
+
+// Sample covariance (divisor n - 1) and biased covariance (divisor n); n >= 1.
+void cov_matrix_out(In x, size_t n, size_t p, Out out);
+void cov_matrix_bias_out(In x, size_t n, size_t p, Out out);
+// Sum of x[r,i] * x[r,j] over r, divided by n - 1: the input is taken as centred.
+void cov_matrix_centered_out(In x, size_t n, size_t p, Out out);
+// Pairwise-complete covariance over rows where both columns are finite.
+void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out);
+void xtx_matrix_out(In x, size_t n, size_t p, Out out);
+// n x n: sum over columns k of x[i,k] * x[j,k].
+void xxt_matrix_out(In x, size_t n, size_t p, Out out);
+void pairwise_euclidean_cols_out(In x, size_t n, size_t p, Out out);
+// Cosine distance 1 - cos; NaN for a zero or NaN norm product.
+void pairwise_cosine_cols_out(In x, size_t n, size_t p, Out out);
+
+// Sums of deviations from the first finite value of each series, over the
+// pairs used: all pairs (a NaN stops the walk) or the pairs without NaN.
+struct PairSums {
+    double c = 0.0, sx = 0.0, sy = 0.0, sxy = 0.0, sxx = 0.0, syy = 0.0;
+    bool hit_nan = false;  // the walk stopped at a NaN (plain form)
+};
+PairSums pair_sums(In x, In y, bool skip_nan, bool squares);
+
+// (Sxy - Sx * Sy / c) / (c - 1).
+inline double centred_moment(double sab, double sa, double sb, double c) { return (sab - sa * sb / c) / (c - 1.0); }
+
+// Sample covariance of two equally long series; NaN for fewer than two pairs
+// or, without skipping, for any NaN.
+double cov_pair(In x, In y, bool skip_nan);
+
+}  // namespace ms::kernels::matrix
