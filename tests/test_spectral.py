@@ -312,3 +312,12 @@ def test_independent_of_thread_count():
     outs = {subprocess.run([sys.executable, "-c", code], env={"OMP_NUM_THREADS": str(t)},
                            capture_output=True, text=True, check=True).stdout for t in (1, 4)}
     assert len(outs) == 1
+
+
+def test_keywords():
+    x = rng(500, 8)
+    assert same(m.welch_psd(x=x, nperseg=64, noverlap=16)[1], m.welch_psd(x, 64, 16)[1])
+    assert same(m.bartlett_psd(x, nperseg=64)[1], m.welch_psd(x, 64, 0)[1])
+    assert same(m.band_power(x, freq_high=0.25, freq_low=0.1), m.band_power(x, 0.1, 0.25))
+    assert same(m.spectral_rolloff(x, percentile=0.5), m.spectral_rolloff(x, 0.5))
+    assert same(m.spectral_peaks(x, min_height=0.01, n_peaks=3)[0], m.spectral_peaks(x, 3, 0.01)[0])

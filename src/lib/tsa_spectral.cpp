@@ -52,8 +52,8 @@ Family family{
                                           "spectral_peaks(x, n_peaks=5, min_height=0.0) -> (freqs, powers)"),
     fn<"spectral_flatness", &spectral_flatness>(
         "(x)",
-        "Spectral flatness: the geometric over the arithmetic mean of the power spectrum,\n"
-        "near 1 for white noise and near 0 for a tonal series.\n\n"
+        "Spectral flatness (geometric over arithmetic mean of the power spectrum; near 1 for white noise, "
+        "near 0 for a tonal series)\n\n"
         "spectral_flatness(x) -> float"),
     fn<"band_power", &band_power>("(x, freq_low=0.0, freq_high=0.5)",
                                   "Band power (integrate power in frequency band)\n\n"
