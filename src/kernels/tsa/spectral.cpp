@@ -1,0 +1,272 @@
+#include "kernels/tsa/spectral.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <vector>
+
+#include <fftw3.h>
+
+#include "kernels/tsa/common.hpp"
+
+namespace ms::tsa {
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+
+// Below this length the direct transform beats planning an FFT.
+constexpr size_t kDirectMax = 64;
+
+// An unnormalised forward complex transform of length n, in place on buf.
+// Planned per call (FFTW_ESTIMATE never touches the arrays while planning)
+// and destroyed with the object; the 64-bit interface takes any length.
+class FwdPlan {
+public:
+    FwdPlan(fftw_complex* buf, size_t n) {
+        fftw_iodim64 dim{static_cast<ptrdiff_t>(n), 1, 1};
+        p_ = fftw_plan_guru64_dft(1, &dim, 0, nullptr, buf, buf, FFTW_FORWARD, FFTW_ESTIMATE);
+        if (!p_) throw std::bad_alloc();
+    }
+    FwdPlan(const FwdPlan&) = delete;
+    FwdPlan& operator=(const FwdPlan&) = delete;
+    ~FwdPlan() { fftw_destroy_plan(p_); }
+    void run() const { fftw_execute(p_); }
+
+private:
+    fftw_plan p_;
+};
+
+// Interleaved (re, im) pairs viewed as FFTW's complex type.
+fftw_complex* as_complex(Buf<double>& b) { return reinterpret_cast<fftw_complex*>(b.data()); }
+
+// k / L for k = 0, ..., L/2.
+Buf<double> bin_freqs(size_t L) {
+    const size_t m = L / 2 + 1;
+    Buf<double> f(m);
+    const double dl = static_cast<double>(L);
+    for (size_t k = 0; k < m; ++k) f.data()[k] = static_cast<double>(k) / dl;
+    return f;
+}
+
+// One-sided folding: every bin but 0 and, for even L, the Nyquist bin.
+void double_one_sided(double* p, size_t L) {
+    const size_t m = L / 2 + 1;
+    const size_t end = (L % 2 == 0) ? m - 1 : m;
+    for (size_t k = 1; k < end; ++k) p[k] = 2.0 * p[k];
+}
+
+}  // namespace
+
+Spectrum periodogram_fft(std::span<const double> x) {
+    const size_t n = x.size();
+    if (n == 0) return {};
+    const size_t m = n / 2 + 1;
+    Spectrum s{bin_freqs(n), Buf<double>(m)};
+    double* P = s.power.data();
+    const double dn = static_cast<double>(n);
+    const double nn = dn * dn;
+    if (n < kDirectMax) {
+        for (size_t k = 0; k < m; ++k) {
+            const double dk = static_cast<double>(k);
+            double re = 0.0, im = 0.0;
+            for (size_t t = 0; t < n; ++t) {
+                const double a = (dk * -kTwoPi * static_cast<double>(t)) / dn;
+                re += x[t] * std::cos(a);
+                im += x[t] * std::sin(a);
+            }
+            P[k] = (re * re + im * im) / nn;
+        }
+    } else {
+        Buf<double> buf(2 * n);
+        fftw_complex* c = as_complex(buf);
+        FwdPlan plan(c, n);
+        for (size_t t = 0; t < n; ++t) {
+            c[t][0] = x[t];
+            c[t][1] = 0.0;
+        }
+        plan.run();
+        for (size_t k = 0; k < m; ++k) P[k] = (c[k][0] * c[k][0] + c[k][1] * c[k][1]) / nn;
+    }
+    double_one_sided(P, n);
+    return s;
+}
+
+Spectrum welch_psd(std::span<const double> x, uint64_t nperseg, std::optional<uint64_t> noverlap) {
+    const uint64_t N = nperseg;
+    const uint64_t o = noverlap ? *noverlap : N / 2;
+    const size_t n = x.size();
+    if (n < N || N <= o) return periodogram_fft(x);
+    const size_t L = static_cast<size_t>(N);
+    const size_t step = static_cast<size_t>(N - o);
+    const size_t segs = (n - static_cast<size_t>(o)) / step;
+
+    Buf<double> w(L);
+    double U = 0.0;
+    const double dL = static_cast<double>(L);
+    for (size_t i = 0; i < L; ++i) {
+        w.data()[i] = 0.5 * (1.0 - std::cos((static_cast<double>(i) * kTwoPi) / dL));
+        U += w.data()[i] * w.data()[i];
+    }
+    const double inv_u = 1.0 / U;
+
+    const size_t m = L / 2 + 1;
+    Spectrum s{bin_freqs(L), Buf<double>::zeros(m)};
+    double* A = s.power.data();
+    // One buffer serves every segment: each is refilled before its transform.
+    Buf<double> buf(2 * L);
+    fftw_complex* c = as_complex(buf);
+    FwdPlan plan(c, L);
+    for (size_t seg = 0; seg < segs; ++seg) {
+        const double* xs = x.data() + seg * step;
+        double sum = 0.0;
+        for (size_t j = 0; j < L; ++j) sum += xs[j];
+        const double mu = sum / dL;
+        for (size_t j = 0; j < L; ++j) {
+            c[j][0] = w.data()[j] * (xs[j] - mu);
+            c[j][1] = 0.0;
+        }
+        plan.run();
+        for (size_t k = 0; k < m; ++k) A[k] += inv_u * (c[k][0] * c[k][0] + c[k][1] * c[k][1]);
+    }
+    const double ds = static_cast<double>(segs);
+    for (size_t k = 0; k < m; ++k) A[k] = A[k] / ds;
+    double_one_sided(A, L);
+    return s;
+}
+
+Spectrum cumulative_periodogram(std::span<const double> x) {
+    Spectrum s = periodogram_fft(x);
+    const size_t m = s.power.size();
+    if (m == 0) return s;
+    double* R = s.power.data();
+    double c = 0.0;
+    for (size_t k = 0; k < m; ++k) {
+        c += R[k];
+        R[k] = c;
+    }
+    const double total = R[m - 1];
+    if (total > 0.0)
+        for (size_t k = 0; k < m; ++k) R[k] = R[k] / total;
+    return s;
+}
+
+namespace {
+
+// The total power of a non-empty spectrum unless it is <= 0 (a NaN total
+// passes: its NaN reaches the feature).
+std::optional<double> usable_total(const Spectrum& s) {
+    if (s.power.size() == 0) return std::nullopt;
+    double t = 0.0;
+    for (size_t k = 0; k < s.power.size(); ++k) t += s.power.data()[k];
+    if (t <= 0.0) return std::nullopt;
+    return t;
+}
+
+}  // namespace
+
+double band_power(std::span<const double> x, double freq_low, double freq_high) {
+    const Spectrum s = periodogram_fft(x);
+    if (s.power.size() == 0) return kNaN;
+    double b = 0.0;
+    for (size_t k = 0; k < s.power.size(); ++k) {
+        const double f = s.freqs.data()[k];
+        if (freq_low <= f && f <= freq_high) b += s.power.data()[k];
+    }
+    return b;
+}
+
+std::tuple<Buf<double>, Buf<double>> spectral_peaks(std::span<const double> x, uint64_t n_peaks,
+                                                    double min_height) {
+    const Spectrum s = periodogram_fft(x);
+    const size_t m = s.power.size();
+    if (m < 2) return {Buf<double>(0), Buf<double>(0)};
+    const double* P = s.power.data();
+    struct Peak {
+        size_t bin;
+        double power;
+    };
+    std::vector<Peak> peaks;
+    for (size_t i = 2; i + 1 < m; ++i)
+        if (P[i] > P[i - 1] && P[i] >= min_height && P[i] > P[i + 1]) peaks.push_back({i, P[i]});
+    std::stable_sort(peaks.begin(), peaks.end(), [](const Peak& a, const Peak& b) { return a.power > b.power; });
+    const size_t keep = static_cast<size_t>(std::min<uint64_t>(peaks.size(), n_peaks));
+    Buf<double> f(keep), p(keep);
+    for (size_t j = 0; j < keep; ++j) {
+        f.data()[j] = s.freqs.data()[peaks[j].bin];
+        p.data()[j] = peaks[j].power;
+    }
+    return {std::move(f), std::move(p)};
+}
+
+double spectral_entropy(std::span<const double> x) {
+    const Spectrum s = periodogram_fft(x);
+    const auto total = usable_total(s);
+    if (!total) return kNaN;
+    double h = 0.0;
+    for (size_t k = 0; k < s.power.size(); ++k) {
+        const double v = s.power.data()[k];
+        if (v > 0.0) {
+            const double p = v / *total;
+            h = h - p * std::log(p);
+        }
+    }
+    return h;
+}
+
+double spectral_rolloff(std::span<const double> x, double percentile) {
+    const Spectrum s = periodogram_fft(x);
+    const size_t m = s.power.size();
+    const auto total = usable_total(s);
+    if (!total) return kNaN;
+    const double threshold = percentile * *total;
+    double c = 0.0;
+    for (size_t k = 0; k < m; ++k) {
+        c += s.power.data()[k];
+        if (c >= threshold) return s.freqs.data()[k];
+    }
+    return s.freqs.data()[m - 1];
+}
+
+double spectral_centroid(std::span<const double> x) {
+    const Spectrum s = periodogram_fft(x);
+    const auto total = usable_total(s);
+    if (!total) return kNaN;
+    double fp = 0.0;
+    for (size_t k = 0; k < s.power.size(); ++k) fp += s.freqs.data()[k] * s.power.data()[k];
+    return fp / *total;
+}
+
+double spectral_flatness(std::span<const double> x) {
+    const Spectrum s = periodogram_fft(x);
+    if (s.power.size() == 0) return kNaN;
+    // Only powers above 1e-10 count: a zero would send the geometric mean to 0.
+    double log_sum = 0.0, sum = 0.0;
+    size_t count = 0;
+    for (size_t k = 0; k < s.power.size(); ++k) {
+        const double v = s.power.data()[k];
+        if (v > 1e-10) {
+            log_sum += std::log(v);
+            sum += v;
+            ++count;
+        }
+    }
+    if (count == 0) return kNaN;
+    const double dc = static_cast<double>(count);
+    const double a = sum / dc;
+    if (a <= 0.0) return kNaN;
+    return std::exp(log_sum / dc) / a;
+}
+
+double dominant_frequency(std::span<const double> x) {
+    const Spectrum s = periodogram_fft(x);
+    const size_t m = s.power.size();
+    if (m < 2) return kNaN;
+    const double* P = s.power.data();
+    // Ties (and NaN comparisons) move to the later bin.
+    size_t best = 1;
+    for (size_t k = 2; k < m; ++k)
+        if (!(P[best] > P[k])) best = k;
+    return s.freqs.data()[best];
+}
+
+}  // namespace ms::tsa
