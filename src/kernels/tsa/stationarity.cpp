@@ -1,5 +1,6 @@
 #include "kernels/tsa/stationarity.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -25,9 +26,9 @@ struct LsFit {
     double inv_cc;
 };
 
-std::optional<LsFit> ls_fit(const RowMat& X, const Eigen::VectorXd& y, Eigen::Index col) {
-    const Eigen::MatrixXd xtx = X.transpose() * X;
-    const Eigen::VectorXd xty = X.transpose() * y;
+// The fit from the cross products X'X and X'y.
+std::optional<LsFit> ls_solve(const RowMat& X, const Eigen::VectorXd& y, const Eigen::MatrixXd& xtx,
+                              const Eigen::VectorXd& xty, Eigen::Index col) {
     auto lu = lu_factor(xtx);
     if (!lu) return std::nullopt;
     LsFit f;
@@ -39,6 +40,10 @@ std::optional<LsFit> ls_fit(const RowMat& X, const Eigen::VectorXd& y, Eigen::In
     return f;
 }
 
+std::optional<LsFit> ls_fit(const RowMat& X, const Eigen::VectorXd& y, Eigen::Index col) {
+    return ls_solve(X, y, X.transpose() * X, X.transpose() * y, col);
+}
+
 // Writes the lagged level x[t-1] and the lagged differences x[t-j] - x[t-j-1],
 // j = 1..lags, into `row`, and returns the difference x[t] - x[t-1].
 double fill_lag_columns(std::span<const double> x, size_t t, size_t lags, double* row) {
@@ -47,19 +52,25 @@ double fill_lag_columns(std::span<const double> x, size_t t, size_t lags, double
     return x[t] - x[t - 1];
 }
 
-// sum over t = j..n-1 of e[t]·e[t-j], left to right.
-double lag_product(const double* e, size_t n, size_t j) {
-    double s = 0.0;
-    for (size_t t = j; t < n; ++t) s += e[t] * e[t - j];
-    return s;
+// g[j] = sum over t = j..n-1 of e[t]·e[t-j] for j = 0..L, each sum left to
+// right; one pass over e keeps the L + 1 independent sums in flight together.
+std::vector<double> lag_products(const double* e, size_t n, size_t L) {
+    std::vector<double> g(L + 1, 0.0);
+    for (size_t t = 0; t < n; ++t) {
+        const size_t top = std::min(t, L);
+        const double et = e[t];
+        for (size_t j = 0; j <= top; ++j) g[j] += et * e[t - j];
+    }
+    return g;
 }
 
-// gamma0 plus the Bartlett-weighted autocovariances up to lag L (divisor n).
-double bartlett_lrv(const double* e, size_t n, size_t L, double gamma0) {
+// gamma0 plus the Bartlett-weighted autocovariances up to lag L (divisor n),
+// from the lag products g[0..L].
+double bartlett_lrv(const std::vector<double>& g, size_t n, size_t L) {
     const double nd = static_cast<double>(n);
-    double lrv = gamma0;
+    double lrv = g[0] / nd;
     for (size_t j = 1; j <= L; ++j)
-        lrv += 2.0 * (1.0 - static_cast<double>(j) / (static_cast<double>(L) + 1.0)) * (lag_product(e, n, j) / nd);
+        lrv += 2.0 * (1.0 - static_cast<double>(j) / (static_cast<double>(L) + 1.0)) * (g[j] / nd);
     return lrv;
 }
 
@@ -143,10 +154,11 @@ Result<TestPair> pp_test(std::span<const double> x, std::string_view reg) {
     const double* e = r->resid.data();
     const size_t T = static_cast<size_t>(r->resid.size());
     const double Td = static_cast<double>(T);
-    const double gamma0 = lag_product(e, T, 0) / Td;
     size_t L = static_cast<size_t>(std::ceil(12.0 * std::pow(Td / 100.0, 0.25)));
     L = std::min(std::max<size_t>(L, 1), T - 1);
-    const double lrv = bartlett_lrv(e, T, L, gamma0);
+    const auto g = lag_products(e, T, L);
+    const double gamma0 = g[0] / Td;
+    const double lrv = bartlett_lrv(g, T, L);
     if (!(r->sigma > 0.0) || !(gamma0 > 0.0) || !(lrv > 0.0)) return kNaNPair;
     const double z = r->tau * std::sqrt(gamma0 / lrv) -
                      r->se * ((lrv - gamma0) * static_cast<double>(r->nobs)) / (2.0 * r->sigma * std::sqrt(lrv));
@@ -180,17 +192,17 @@ Result<TestPair> kpss_test(std::span<const double> x, std::string_view reg, std:
         for (size_t i = 0; i < n; ++i) e[i] = x[i] - (a + b * static_cast<double>(i + 1));
     }
 
-    const double gamma0 = lag_product(e.data(), n, 0) / nd;
     size_t L = 0;
     if (max_lag) {
         L = static_cast<size_t>(std::min<uint64_t>(n - 1, *max_lag));
     } else {
         const size_t L0 = std::min(n - 1, static_cast<size_t>(std::trunc(std::pow(nd, 0.2222222222222222))));
-        double s0 = gamma0, s1 = 0.0;
+        const auto g = lag_products(e.data(), n, L0);
+        double s0 = g[0] / nd, s1 = 0.0;
         for (size_t j = 1; j <= L0; ++j) {
-            const double g = lag_product(e.data(), n, j) / (nd * 0.5);
-            s0 += g;
-            s1 += static_cast<double>(j) * g;
+            const double gj = g[j] / (nd * 0.5);
+            s0 += gj;
+            s1 += static_cast<double>(j) * gj;
         }
         if (positive(s0)) {
             const double ratio = s1 / s0;
@@ -198,7 +210,7 @@ Result<TestPair> kpss_test(std::span<const double> x, std::string_view reg, std:
             if (std::isfinite(bw) && bw >= 0.0) L = std::min(n - 1, static_cast<size_t>(std::trunc(bw)));
         }
     }
-    const double lrv = bartlett_lrv(e.data(), n, L, gamma0);
+    const double lrv = bartlett_lrv(lag_products(e.data(), n, L), n, L);
     if (!positive(lrv)) return kNaNPair;
 
     double S = 0.0, ss = 0.0;
@@ -300,6 +312,13 @@ std::tuple<double, int64_t, double> zivot_andrews_test(std::span<const double> x
             row[1] = static_cast<double>(t);
             y[r] = fill_lag_columns(x, t, p, row + 4);
         }
+        // The cross products of the columns that do not depend on the break are
+        // the same for every candidate; those of the two break columns are
+        // summed over the rows after the break (they are zero before it).
+        const Eigen::MatrixXd xtx0 = X.transpose() * X;
+        const Eigen::VectorXd xty0 = X.transpose() * y;
+        Eigen::MatrixXd xtx(k, k);
+        Eigen::VectorXd xty(k);
         for (size_t tb = trim; tb + trim < n; ++tb) {
             for (size_t r = 0; r < nobs; ++r) {
                 const size_t t = p + 1 + r;
@@ -307,7 +326,15 @@ std::tuple<double, int64_t, double> zivot_andrews_test(std::span<const double> x
                 X(i, 2) = t > tb ? 1.0 : 0.0;
                 X(i, 3) = t > tb ? static_cast<double>(t - tb) : 0.0;
             }
-            auto f = ls_fit(X, y, 4);
+            const auto after = static_cast<Eigen::Index>(std::min(nobs, n - 1 - tb));
+            const auto B = X.bottomRows(after);
+            const Eigen::MatrixXd cross = B.transpose() * B.middleCols(2, 2);
+            xtx = xtx0;
+            xtx.middleCols(2, 2) = cross;
+            xtx.middleRows(2, 2) = cross.transpose();
+            xty = xty0;
+            xty.segment(2, 2) = B.middleCols(2, 2).transpose() * y.tail(after);
+            auto f = ls_solve(X, y, xtx, xty, 4);
             if (!f) continue;
             const double var = (f->ssr / dof) * f->inv_cc;
             if (!positive(var)) continue;
@@ -329,17 +356,24 @@ std::tuple<double, double, double> variance_ratio_test(std::span<const double> x
     const size_t q = static_cast<size_t>(lags);
     const double Td = static_cast<double>(T), qd = static_cast<double>(q);
     const double mu = mean(x);
-    const double var1 = sum_sq_dev(x, mu) / (Td - 1.0);
-    if (!positive(var1)) return none;
-    double s = 0.0;
-    for (size_t i = 0; i < q; ++i) s += x[i];
-    double dev = s - qd * mu;
-    double acc = dev * dev;
-    for (size_t t = q; t < T; ++t) {
-        s = s + x[t] - x[t - q];
-        dev = s - qd * mu;
-        acc += dev * dev;
+    // The squared deviations and the sliding q-sums are two independent
+    // left-to-right sums; one loop carries both.
+    double ss = 0.0, s = 0.0;
+    for (size_t i = 0; i < q; ++i) {
+        const double d = x[i] - mu;
+        ss += d * d;
+        s += x[i];
     }
+    const double qmu = qd * mu;
+    double acc = (s - qmu) * (s - qmu);
+    for (size_t t = q; t < T; ++t) {
+        const double d = x[t] - mu;
+        ss += d * d;
+        s = s + x[t] - x[t - q];
+        acc += (s - qmu) * (s - qmu);
+    }
+    const double var1 = ss / (Td - 1.0);
+    if (!positive(var1)) return none;
     const double vr = acc / ((1.0 - qd / Td) * ((Td - qd + 1.0) * qd)) / var1;
     const double z = (vr - 1.0) / std::sqrt((qd - 1.0) * 2.0 * (2.0 * qd - 1.0) / (3.0 * qd * Td));
     const double pv = 2.0 * (1.0 - norm_cdf(std::fabs(z)));
