@@ -81,6 +81,8 @@ def test_unknown_regression_checked_before_length():
 @pytest.mark.parametrize("x,reg", [
     (np.empty(0), "c"), (np.array([1.0]), "c"), (np.array([1.0, 3.0, 2.0]), "c"),
     (np.full(10, 3.0), "nc"),  # zero coefficient and zero residual variance
+    (np.full(10, 3.0), "c"),  # constant column and lagged level collinear: singular
+    (np.full(10, 3.0), "ct"),
     (np.array([1.0, 2.0, np.nan, 4.0, 1.0, 6.0]), "c"),
     (np.array([1.0, 2.0, np.inf, 4.0, 1.0, 6.0]), "c"),
 ])
