@@ -1,0 +1,235 @@
+import math
+import subprocess
+import sys
+
+import numpy as np
+import pandas as pd
+import pytest
+
+from conftest import loop_sum, same
+from marlox_stats import marlox_stats_rs as m
+
+NAN = float("nan")
+
+
+# --- oracles: the documented per-window arithmetic, written out in Python ---
+
+def _mean(v):
+    return loop_sum(v, -0.0) / len(v)
+
+
+def _ss(v, mu):
+    return loop_sum([(t - mu) * (t - mu) for t in v])
+
+
+def ref_autocorr(x, lag, w):
+    out = []
+    for i in range(len(x) - w + 1):
+        v = [float(t) for t in x[i:i + w]]
+        mu = _mean(v)
+        ss = _ss(v, mu)
+        if ss <= 0:
+            out.append(NAN)
+            continue
+        out.append(loop_sum([(v[j] - mu) * (v[j - lag] - mu) for j in range(lag, w)]) / ss)
+    return np.array(out)
+
+
+def ref_corr(x, y, w):
+    out = []
+    for i in range(len(x) - w + 1):
+        a, b = [float(t) for t in x[i:i + w]], [float(t) for t in y[i:i + w]]
+        ma, mb = _mean(a), _mean(b)
+        sxy = loop_sum([(p - ma) * (q - mb) for p, q in zip(a, b)])
+        sxx = _ss(a, ma)
+        syy = _ss(b, mb)
+        p = sxx * syy
+        out.append(NAN if p == 0 else sxy / math.sqrt(p))
+    return np.array(out)
+
+
+def ref_cv(x, w):
+    x = [float(t) for t in x]
+
+    def emit(m2, mean):
+        return math.sqrt(m2 / (w - 1)) / abs(mean) if abs(mean) > 1e-10 and m2 >= 0 else NAN
+
+    mean = m2 = 0.0
+    for k in range(1, w + 1):
+        d = x[k - 1] - mean
+        mean += d / k
+        m2 += d * (x[k - 1] - mean)
+    out = [emit(m2, mean) if w > 1 else NAN]
+    for j in range(len(x) - w):
+        a, b = x[j], x[j + w]
+        d = b - a
+        nm = mean + d / w
+        m2 += d * ((a + (b - nm)) - mean)
+        mean = nm
+        out.append(emit(m2, mean) if w > 1 else NAN)
+    return np.array(out)
+
+
+@pytest.fixture
+def series():
+    return np.random.default_rng(7).standard_normal(80) * 3 + 1
+
+
+# --- rolling autocorrelation ---
+
+@pytest.mark.parametrize("lag,w", [(0, 5), (1, 5), (3, 10), (1, 80), (9, 10)])
+def test_autocorr_exact(series, lag, w):
+    assert same(m.rolling_autocorr(series, lag, w), ref_autocorr(series, lag, w))
+
+
+def test_autocorr_multi_columns_in_given_order(series):
+    r = m.rolling_autocorr_multi(series, [2, 1, 2], 12)
+    assert r.shape == (69, 3)
+    for j, lag in enumerate([2, 1, 2]):
+        assert same(r[:, j], m.rolling_autocorr(series, lag, 12))
+
+
+def test_autocorr_lag0_and_constant_windows():
+    x = np.array([2.0, 2, 2, 2, 5, 1, 2, NAN, 3, 4])
+    r = m.rolling_autocorr(x, 0, 4)
+    assert same(r, [NAN, 1, 1, 1, NAN, NAN, NAN])
+    mm = m.rolling_autocorr_multi(x, [1, 0], 4)
+    assert np.isnan(mm[0]).all() and np.isnan(mm[4:]).all()
+    assert same(mm[1:4, 1], [1, 1, 1])
+
+
+def test_autocorr_degenerate_shapes(series):
+    assert m.rolling_autocorr(series[:10], 1, 50).shape == (0,)
+    assert m.rolling_autocorr(series, 1, 80).shape == (1,)
+    assert m.rolling_autocorr_multi(series[:10], [1, 2], 50).shape == (0, 2)
+    assert m.rolling_autocorr_multi(series, [], 50).shape == (31, 0)
+    assert m.rolling_autocorr(series).shape == (31,)
+
+
+@pytest.mark.parametrize("call,msg", [
+    (lambda x: m.rolling_autocorr(x, 5, 0), "window must be >= 1"),
+    (lambda x: m.rolling_autocorr(x, 50, 50), "lag must be smaller than window"),
+    (lambda x: m.rolling_autocorr(x[:3], 5, 4), "lag must be smaller than window"),
+    (lambda x: m.rolling_autocorr_multi(x, [60], 0), "window must be >= 1"),
+    (lambda x: m.rolling_autocorr_multi(x, [3, 60, 70], 50), "all lags must be smaller than window, got lag=60"),
+    (lambda x: m.rolling_autocorr_multi(x[:3], [50], 50), "all lags must be smaller than window, got lag=50"),
+    (lambda x: m.rolling_correlation(x[:10], x[:11], 0), "x and y must have same length"),
+    (lambda x: m.rolling_correlation(x, x, 0), "window must be >= 1"),
+])
+def test_autocorr_errors(series, call, msg):
+    with pytest.raises(ValueError) as e:
+        call(series)
+    assert str(e.value) == msg
+
+
+def test_autocorr_multi_lags_conversion(series):
+    with pytest.raises(TypeError, match="^argument 'lags': Can't extract `str` to `Vec`$"):
+        m.rolling_autocorr_multi(series, "12")
+    with pytest.raises(TypeError, match="^argument 'lags': "):
+        m.rolling_autocorr_multi(series, 3)
+    with pytest.raises(OverflowError):
+        m.rolling_autocorr_multi(series, [-1])
+    assert same(m.rolling_autocorr_multi(series, (1, 2), 10), m.rolling_autocorr_multi(series, [1, 2], 10))
+
+
+@pytest.mark.parametrize("w", [1, 2, 7, 80])
+def test_correlation_exact(series, w):
+    y = np.sin(np.arange(80.0))
+    assert same(m.rolling_correlation(series, y, w), ref_corr(series, y, w))
+    r = m.rolling_correlation(series, series, max(w, 2))
+    assert np.allclose(r, 1.0, atol=1e-14, rtol=0)
+
+
+def test_correlation_constant_nan_and_short():
+    x = np.array([1.0, 2, 3, 4, 5, NAN])
+    y = np.array([2.0, 2, 2, 7, 1, 3])
+    assert same(m.rolling_correlation(x, y, 3), ref_corr(x, y, 3))
+    assert np.isnan(m.rolling_correlation(x, y, 3)[[0, 3]]).all()
+    assert m.rolling_correlation(x, y, 7).shape == (0,)
+    assert m.rolling_correlation(x, y).shape == (0,)
+
+
+# --- extrema, CV and threshold counts ---
+
+EXTREMA = [m.rolling_min, m.rolling_max, m.rolling_range, m.rolling_cv]
+COUNTS = [m.rolling_count_above, m.rolling_pct_above]
+
+
+@pytest.mark.parametrize("w", [1, 2, 5, 33, 80])
+def test_extrema_match_pandas(series, w):
+    s = pd.Series(series).rolling(w)
+    lo, hi = s.min().to_numpy()[w - 1:], s.max().to_numpy()[w - 1:]
+    assert same(m.rolling_min(series, w), lo)
+    assert same(m.rolling_max(series, w), hi)
+    assert same(m.rolling_range(series, w), hi - lo)
+
+
+def test_extrema_small_cases():
+    assert same(m.rolling_max(np.array([1.0, 3, 3, 2]), 2), [3, 3, 3])
+    assert same(m.rolling_min(np.array([-0.0, 0.0, 1.0]), 2), [0.0, 0.0])  # latest of equal extremes
+    assert same(m.rolling_max(np.array([0.0, -0.0, -1.0]), 2), [-0.0, -0.0])
+
+
+def test_extrema_nan_windows():
+    x = np.array([1.0, NAN, 5, 0, 2, 3, -np.inf])
+    # a window holding a NaN is NaN, whatever the NaN's place in the deque
+    assert same(m.rolling_max(x, 3), [NAN, NAN, 5, 3, 3])
+    assert same(m.rolling_min(x, 3), [NAN, NAN, 0, 0, -np.inf])
+    assert same(m.rolling_range(x, 3), [NAN, NAN, 5, 3, np.inf])
+    assert same(m.rolling_range(x, 1), [0, NAN, 0, 0, 0, 0, NAN])
+    assert same(m.rolling_min(x, 1), x) and same(m.rolling_max(x, 1), x)
+
+
+def test_cv_exact(series):
+    for w in (2, 5, 20, 80):
+        assert same(m.rolling_cv(series, w), ref_cv(series, w))
+    assert np.isnan(m.rolling_cv(series, 1)).all()
+    assert np.allclose(m.rolling_cv(series + 10, 20),
+                       pd.Series(series + 10).rolling(20).std().to_numpy()[19:] / np.abs(pd.Series(series + 10).rolling(20).mean().to_numpy()[19:]),
+                       rtol=1e-9)
+
+
+def test_cv_tiny_mean_and_nonfinite_recovery():
+    assert same(m.rolling_cv(np.array([1e-11 + 5, 1e-11 - 5]) - np.array([5.0, -5.0]) + np.array([5, -5.0]), 2),
+                [NAN])
+    x = np.array([1.0, 2, NAN, 4, 5, 6, 7, np.inf, 1, 2, 3])
+    r = m.rolling_cv(x, 3)
+    fresh = [ref_cv(x[j:j + 3], 3)[0] for j in range(9)]
+    # windows clean of NaN/inf get their own value once the bad value has left
+    assert same(r, fresh)
+    assert np.isnan(r[[0, 1, 2, 5, 6, 7]]).all() and np.isfinite(r[[3, 4, 8]]).all()
+
+
+def test_counts():
+    x = np.array([1.0, -1, 1, -1])
+    assert same(m.rolling_pct_above(x, 0.0, 2), [0.5, 0.5, 0.5])
+    assert same(m.rolling_count_above(x, 0.0, 2), [1, 1, 1])
+    y = np.array([0.0, 1, NAN, 2, 0, 3])
+    assert same(m.rolling_count_above(y, 0.0, 3), [1, 2, 1, 2])
+    assert same(m.rolling_count_above(y, NAN, 2), [0] * 5)
+    assert same(m.rolling_pct_above(y, 1.0, 3), [0, 1 / 3, 1 / 3, 2 / 3])
+    assert same(m.rolling_count_above(np.arange(30.0)), [19.0] + [20.0] * 10)
+
+
+@pytest.mark.parametrize("f", EXTREMA + COUNTS)
+def test_windows_and_errors(series, f):
+    assert f(series[:10]).shape == (0,)
+    assert f(series[:20]).shape == (1,)
+    assert f(series, window=80).shape == (1,)
+    with pytest.raises(ValueError, match="^window must be >= 1$"):
+        f(series, window=0)
+    with pytest.raises(TypeError, match="^The given array is not contiguous$"):
+        f(np.arange(40.0)[::2], window=0)
+    x = series.copy()
+    f(x, window=3)
+    assert same(x, series)
+
+
+def test_results_independent_of_threads(series):
+    code = ("import numpy as np; from marlox_stats import marlox_stats_rs as m;"
+            "x=np.random.default_rng(3).standard_normal(5000);"
+            "print(m.rolling_autocorr_multi(x,[1,4],40).tobytes().hex()[:4000], m.rolling_cv(x,30).sum().hex(),"
+            "m.rolling_correlation(x,x[::-1].copy(),25).sum().hex())")
+    outs = {subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True,
+                           env={"OMP_NUM_THREADS": t, "PATH": "/usr/bin"}).stdout for t in ("1", "4")}
+    assert len(outs) == 1
