@@ -36,4 +36,4 @@ print(f"Bootstrap 95% interval of asset 0's mean return: {est:.5f} in [{lo:.5f},
 print(f"Asset 3 autocorrelation, lags 1-3: {np.round(ms.acf(r3, 3)[1:], 3)}")
 q, p = ms.ljung_box(r3, 10)
 print(f"Ljung-Box on asset 3 (10 lags): Q = {q:.2f}, p = {p:.4f}")
-print(f"{len(ms.__all__)} functions available.")
+print(f"{len(ms.__all__)} names available (206 functions and the RobustStats class).")
