@@ -56,28 +56,14 @@ struct MeanFold {
     double finish(State& st) const { return st.s / static_cast<double>(n); }
 };
 
-// One pass of sum and sum of squares; divisor n; a non-positive variance is 0.
-struct PopStdFold {
-    const double* x;
-    size_t n;
-    struct State {
-        double s, q;
-    };
-    size_t scratch_len() const { return 0; }
-    size_t weight() const { return 1; }
-    State start(double*) const { return {0.0, 0.0}; }
-    void add(State& st, size_t j, size_t) const {
-        const double v = x[j];
-        st.s += v;
-        st.q += v * v;
-    }
-    double finish(State& st) const {
-        const double dn = static_cast<double>(n);
-        const double m = st.s / dn;
-        const double var = st.q / dn - m * m;
-        return var <= 0.0 ? 0.0 : std::sqrt(var);
-    }
-};
+// Divisor n; a non-positive variance is 0.
+double pop_std_from_sums(double S, double Q, size_t n) noexcept {
+    const double dn = static_cast<double>(n);
+    const double m = S / dn;
+    const double var = Q / dn - m * m;
+    return var <= 0.0 ? 0.0 : std::sqrt(var);
+}
+using PopStdFold = SumSqFold<pop_std_from_sums>;
 
 // Statistics that need the whole resample: it is written to scratch (n
 // doubles, plus n of working space for the median).

@@ -129,21 +129,7 @@ struct StudentFold {
     }
 };
 
-struct SampleStdFold {
-    const double* x;
-    size_t n;
-    struct State {
-        double s, q;
-    };
-    size_t scratch_len() const { return 0; }
-    size_t weight() const { return 1; }
-    State start(double*) const { return {0.0, 0.0}; }
-    void add(State& st, size_t j, size_t) const {
-        st.s += x[j];
-        st.q += x[j] * x[j];
-    }
-    double finish(State& st) const { return one_pass_sample_std(st.s, st.q, n); }
-};
+using SampleStdFold = SumSqFold<one_pass_sample_std>;
 
 // Standard normal CDF by the Abramowitz-Stegun polynomial (26.2.17).
 double norm_cdf_approx(double z) noexcept {

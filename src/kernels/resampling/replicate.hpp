@@ -24,6 +24,26 @@ namespace ms::kernels {
 // saves (about 60 us of drawing).
 inline constexpr double kDrawsPerPiece = 32768.0;
 
+// A resample statistic from one pass of the sum and the sum of squares of the
+// drawn values; Finish(S, Q, n) forms the statistic.
+template <double (*Finish)(double, double, size_t)>
+struct SumSqFold {
+    const double* x;
+    size_t n;
+    struct State {
+        double s, q;
+    };
+    size_t scratch_len() const { return 0; }
+    size_t weight() const { return 1; }
+    State start(double*) const { return {0.0, 0.0}; }
+    void add(State& st, size_t j, size_t) const {
+        const double v = x[j];
+        st.s += v;
+        st.q += v * v;
+    }
+    double finish(State& st) const { return Finish(st.s, st.q, n); }
+};
+
 // Runs body(lo, hi, scratch) over consecutive ranges of [0, units), each
 // range in ascending order on one thread. Every thread has its own zeroed
 // scratch of `scratch_len` doubles, which the body must overwrite before
