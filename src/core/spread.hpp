@@ -1,0 +1,44 @@
+// Numeric guards shared by every family that forms a spread or a correlation.
+// Python-free; kernels include this, never each other.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+namespace ms::core {
+
+// sqrt(a * b) for the denominator of a correlation. The product of two
+// variances overflows or underflows long before either does (data near
+// 1e+-150), so then take sqrt(a) * sqrt(b); whenever the product is a finite
+// normal number (or exactly zero from a zero factor) it is kept, bits and all.
+inline double sqrt_product(double a, double b) {
+    const double p = a * b;
+    if (std::isnormal(p) || a == 0.0 || b == 0.0 || !std::isfinite(a) || !std::isfinite(b)) {
+        return std::sqrt(p);
+    }
+    return std::sqrt(a) * std::sqrt(b);
+}
+
+// A spread computed around a rounded mean is never exactly zero for constant
+// data whose mean is inexact (ten 0.1 average to 0.09999999999999999). This
+// says whether a variance is small enough against the mean that it may be
+// only that rounding: a generous bound of 8n ulps of the mean, squared. Callers then check
+// the values themselves (all_equal), so ordinary data pays one comparison.
+inline bool spread_within_rounding(double var, double mean, std::size_t n) {
+    const double tol = 8.0 * static_cast<double>(n) * std::numeric_limits<double>::epsilon() * std::fabs(mean);
+    return var <= tol * tol;
+}
+
+// True when the n values at x[0], x[stride], ... are all equal (n <= 1 too).
+// NaN is never equal to anything, so a NaN makes it false.
+inline bool all_equal(const double* x, std::size_t n, std::ptrdiff_t stride = 1) {
+    if (n == 0) return true;
+    const double v = x[0];
+    for (std::size_t i = 1; i < n; ++i) {
+        if (!(x[static_cast<std::ptrdiff_t>(i) * stride] == v)) return false;
+    }
+    return v == v;
+}
+
+}  // namespace ms::core
