@@ -36,16 +36,16 @@ Triple block_ci(Slice x, uint64_t block_len, uint64_t n_resamples, double conf, 
     return triple(k::block_bootstrap_mean_ci(x, block_len, n_resamples, conf, random_state.value_or(0), S));
 }
 
-Pair permutation_corr_test(Slice x, Slice y, uint64_t n_permutations, Str alternative,
-                           std::optional<uint64_t> random_state) {
-    auto [r, p] = k::permutation_corr_test(x, y, n_permutations, alternative, random_state.value_or(0));
-    return {r, p};
+Result<Pair> permutation_corr_test(Slice x, Slice y, uint64_t n_permutations, Str alternative,
+                                   std::optional<uint64_t> random_state) {
+    MS_TRY(rp, k::permutation_corr_test(x, y, n_permutations, alternative, random_state.value_or(0)));
+    return Pair{rp.first, rp.second};
 }
 
-Pair permutation_mean_diff_test(Slice x, Slice y, uint64_t n_permutations, Str alternative,
-                                std::optional<uint64_t> random_state) {
-    auto [d, p] = k::permutation_mean_diff_test(x, y, n_permutations, alternative, random_state.value_or(0));
-    return {d, p};
+Result<Pair> permutation_mean_diff_test(Slice x, Slice y, uint64_t n_permutations, Str alternative,
+                                        std::optional<uint64_t> random_state) {
+    MS_TRY(dp, k::permutation_mean_diff_test(x, y, n_permutations, alternative, random_state.value_or(0)));
+    return Pair{dp.first, dp.second};
 }
 
 Array1<double> influence_mean(Slice x) { return k::influence_mean(x); }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/spread.hpp"
 #include "kernels/resampling/replicate.hpp"
 
 namespace ms::kernels {
@@ -114,7 +115,7 @@ struct CorrFold {
         const double var_y = st.syy / dn - my * my;
         const double var_x = st.sxx / dn - mx * mx;
         if (!st.varies_x || !st.varies_y || var_y <= 0.0 || var_x <= 0.0) return kNaN;
-        return (st.sxy / dn - my * mx) / std::sqrt(var_y * var_x);
+        return (st.sxy / dn - my * mx) / ms::core::sqrt_product(var_y, var_x);
     }
 };
 

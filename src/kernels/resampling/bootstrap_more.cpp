@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "core/spread.hpp"
 #include "kernels/resampling/replicate.hpp"
 
 namespace ms::kernels {
@@ -86,16 +87,24 @@ double sorted_median(std::span<const double> x) {
     return n % 2 ? c[n / 2] : (c[n / 2 - 1] + c[n / 2]) * 0.5;
 }
 
+// Square root of a variance whose rounding may leave it slightly negative
+// (then 0); a NaN variance (NaN or infinite data) stays NaN.
+double std_of_variance(double v) noexcept {
+    if (v > 0.0) return std::sqrt(v);
+    return std::isnan(v) ? v : 0.0;
+}
+
 // One-pass sample standard deviation from the sum S and sum of squares Q
-// of n >= 2 values; 0 when the variance is not positive.
+// of n >= 2 values.
 double one_pass_sample_std(double S, double Q, size_t n) noexcept {
     const double dn = static_cast<double>(n);
     const double m = S / dn;
-    const double v = (Q - m * (m * dn)) / (dn - 1.0);
-    return v > 0.0 ? std::sqrt(v) : 0.0;
+    return std_of_variance((Q - m * (m * dn)) / (dn - 1.0));
 }
 
-// Sample standard error of the mean of r (n >= 2 values, mean m).
+// Sample standard error of the mean of r (n >= 2 values, mean m). Values
+// that are all equal have none, even when their rounded mean is inexact and
+// leaves a trace of spread around it.
 double se_of_mean(const double* r, size_t n, double m) noexcept {
     double ss = 0.0;
     for (size_t k = 0; k < n; ++k) {
@@ -103,7 +112,9 @@ double se_of_mean(const double* r, size_t n, double m) noexcept {
         ss += d * d;
     }
     const double dn = static_cast<double>(n);
-    return std::sqrt(ss / (dn - 1.0)) / std::sqrt(dn);
+    const double var = ss / (dn - 1.0);
+    if (ms::core::spread_within_rounding(var, m, n) && ms::core::all_equal(r, n)) return 0.0;
+    return std::sqrt(var) / std::sqrt(dn);
 }
 
 // Studentized mean of one resample, written to scratch for the second pass.
@@ -134,8 +145,8 @@ using SampleStdFold = SumSqFold<one_pass_sample_std>;
 // Standard normal CDF by the Abramowitz-Stegun polynomial (26.2.17).
 double norm_cdf_approx(double z) noexcept {
     const double t = 1.0 / (1.0 + 0.2316419 * std::fabs(z));
-    const double poly = t * (t * (t * (t * (t * 1.330274429 - 1.821255978) + 1.781477937) - 0.356563782) + 0.31938153);
-    const double q = std::exp(z * (z * -0.5)) * 0.3989422804014327 * t * poly;
+    const double poly = t * (t * (t * (t * 1.330274429 - 1.821255978) + 1.781477937) - 0.356563782) + 0.31938153;
+    const double q = std::exp(z * (z * -0.5)) * 0.3989422804014327 * t * poly;  // b1 t + ... + b5 t^5
     return z >= 0.0 ? 1.0 - q : q;
 }
 
@@ -192,7 +203,7 @@ double weighted_stat(std::span<const double> x, const double* w, Simple stat, Pa
             for (size_t k = 0; k < n; ++k) m += w[k] * x[k];
             double V = 0.0;
             for (size_t k = 0; k < n; ++k) V += (x[k] - m) * (w[k] * (x[k] - m));
-            return V > 0.0 ? std::sqrt(V) : 0.0;
+            return std_of_variance(V);
         }
         case Simple::Median: {
             for (size_t k = 0; k < n; ++k) pairs[k] = {x[k], w[k]};
@@ -274,7 +285,7 @@ Result<Estimate> bootstrap_bca_ci(std::span<const double> x, std::string_view na
             for (size_t i = 0; i < n; ++i) {
                 const double mi = (S - x[i]) / (dn - 1.0);
                 const double vi = ((Q - x[i] * x[i]) - mi * (mi * (dn - 1.0))) / (dn - 2.0);
-                jack[i] = vi > 0.0 ? std::sqrt(vi) : 0.0;
+                jack[i] = std_of_variance(vi);
             }
             break;
     }
@@ -398,13 +409,15 @@ Estimate block_bootstrap_mean_ci(std::span<const double> x, size_t L, size_t B, 
 
 namespace {
 
-enum class Tail { TwoSided, Less, Greater, None };
+enum class Tail { TwoSided, Less, Greater };
 
-Tail tail_of(std::string_view alternative) noexcept {
+// Byte for byte: a misspelt alternative would otherwise count nothing and
+// report the smallest p-value possible.
+Result<Tail> tail_of(std::string_view alternative) {
     if (alternative == "two-sided") return Tail::TwoSided;
     if (alternative == "less") return Tail::Less;
     if (alternative == "greater") return Tail::Greater;
-    return Tail::None;
+    return value_error("alternative must be one of: 'two-sided', 'less', 'greater'");
 }
 
 bool extreme(Tail tail, double t, double obs) noexcept {
@@ -412,9 +425,15 @@ bool extreme(Tail tail, double t, double obs) noexcept {
         case Tail::TwoSided: return std::fabs(t) >= std::fabs(obs);
         case Tail::Less: return t <= obs;
         case Tail::Greater: return t >= obs;
-        case Tail::None: return false;
     }
     return false;
+}
+
+// A one-pass population variance of constant data keeps a few n ulps of
+// the mean square; below that bound the values themselves decide.
+bool constant_sample(std::span<const double> v, double var, double mean_sq) noexcept {
+    const double n = static_cast<double>(v.size());
+    return var <= 8.0 * n * std::numeric_limits<double>::epsilon() * mean_sq && ms::core::all_equal(v.data(), v.size());
 }
 
 // Permutation i of `data` (the caller's order, then shuffled by replicate
@@ -464,10 +483,11 @@ double permutation_p(std::span<const double> first, std::span<const double> seco
 
 }  // namespace
 
-std::pair<double, double> permutation_corr_test(std::span<const double> x, std::span<const double> y, size_t B,
-                                                std::string_view alternative, uint64_t seed) {
+Result<std::pair<double, double>> permutation_corr_test(std::span<const double> x, std::span<const double> y,
+                                                        size_t B, std::string_view alternative, uint64_t seed) {
     const size_t n = x.size();
-    if (B == 0 || n == 0 || y.size() != n) return {kNaN, kNaN};
+    if (B == 0 || n == 0 || y.size() != n) return std::pair{kNaN, kNaN};
+    MS_TRY(tail, tail_of(alternative));
     double sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, sxy = 0.0;
     for (size_t k = 0; k < n; ++k) {
         sx += x[k];
@@ -479,10 +499,11 @@ std::pair<double, double> permutation_corr_test(std::span<const double> x, std::
     const double dn = static_cast<double>(n);
     const double mx = sx / dn, my = sy / dn;
     const double vx = sxx / dn - mx * mx, vy = syy / dn - my * my;
-    if (!(vx > 0.0) || !(vy > 0.0)) return {kNaN, kNaN};
-    const double r = (sxy / dn - mx * my) / std::sqrt(vx * vy);
-    if (!std::isfinite(r)) return {r, kNaN};
-    const double p = permutation_p(x, {}, B, seed, tail_of(alternative), r, [&](const double* v) {
+    if (!(vx > 0.0) || !(vy > 0.0) || constant_sample(x, vx, sxx / dn) || constant_sample(y, vy, syy / dn))
+        return std::pair{kNaN, kNaN};
+    const double r = (sxy / dn - mx * my) / ms::core::sqrt_product(vx, vy);
+    if (!std::isfinite(r)) return std::pair{r, kNaN};
+    const double p = permutation_p(x, {}, B, seed, tail, r, [&](const double* v) {
         double s = 0.0, ss = 0.0, sp = 0.0;
         for (size_t k = 0; k < n; ++k) {
             s += v[k];
@@ -492,22 +513,26 @@ std::pair<double, double> permutation_corr_test(std::span<const double> x, std::
         const double m = s / dn;
         const double vv = ss / dn - m * m;
         if (!(vv > 0.0)) return kNaN;
-        const double t = (sp / dn - m * my) / std::sqrt(vy * vv);
+        const double t = (sp / dn - m * my) / ms::core::sqrt_product(vy, vv);
         return std::isfinite(t) ? t : kNaN;  // counts for no alternative
     });
-    return {r, p};
+    return std::pair{r, p};
 }
 
-std::pair<double, double> permutation_mean_diff_test(std::span<const double> x, std::span<const double> y,
-                                                     size_t B, std::string_view alternative, uint64_t seed) {
+Result<std::pair<double, double>> permutation_mean_diff_test(std::span<const double> x, std::span<const double> y,
+                                                             size_t B, std::string_view alternative, uint64_t seed) {
     const size_t nx = x.size(), ny = y.size();
-    if (B == 0 || nx == 0 || ny == 0) return {kNaN, kNaN};
+    if (B == 0 || nx == 0 || ny == 0) return std::pair{kNaN, kNaN};
+    MS_TRY(tail, tail_of(alternative));
     const double dx = static_cast<double>(nx), dy = static_cast<double>(ny);
     const double obs = plain_sum(x) / dx - plain_sum(y) / dy;
-    const double p = permutation_p(x, y, B, seed, tail_of(alternative), obs, [&](const double* v) {
+    // No permuted statistic compares with NaN: the count would be 0 and p
+    // the smallest possible, a failure dressed as a finding.
+    if (std::isnan(obs)) return std::pair{kNaN, kNaN};
+    const double p = permutation_p(x, y, B, seed, tail, obs, [&](const double* v) {
         return plain_sum({v, nx}) / dx - plain_sum({v + nx, ny}) / dy;
     });
-    return {obs, p};
+    return std::pair{obs, p};
 }
 
 }  // namespace ms::kernels

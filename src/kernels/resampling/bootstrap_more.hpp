@@ -29,11 +29,12 @@ Estimate block_bootstrap_mean_ci(std::span<const double> x, size_t L, size_t B, 
                                  BlockScheme scheme);
 
 // (observed statistic, p) of the Monte Carlo permutation tests; `alternative`
-// is matched byte for byte, an unknown one counts nothing.
-std::pair<double, double> permutation_corr_test(std::span<const double> x, std::span<const double> y, size_t B,
-                                                std::string_view alternative, uint64_t seed);
-std::pair<double, double> permutation_mean_diff_test(std::span<const double> x, std::span<const double> y,
-                                                     size_t B, std::string_view alternative, uint64_t seed);
+// is matched byte for byte, any other string is a ValueError once the sizes
+// have been found usable.
+Result<std::pair<double, double>> permutation_corr_test(std::span<const double> x, std::span<const double> y,
+                                                        size_t B, std::string_view alternative, uint64_t seed);
+Result<std::pair<double, double>> permutation_mean_diff_test(std::span<const double> x, std::span<const double> y,
+                                                             size_t B, std::string_view alternative, uint64_t seed);
 
 // The normal quantile approximation of the BCa levels (rational, Acklam);
 // NaN outside (0, 1).
