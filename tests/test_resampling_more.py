@@ -492,6 +492,53 @@ def test_bca_levels():
     assert same(m.bootstrap_bca_ci(X, "std", 64, 2.0, 1), model_bca(X, "std", 64, 2.0, 1))
 
 
+@pytest.mark.parametrize("c", [0.1, 0.3, 0.7, 1e-3, 5.1, 2.0])
+def test_constant_samples_have_no_spread(c):
+    # Ten copies of 0.1 average to 0.09999999999999999 and so keep a trace of
+    # spread around their mean; they are as constant as ten copies of 2.0.
+    const = np.full(10, c)
+    assert same(m.bootstrap_t_ci_mean(const, 200), (loop_sum(const) / 10, NAN, NAN))
+    for alternative in ("two-sided", "less", "greater"):
+        assert same(m.permutation_corr_test(const, X[:10], 50, alternative), (NAN, NAN))
+        assert same(m.permutation_corr_test(X[:10], const, 50, alternative), (NAN, NAN))
+    # One value apart is no longer constant.
+    almost = np.append(np.full(9, c), 2 * c)
+    r = m.permutation_corr_test(almost, X[:10], 50)[0]
+    assert r == pytest.approx(np.corrcoef(almost, X[:10])[0, 1], rel=1e-9)
+
+
+@pytest.mark.parametrize("base,scale", [
+    ([1.0, 1.0, 2.0], 0.1), ([1.0, 1.0, 2.0], 0.7), ([5.0, 5.0, 1.0], 1 / 3), ([1.0, 1.0, 2.0, 2.0, 2.0], 0.007),
+    ([3.0, 3.0, 3.0, 1.0, 2.0], 0.3), ([3.0, 3.0, 3.0, 1.0, 2.0], 1.1), ([3.0, 1.0, 1.0, 1.0], 0.1),
+    ([1.0, 1.0, 2.0], 2.0**-30)])
+def test_studentized_resamples_of_one_value_are_dropped(base, scale):
+    # Small integer samples: many resamples draw one value only and have no
+    # spread at all. Scaled by an inexact factor, such a resample of 3 or 5
+    # values averages to an inexact mean, yet still has no spread, so the
+    # interval scales with the data (the t values do not depend on the scale).
+    base = np.array(base)
+    for conf, seed in ((0.95, 4), (0.8, 9)):
+        ref = np.array(m.bootstrap_t_ci_mean(base, 500, conf, seed)) * scale
+        got = np.array(m.bootstrap_t_ci_mean(base * scale, 500, conf, seed))
+        assert np.all(np.abs(got - ref) <= 1e-12 * np.abs(ref).max())
+
+
+@pytest.mark.parametrize("k", [2.0**400, 2.0**-400, 1e150, 1e-150])
+def test_correlation_of_scaled_data(k):
+    # The product of the two variances over- or underflows long before the
+    # data do; the correlation does not depend on the scale.
+    ref = m.bootstrap_corr(X, Y, 300, 0.9, 5)
+    assert np.allclose(m.bootstrap_corr(X * k, Y * k, 300, 0.9, 5), ref, rtol=1e-12, atol=0)
+    assert np.allclose(m.bootstrap_corr(-X * k, Y * k, 300, 0.9, 5), [-ref[0], -ref[2], -ref[1]], rtol=1e-12, atol=0)
+    r0 = np.corrcoef(X, Y)[0, 1]
+    for alternative in ("two-sided", "less", "greater"):
+        r, p = m.permutation_corr_test(X * k, Y * k, 300, alternative, 5)
+        assert r == pytest.approx(r0, rel=1e-12) and p == m.permutation_corr_test(X, Y, 300, alternative, 5)[1]
+    line = np.array([1.0, 2.0, 3.0]) * k
+    assert np.allclose(m.bootstrap_corr(line, line, 50), 1.0, rtol=1e-14, atol=0)
+    assert m.permutation_corr_test(line, line, 50)[0] == pytest.approx(1.0, rel=1e-14)
+
+
 def test_t_interval_for_two_values():
     x = np.array([1.0, 3.0])
     assert same(m.bootstrap_t_ci_mean(x, 50), (2.0, 2.0, 2.0))
