@@ -14,7 +14,7 @@ demo: $(VENV)/.installed
 	$(PY) examples/demo.py
 
 test: $(VENV)/.installed
-	$(PY) -m pytest -q tests
+	$(PY) -m pytest
 
 bench: $(VENV)/.installed
 	$(PY) bench/run.py
@@ -28,10 +28,15 @@ sysdeps:
 	    g++ make libeigen3-dev libboost-math-dev libfftw3-dev; \
 	fi
 
-$(VENV)/.deps: requirements-dev.txt | sysdeps
+# The build tools (the package is built without isolation, into the persistent
+# build tree), then the package's own and its test dependencies from
+# pyproject.toml; pip skips whatever is already satisfied.
+BUILD_DEPS := "scikit-build-core>=0.10" "cmake>=3.18" ninja
+$(VENV)/.deps: pyproject.toml | sysdeps
 	[ -x $(PY) ] || $(BASE_PY) -m venv $(VENV)
 	$(PY) -m pip install -q --upgrade pip
-	$(PY) -m pip install -q -r requirements-dev.txt
+	$(PY) -m pip install -q $(BUILD_DEPS)
+	$(PY) -m pip install -q --no-build-isolation ".[test]"
 	touch $@
 
 $(VENV)/.installed: $(VENV)/.deps $(SOURCES) | sysdeps
@@ -53,4 +58,4 @@ SAN_ENV := PYTHONPATH=$(SAN_SITE) PYTHONMALLOC=malloc \
 sanitize: $(VENV)/.deps
 	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(SAN_SITE) \
 	  -C cmake.define.MS_SANITIZE=ON -C build-dir=build/san -C cmake.build-type=RelWithDebInfo .
-	$(SAN_ENV) $(PY) -m pytest -q -p no:cacheprovider tests
+	$(SAN_ENV) $(PY) -m pytest -p no:cacheprovider
