@@ -349,6 +349,26 @@ def test_overflowing_deviations_give_nan_not_significance():
     assert math.isnan(r["correlation"]) and math.isnan(r["statistic"]) and math.isnan(r["pvalue"])
 
 
+@pytest.mark.parametrize("k", [2.0 ** 400, 2.0 ** -400, 2.0 ** -500, 1e150, 1e-150])
+def test_correlation_of_scaled_data(k):
+    # The variance product over- or underflows here while r does not change.
+    rng = np.random.default_rng(4)
+    x = rng.standard_normal(40)
+    y = 0.3 * x + rng.standard_normal(40)
+    ref = st.pearsonr(x, y)
+    exact = math.frexp(k)[0] == 0.5  # a power of two scales without rounding
+    for fn in (m.pearson_corr_test_np, lambda u, v: m.corr_ci_np(u, v, "pearson", 0.9)):
+        ours, base = fn(k * x, k * y), fn(x, y)
+        if exact:
+            assert ours == base
+        else:
+            assert all(close(ours[key], base[key], rel=1e-12) for key in base)
+        assert close(ours["correlation"], ref.statistic, rel=1e-12)
+    line = a([1.0, 2.0, 3.0]) * k
+    assert m.pearson_corr_test_np(line, line) == {"correlation": 1.0, "statistic": INF, "pvalue": 0.0, "df": 1.0}
+    assert m.pearson_corr_test_np(line, -line)["correlation"] == -1.0
+
+
 @pytest.mark.parametrize("fn,name", [(m.pearson_corr_test_np, "pearson"), (m.spearman_corr_test_np, "spearman")])
 def test_correlation_test_check_order(fn, name):
     assert raises(ValueError, fn, a([1.0, np.nan]), a([1.0])) == "x and y must have same length"
@@ -380,6 +400,22 @@ def test_corr_ci_values(seed, n, conf):
         ref = st.pearsonr(x, y).confidence_interval(conf)
         c = m.corr_ci_np(x, y, "PEARSON", confidence=conf)
         assert close(c["ci_lower"], ref.low, rel=1e-10) and close(c["ci_upper"], ref.high, rel=1e-10)
+
+
+@pytest.mark.parametrize("eps", [1e-4, 1e-6])
+@pytest.mark.parametrize("sign", [1.0, -1.0])
+def test_corr_ci_surrounds_a_near_perfect_correlation(sign, eps):
+    # |r| above 0.9999999 but below 1 is transformed as it is, not clamped
+    x = np.arange(10.0)
+    y = sign * (x + eps * (-1.0) ** np.arange(10))
+    c = m.corr_ci_np(x, y)
+    r = c["correlation"]
+    assert 0.9999999 < abs(r) < 1.0
+    assert c["ci_lower"] < r < c["ci_upper"]
+    assert close(c["z"], math.atanh(r), rel=1e-12)
+    assert m.corr_ci_np(x, -y)["z"] == -c["z"]
+    ref = st.pearsonr(x, y).confidence_interval(0.95)
+    assert close(c["ci_lower"], ref.low, rel=1e-12) and close(c["ci_upper"], ref.high, rel=1e-12)
 
 
 def test_corr_ci_perfect_correlation_is_finite():

@@ -102,7 +102,8 @@ def test_normal_exact_values():
     sf8 = m.norm_sf(a(8.0))[0]
     assert sf8 == pytest.approx(6.22096057427178e-16, rel=1e-14)
     assert same(m.norm_sf(a(40.0)), a(0.0))
-    assert same(m.norm_logsf(a(40.0)), a(-INF)) and same(m.norm_cumhazard(a(40.0)), a(INF))
+    assert m.norm_logsf(a(40.0))[0] == pytest.approx(-804.6084420137538, rel=1e-15)
+    assert same(m.norm_logsf(a(INF, -INF)), a(-INF, 0.0)) and same(m.norm_cumhazard(a(INF)), a(INF))
     x = np.linspace(-30, 30, 601)
     assert same(m.norm_sf(x), m.norm_cdf(-x))
 
@@ -120,6 +121,25 @@ def test_normal_formulas_bitwise():
     assert same(m.norm_pdf(x, mu, sigma), [k * math.exp((s * (v - mu)) * ((s * (v - mu)) * -0.5)) for v in x])
     lo = -0.9189385332046727 - math.log(sigma)
     assert same(m.norm_logpdf(x, mu, sigma), [lo + (s * (v - mu)) * ((s * (v - mu)) * -0.5) for v in x])
+
+
+@pytest.mark.parametrize("mu,sigma", [(0.0, 1.0), (-2.0, 0.25), (10.0, 30.0)])
+def test_normal_log_survival_far_tail(mu, sigma):
+    # Where sf underflows, ln(sf) is still a finite number: computed in log
+    # space beyond the normal range of sf, the plain logarithm up to it.
+    z = np.r_[np.linspace(30.0, 45.0, 1501), np.logspace(1.7, 150, 600)]
+    x = mu + sigma * z
+    keep = np.isfinite(x)
+    x, z = x[keep], z[keep]
+    ref = st.norm(mu, sigma).logsf(x)
+    ours = m.norm_logsf(x, mu, sigma)
+    np.testing.assert_allclose(ours, ref, rtol=1e-12, atol=0)
+    assert same(m.norm_cumhazard(x, mu, sigma), -ours)
+    assert np.all(np.diff(ours) < 0)
+    sf = np.array([0.5 * math.erfc(((v - mu) / sigma) * C1) for v in x])
+    normal = sf >= np.finfo(float).tiny
+    assert normal.sum() > 100
+    assert same(ours[normal], [math.log(v) for v in sf[normal]])
 
 
 @pytest.mark.parametrize("mu,sigma", [(0.0, 1.0), (-2.0, 0.25), (10.0, 30.0)])

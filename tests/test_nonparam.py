@@ -293,7 +293,7 @@ def ad_reference(x, mean, s):
     total = 0.0
     for i in range(1, n + 1):
         aa = math.log(min(max(phi(z[i - 1]), 1e-300), 1.0))
-        bb = math.log(min(max(1.0 - phi(z[n - i]), 1e-300), 1.0))
+        bb = math.log(min(max(upper(z[n - i]), 1e-300), 1.0))
         total += (2 * i - 1) * (aa + bb)
     return (-n - total / n) * (1 + 4 / n - 25 / n ** 2)
 
@@ -344,6 +344,32 @@ def test_anderson_darling_tiny_and_extreme_samples():
     assert raises(ValueError, m.anderson_darling_np, a([NAN])) == "anderson_darling requires n >= 2"
     assert raises(ValueError, m.anderson_darling_np, a([1.0, NAN])) == NAN_MSG.format("x")
     assert raises(ValueError, m.anderson_darling_np, a([3.0, 3.0, 3.0])) == "variance is zero"
+
+
+def _outlier_samples():
+    x = np.zeros(100)
+    x[-1] = 1.0  # z of the outlier near 9.9: 1 - Phi(z) would be exactly 0 there
+    rng = np.random.default_rng(11)
+    y = rng.standard_normal(300)
+    y[:3] = [40.0, 25.0, -12.0]
+    z = np.r_[np.zeros(2000), 1e6]  # clamped at 1e-300 in both tails
+    return [x, y, rng.standard_exponential(500) ** 3, z]
+
+
+@pytest.mark.parametrize("k", range(4))
+def test_anderson_darling_tails_reflect(k):
+    # Both tails go through erfc, so reflecting the sample only swaps the two
+    # terms of every summand: the statistic keeps every bit.
+    x = _outlier_samples()[k]
+    n = len(x)
+    for stat in (lambda v: m.anderson_darling_np(v)["statistic"],
+                 lambda v: m.normality_summary_np(v)["ad_statistic"]):
+        s = stat(x)
+        assert s == stat(-x) and math.isfinite(s)
+        if k < 3:  # SciPy uses logcdf/logsf; no value of these reaches the clamp
+            ref = st.anderson(x, method="interpolate").statistic * (1 + 4 / n - 25 / n ** 2)
+            assert close(s, ref, rel=1e-10)
+    assert m.anderson_darling_np(_outlier_samples()[0])["statistic"] == pytest.approx(39.6714185733208, rel=1e-12)
 
 
 def test_normality_summary():

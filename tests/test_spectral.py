@@ -101,16 +101,17 @@ def test_empty_everywhere():
         assert math.isnan(fn(e))
 
 
-def test_nan_propagates():
-    x = rng(100)
-    x[10] = NAN
+@pytest.mark.parametrize("x", [np.r_[rng(10), NAN, rng(89)], np.array([1, 2, NAN, 4, 5, 6.0])])
+def test_nan_propagates(x):
+    # a NaN anywhere in the series leaves no bin of the spectrum known: every
+    # scalar feature is NaN, whatever the band or percentile asked for
     _, p = m.periodogram(x)
     assert np.all(np.isnan(p))
-    assert m.spectral_entropy(x) == 0.0
-    assert m.spectral_rolloff(x) == 0.5
-    assert m.dominant_frequency(x) == 0.5
-    for fn in (m.spectral_centroid, m.spectral_flatness, m.band_power):
+    for fn in (m.spectral_entropy, m.spectral_rolloff, m.dominant_frequency, m.spectral_centroid,
+               m.spectral_flatness, m.band_power):
         assert math.isnan(fn(x))
+    assert math.isnan(m.spectral_rolloff(x, 2.0)) and math.isnan(m.spectral_rolloff(x, 0.0))
+    assert math.isnan(m.band_power(x, NAN, 0.5)) and math.isnan(m.band_power(x, 0.4, 0.1))
     f, q = m.spectral_peaks(x)
     assert f.size == 0 and q.size == 0
 
@@ -238,6 +239,31 @@ def ref_entropy(p):
     return h
 
 
+def ref_flatness(p):
+    v = [max(float(a), 1e-10) for a in p]
+    return math.exp(loop_sum(math.log(a) for a in v) / len(v)) / (loop_sum(v) / len(v))
+
+
+@pytest.mark.parametrize("kind", ["tone", "tone in faint noise", "two tones", "white noise"])
+def test_spectral_flatness_raises_empty_bins_to_the_floor(kind):
+    # Bins at or below 1e-10 count at the floor instead of dropping out, so a
+    # tonal spectrum scores near 0 while white noise keeps its ratio of means
+    # (about exp(-Euler's gamma) = 0.56 for a raw periodogram).
+    t = np.arange(256)
+    x = {"tone": np.cos(2 * np.pi * 8 * t / 256),
+         "tone in faint noise": np.cos(2 * np.pi * 8 * t / 256) + 1e-7 * rng(256, 3),
+         "two tones": np.cos(2 * np.pi * 8 * t / 256) + 0.5 * np.sin(2 * np.pi * 50 * t / 256),
+         "white noise": rng(4096, 5)}[kind]
+    _, p = spec(x)
+    flat = m.spectral_flatness(x)
+    assert same(flat, ref_flatness(p))
+    if kind == "white noise":
+        assert abs(flat - math.exp(-np.euler_gamma)) < 0.05
+    else:
+        assert flat < 1e-6
+    assert m.spectral_flatness(np.cos(2 * np.pi * 8 * np.arange(64) / 64)) < 1e-6
+
+
 @pytest.mark.parametrize("n", [2, 17, 100, 255])
 def test_features_exact(n):
     x = rng(n, n + 1)
@@ -245,8 +271,7 @@ def test_features_exact(n):
     tot = loop_sum(p)
     assert same(m.spectral_entropy(x), ref_entropy(p))
     assert same(m.spectral_centroid(x), loop_sum(float(a) * float(b) for a, b in zip(f, p)) / tot)
-    v = [float(a) for a in p if a > 1e-10]
-    assert same(m.spectral_flatness(x), math.exp(loop_sum(math.log(a) for a in v) / len(v)) / (loop_sum(v) / len(v)))
+    assert same(m.spectral_flatness(x), ref_flatness(p))
     for pct in (0.0, 0.5, 0.85, 1.0, 1.5):
         c, want = 0.0, f[-1]
         for fk, pk in zip(f, p):

@@ -535,21 +535,35 @@ def test_bg_test_reads_exog_in_any_layout():
     assert same(m.bg_test(e, 3, flipped), want)
 
 
-def test_bg_test_without_base_columns():
+def _bg_cases():
     e = ar1(60, phi=0.5, seed=2)
-    lags = np.column_stack([np.r_[np.zeros(j), e[:-j]] for j in (1, 2)])
-    b = np.linalg.solve(lags.T @ lags, lags.T @ e)
-    ssr = np.sum((e - lags @ b) ** 2)
-    lm = 60 * (1 - ssr / np.sum((e - e.mean()) ** 2))
-    np.testing.assert_allclose(m.bg_test(e, 2, np.empty((60, 0))), [lm, stats.chi2.sf(lm, 2)], rtol=1e-10)
+    z = np.arange(1.0, 21.0)
+    y = 1 + np.cos(2 * z)
+    r = y - z * (z @ y) / (z @ z)  # residuals of a fit through the origin
+    rng = np.random.default_rng(3)
+    w = rng.standard_normal((50, 2)) + 4.0
+    return [(e, 2, np.empty((60, 0))), (r, 1, z[:, None].copy()), (10 + 3 * (-1.0) ** np.arange(40), 1, np.empty((40, 0))),
+            (rng.standard_normal(50) + 2.0, 3, w),
+            # a constant column anywhere in exog, of any non-zero value, is an intercept
+            (ar1(50, phi=0.2, seed=4), 2, np.column_stack([w[:, 0], np.full(50, 5.0)]))]
 
 
-def test_bg_test_negative_lm_has_pvalue_one():
-    # Without a constant among the regressors SSR can exceed the centred SST;
-    # the chi-squared distribution function is 0 below zero.
-    e = 10 + 3 * (-1.0) ** np.arange(40)
-    lm, p = m.bg_test(e, 1, np.empty((40, 0)))
-    assert lm < 0 and p == 1.0
+@pytest.mark.parametrize("case", range(5))
+def test_bg_test_r2_about_zero_without_a_constant(case):
+    # R^2 about the mean assumes the fit can reproduce a constant; without a
+    # constant column it is taken about zero (statsmodels' uncentred R^2), so
+    # LM is never negative.
+    sm = pytest.importorskip("statsmodels.api")
+    e, p, exog = _bg_cases()[case]
+    n = len(e)
+    lags = np.column_stack([np.r_[np.zeros(j), e[:-j]] for j in range(1, p + 1)])
+    aux = sm.OLS(e, np.column_stack([exog, lags])).fit()
+    lm, pv = m.bg_test(e, p, exog)
+    assert lm >= 0.0
+    assert lm == pytest.approx(n * aux.rsquared, rel=1e-9)
+    assert pv == pytest.approx(stats.chi2.sf(lm, p), rel=1e-9, abs=1e-15)
+    if case == 1:
+        assert lm == pytest.approx(0.063, abs=5e-4)
 
 
 @pytest.mark.parametrize(

@@ -10,14 +10,24 @@ namespace ms::core {
 
 // sqrt(a * b) for the denominator of a correlation. The product of two
 // variances overflows or underflows long before either does (data near
-// 1e+-150), so then take sqrt(a) * sqrt(b); whenever the product is a finite
-// normal number (or exactly zero from a zero factor) it is kept, bits and all.
+// 1e+-150); then the significands are multiplied and the exponent sum halved
+// apart, exactly, so the result rounds as sqrt(a * b) would with an unbounded
+// exponent (scaling data by a power of two changes no bit of r, and
+// sqrt(a * a) is still a). Whenever the product is a finite normal number (or
+// exactly zero from a zero factor) it is kept, bits and all.
 inline double sqrt_product(double a, double b) {
     const double p = a * b;
     if (std::isnormal(p) || a == 0.0 || b == 0.0 || !std::isfinite(a) || !std::isfinite(b)) {
         return std::sqrt(p);
     }
-    return std::sqrt(a) * std::sqrt(b);
+    int ea = 0, eb = 0;
+    double f = std::frexp(a, &ea) * std::frexp(b, &eb);  // in [0.25, 1): normal
+    int e = ea + eb;
+    if (e % 2 != 0) {
+        f *= 2.0;
+        --e;
+    }
+    return std::ldexp(std::sqrt(f), e / 2);
 }
 
 // A spread computed around a rounded mean is never exactly zero for constant

@@ -1,9 +1,9 @@
 #include "infer/corr_ci.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <string>
 
+#include "core/spread.hpp"
 #include "infer/common.hpp"
 #include "infer/common/std_normal.hpp"
 
@@ -43,7 +43,7 @@ std::optional<double> pearson_r_from_means(std::span<const double> x, std::span<
         sxy += dx * dy;
     }
     if (sxx == 0.0 || syy == 0.0) return std::nullopt;
-    return sxy / std::sqrt(sxx * syy);
+    return sxy / core::sqrt_product(sxx, syy);
 }
 
 std::optional<double> pearson_r_opt(std::span<const double> x, std::span<const double> y) noexcept {
@@ -76,9 +76,14 @@ Result<CorrCi> corr_ci(std::span<const double> x, std::span<const double> y, std
     } else {
         return value_error("method must be 'pearson' or 'spearman'");
     }
-    // Keeps atanh finite for a perfect correlation.
-    const double rc = std::clamp(r, -0.9999999, 0.9999999);
-    const double z = 0.5 * std::log1p(2.0 * rc / (1.0 - rc));
+    // atanh is infinite only at |r| = 1 (or a rounded |r| above it); any other r,
+    // however close to 1, is transformed itself so the interval surrounds it.
+    // Near -1 the argument 2r / (1 - r) sits near -1 and log1p of it keeps few
+    // digits, so beyond |r| = 0.9999999 z is taken from |r| and given r's sign.
+    const double rc = std::fabs(r) >= 1.0 ? std::copysign(0.9999999, r) : r;
+    const double ra = std::fabs(rc);
+    const double z = ra > 0.9999999 ? std::copysign(0.5 * std::log1p(2.0 * ra / (1.0 - ra)), rc)
+                                    : 0.5 * std::log1p(2.0 * rc / (1.0 - rc));
     const double se = 1.0 / std::sqrt(static_cast<double>(n - 3));
     const double q = norm_crit(confidence);
     return CorrCi{r, std::tanh(z - q * se), std::tanh(z + q * se), z, se};

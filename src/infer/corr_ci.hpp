@@ -11,7 +11,8 @@
 namespace ms::infer {
 
 // r = sxy / sqrt(sxx * syy) with the deviation sums taken plainly in index
-// order from the given means; nullopt when sxx or syy is 0. Not clamped.
+// order from the given means (the root taken factor by factor when the
+// product overflows or underflows); nullopt when sxx or syy is 0. Not clamped.
 std::optional<double> pearson_r_from_means(std::span<const double> x, std::span<const double> y, double mean_x,
                                            double mean_y) noexcept;
 

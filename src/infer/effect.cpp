@@ -100,6 +100,8 @@ Result<Interval> mean_diff_ci(std::span<const double> x, const std::optional<Vie
             else df = std::clamp((a + b) * (a + b) / den, 1.0, df_max);
         }
     }
+    // The quantile level 1 - alpha/2 must lie in [0, 1]; NaN fails too.
+    if (!(alpha >= 0.0 && alpha <= 2.0)) return value_error("alpha must be in [0, 2]");
     double h = se * t_quantile(1.0 - alpha / 2.0, df);
     return Interval{c - h, c + h};
 }

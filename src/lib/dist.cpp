@@ -140,7 +140,8 @@ Family family{
                            "its relative precision.")),
     fn<"norm_logsf", &normal<k::norm_logsf>>(
         NORM_SIG, NORM_DOC("norm_logsf", "Normal log-SF: 1D x -> 1D log(sf(x))",
-                           "\n\nThe log of the erfc-based survival function; -inf where it underflows to 0.")),
+                           "\n\nThe log of the erfc-based survival function; where that leaves the normal range, "
+                           "computed in log space (asymptotic series), so it stays finite.")),
     fn<"norm_cumhazard", &normal<k::norm_cumhazard>>(
         NORM_SIG,
         NORM_DOC("norm_cumhazard", "Normal cumulative hazard: 1D x -> 1D H(x) = -ln(sf(x))", "")),

@@ -72,7 +72,8 @@ Family family{
         "the start of the sample are taken as zero. `exog` holds the regressors of the\n"
         "model whose residuals are tested, including its constant column; no intercept\n"
         "is added when it is given. Without `exog` the regression uses an intercept\n"
-        "and the lags.\n\n"
+        "and the lags. R^2 is taken about the mean when the design has a constant\n"
+        "column, and about zero otherwise.\n\n"
         "bg_test(resid, max_lag=5, exog=None) -> (statistic, pvalue)"),
     fn<"box_pierce", &box_pierce>("(x, lags=20)",
                                   "Box-Pierce portmanteau test of autocorrelation up to `lags`.\n\n"

@@ -70,7 +70,8 @@ Family family{
     fn<"zivot_andrews_test", &zivot_andrews_test>(
         "(x, max_lag=None)",
         "Zivot-Andrews unit-root test allowing one structural break in both level\n"
-        "and trend (intercept and trend shift).\n\n"
+        "and trend (intercept and trend shift). Only breaks whose regression has full\n"
+        "rank are searched; when none can be fitted the result is (nan, trim, nan).\n\n"
         "zivot_andrews_test(x, max_lag=None) -> (min_stat, breakpoint, pvalue)"),
     fn<"trend_stationarity_test", &trend_stationarity_test>(
         "(x)",

@@ -16,6 +16,14 @@ double std_normal_cdf(double z) noexcept;
 // Upper tail 1 - Phi(z), formed as 0.5 * erfc(z / sqrt(2)) (no cancellation).
 double std_normal_sf(double z) noexcept;
 
+// Phi(z) and 1 - Phi(z) together, each the value of the two functions above:
+// with u = |z| / sqrt(2), erfc(-u) is 2 - erfc(u) for u > 0.5 and 1 + erf(u)
+// below, while erfc(u) there is 1 - erf(u), so one evaluation serves both.
+struct NormalTails {
+    double cdf, sf;
+};
+NormalTails std_normal_tails(double z) noexcept;
+
 // Normal distribution function with mean `mu` and standard deviation `sigma`.
 double normal_cdf(double x, double mu, double sigma) noexcept;
 

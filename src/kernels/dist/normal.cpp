@@ -29,6 +29,25 @@ using ErfcInvPolicy =
 
 double sf_at(double x, double mu, double sigma) { return 0.5 * std::erfc(((x - mu) / sigma) * kInvSqrt2); }
 
+// ln sf for the standardised z where sf itself has left the normal range
+// (z above about 37.5): the asymptotic series
+//   sf(z) = phi(z) / z * (1 - 1/z^2 + 3/z^4 - 15/z^6 + ...),
+// whose omitted terms are below 1e-16 there. z^2 / 2 overflows only where
+// the true value does.
+double log_sf_far(double z) {
+    const double u = 1.0 / (z * z);
+    const double tail = u * (-1.0 + u * (3.0 + u * (-15.0 + u * (105.0 + u * (-945.0 + u * 10395.0)))));
+    return z * (z * -0.5) - std::log(z) + kNegHalfLog2Pi + std::log1p(tail);
+}
+
+// ln sf: the plain logarithm while sf is a normal number, which carries its
+// full precision; beyond that, in log space so the result stays finite.
+double log_sf_at(double x, double mu, double sigma) {
+    const double sf = sf_at(x, mu, sigma);
+    if (!(sf < std::numeric_limits<double>::min())) return std::log(sf);
+    return log_sf_far((x - mu) / sigma);
+}
+
 }  // namespace
 
 void norm_pdf(std::span<const double> x, double mu, double sigma, double* out) {
@@ -64,17 +83,13 @@ void norm_sf(std::span<const double> x, double mu, double sigma, double* out) {
 
 void norm_logsf(std::span<const double> x, double mu, double sigma, double* out) {
     map(x, out, [=](double v) {
-        if (std::isnan(v)) return kNaN;
-        const double sf = sf_at(v, mu, sigma);
-        return sf <= 0.0 ? -kInf : std::log(sf);
+        return std::isnan(v) ? kNaN : log_sf_at(v, mu, sigma);
     });
 }
 
 void norm_cumhazard(std::span<const double> x, double mu, double sigma, double* out) {
     map(x, out, [=](double v) {
-        if (std::isnan(v)) return kNaN;
-        const double sf = sf_at(v, mu, sigma);
-        return sf <= 0.0 ? kInf : -std::log(sf);
+        return std::isnan(v) ? kNaN : -log_sf_at(v, mu, sigma);
     });
 }
 

@@ -30,6 +30,20 @@ std::optional<Buf<double>> portmanteau_rho(std::span<const double> x, uint64_t l
     return rho;
 }
 
+// True when the regression has an intercept: the one added without exog, or
+// an exog column holding one non-zero value in every row.
+bool has_constant_column(const View2* exog) noexcept {
+    if (!exog) return true;
+    for (size_t j = 0; j < exog->cols; ++j) {
+        const double c = (*exog)(0, j);
+        if (c == 0.0 || !std::isfinite(c)) continue;
+        size_t t = 1;
+        while (t < exog->rows && (*exog)(t, j) == c) ++t;
+        if (t == exog->rows) return true;
+    }
+    return false;
+}
+
 StatP chi2_test(double q, size_t df) { return {q, 1.0 - chi2_cdf(static_cast<double>(df), q)}; }
 
 // The IEEE total order on doubles as an unsigned key (invertible).
@@ -195,7 +209,9 @@ Result<StatP> bg_test(std::span<const double> e, uint64_t p, const View2* exog) 
         const double r = e[t] - f;
         ssr += r * r;
     }
-    const double sst = sum_sq_dev(e, mean(e));
+    // R^2 about the mean holds only when the fit can reproduce a constant;
+    // otherwise it is taken about zero, so LM never drops below 0.
+    const double sst = sum_sq_dev(e, has_constant_column(exog) ? mean(e) : 0.0);
     // A NaN (or infinite) residual leaves SST NaN: that is no evidence of
     // "no serial correlation", so it stays NaN; only a constant series gives 0.
     if (std::isnan(sst)) return kNaNPair;

@@ -152,21 +152,31 @@ Spectrum cumulative_periodogram(std::span<const double> x) {
 
 namespace {
 
-// The total power of a non-empty spectrum unless it is <= 0 (a NaN total
-// passes: its NaN reaches the feature).
+// True when some bin holds NaN (a NaN anywhere in the series spreads to every
+// bin): no feature of such a spectrum means anything.
+bool holds_nan(const Spectrum& s) {
+    for (size_t k = 0; k < s.power.size(); ++k)
+        if (std::isnan(s.power.data()[k])) return true;
+    return false;
+}
+
+// The total power of a non-empty spectrum unless it is <= 0 or NaN.
 std::optional<double> usable_total(const Spectrum& s) {
     if (s.power.size() == 0) return std::nullopt;
     double t = 0.0;
     for (size_t k = 0; k < s.power.size(); ++k) t += s.power.data()[k];
-    if (t <= 0.0) return std::nullopt;
+    if (!(t > 0.0)) return std::nullopt;
     return t;
 }
+
+// Powers at or below this count as the floor in the flatness means.
+constexpr double kPowerFloor = 1e-10;
 
 }  // namespace
 
 double band_power(std::span<const double> x, double freq_low, double freq_high) {
     const Spectrum s = periodogram_fft(x);
-    if (s.power.size() == 0) return kNaN;
+    if (s.power.size() == 0 || holds_nan(s)) return kNaN;
     double b = 0.0;
     for (size_t k = 0; k < s.power.size(); ++k) {
         const double f = s.freqs.data()[k];
@@ -238,31 +248,31 @@ double spectral_centroid(std::span<const double> x) {
 
 double spectral_flatness(std::span<const double> x) {
     const Spectrum s = periodogram_fft(x);
-    if (s.power.size() == 0) return kNaN;
-    // Only powers above 1e-10 count: a zero would send the geometric mean to 0.
+    const size_t m = s.power.size();
+    if (m == 0 || holds_nan(s)) return kNaN;
+    // Powers at or below the floor are raised to it, not dropped: an empty bin
+    // keeps the geometric mean finite yet still pulls it down, so a tone scores
+    // near 0. A spectrum with nothing above the floor has no shape: NaN.
     double log_sum = 0.0, sum = 0.0;
-    size_t count = 0;
-    for (size_t k = 0; k < s.power.size(); ++k) {
-        const double v = s.power.data()[k];
-        if (v > 1e-10) {
-            log_sum += std::log(v);
-            sum += v;
-            ++count;
-        }
+    bool above = false;
+    for (size_t k = 0; k < m; ++k) {
+        double v = s.power.data()[k];
+        if (v > kPowerFloor) above = true;
+        else v = kPowerFloor;
+        log_sum += std::log(v);
+        sum += v;
     }
-    if (count == 0) return kNaN;
-    const double dc = static_cast<double>(count);
-    const double a = sum / dc;
-    if (a <= 0.0) return kNaN;
-    return std::exp(log_sum / dc) / a;
+    if (!above) return kNaN;
+    const double dm = static_cast<double>(m);
+    return std::exp(log_sum / dm) / (sum / dm);
 }
 
 double dominant_frequency(std::span<const double> x) {
     const Spectrum s = periodogram_fft(x);
     const size_t m = s.power.size();
-    if (m < 2) return kNaN;
+    if (m < 2 || holds_nan(s)) return kNaN;
     const double* P = s.power.data();
-    // Ties (and NaN comparisons) move to the later bin.
+    // Ties move to the later bin.
     size_t best = 1;
     for (size_t k = 2; k < m; ++k)
         if (!(P[best] > P[k])) best = k;

@@ -319,7 +319,11 @@ std::tuple<double, int64_t, double> zivot_andrews_test(std::span<const double> x
         const Eigen::VectorXd xty0 = X.transpose() * y;
         Eigen::MatrixXd xtx(k, k);
         Eigen::VectorXd xty(k);
-        for (size_t tb = trim; tb + trim < n; ++tb) {
+        // A break at p + 1 or earlier leaves every row after it: the level dummy
+        // is then the constant and the trend shift the trend less tb times the
+        // constant, a singular design whose rounding noise would pass for the
+        // smallest statistic. Only breaks with full-rank designs are searched.
+        for (size_t tb = std::max(trim, p + 2); tb + trim < n; ++tb) {
             for (size_t r = 0; r < nobs; ++r) {
                 const size_t t = p + 1 + r;
                 const auto i = static_cast<Eigen::Index>(r);
@@ -345,6 +349,8 @@ std::tuple<double, int64_t, double> zivot_andrews_test(std::span<const double> x
             }
         }
     }
+    // No break could be fitted: there is no statistic, hence no p-value either.
+    if (best == std::numeric_limits<double>::infinity()) return {kNaN, static_cast<int64_t>(trim), kNaN};
     const double pv = best < -5.57 ? 0.01 : best < -5.08 ? 0.05 : best < -4.82 ? 0.10 : 0.15;
     return {best, static_cast<int64_t>(brk), pv};
 }
