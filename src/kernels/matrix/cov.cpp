@@ -286,12 +286,15 @@ constexpr auto keep = [](size_t, double*, const double*) {};
 }  // namespace
 
 void mirror_upper(Out out, size_t m) {
-    // In square blocks, so the column writes stay within a few cache lines.
-    constexpr size_t kSide = 32;
-    for (size_t i0 = 0; i0 < m; i0 += kSide)
-        for (size_t j0 = i0; j0 < m; j0 += kSide)
-            for (size_t i = i0; i < std::min(m, i0 + kSide); ++i)
-                for (size_t j = std::max(j0, i + 1); j < std::min(m, j0 + kSide); ++j) out[j * m + i] = out[i * m + j];
+    // In blocks of 8 x 8, filling the rows below the diagonal one after the
+    // other: the writes then run along rows and only the reads jump from row
+    // to row, which the processor overlaps far better than jumping writes.
+    constexpr size_t kSide = 8;
+    double* o = out.data();
+    for (size_t j0 = 0; j0 < m; j0 += kSide)
+        for (size_t i0 = 0; i0 <= j0; i0 += kSide)
+            for (size_t j = j0; j < std::min(m, j0 + kSide); ++j)
+                for (size_t i = i0; i < std::min(j, i0 + kSide); ++i) o[j * m + i] = o[i * m + j];
 }
 
 void column_shifts(In x, size_t n, size_t p, double* shifts) {
