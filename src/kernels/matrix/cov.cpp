@@ -256,8 +256,10 @@ void pair_engine(const Operand& a, Stat stat, BlockFn block, Out out, Finish&& f
     if (__builtin_mul_overflow(panels * kPanel, n, &len)) throw std::bad_alloc();
     Workspace packed(len);
     Buf<double> stats(stat == Stat::none ? 0 : m);
-    // A worker per 2^21 terms, about 0.2 ms of these loops: 2000 x 100 splits.
-    const auto threads = team_size(m, 8.0 * static_cast<double>(n) * static_cast<double>(m));
+    // A worker per 2^22 terms, about half a millisecond of these loops: a
+    // 2000 x 100 input already splits in two, while a call much shorter
+    // than a scheduler slice is not spread over workers that may start late.
+    const auto threads = team_size(m, 4.0 * static_cast<double>(n) * static_cast<double>(m));
     run_items(threads, panels, 0,
               [&](size_t k, double*) { pack_panel(a, stat, k, packed.data() + k * n * kPanel, stats.data()); });
     const std::vector<size_t> cut = row_ranges(m, threads == 1 ? 1 : 4 * static_cast<size_t>(threads));
