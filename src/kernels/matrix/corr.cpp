@@ -31,10 +31,8 @@ void corr_matrix_from_cov_out(In cov, size_t p, Out out) {
             o[j] = (d == 0.0 || std::isnan(d)) ? kNaN : clamp_unit(c[j] / d);
         }
     });
-    for (size_t i = 0; i < p; ++i) {
-        out[i * p + i] = (std::isnan(sd[i]) || sd[i] == 0.0) ? kNaN : 1.0;
-        for (size_t j = i + 1; j < p; ++j) out[j * p + i] = out[i * p + j];
-    }
+    for (size_t i = 0; i < p; ++i) out[i * p + i] = (std::isnan(sd[i]) || sd[i] == 0.0) ? kNaN : 1.0;
+    mirror_upper(out, p);
 }
 
 void corr_matrix_out(In x, size_t n, size_t p, Out out) {

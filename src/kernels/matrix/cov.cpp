@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace ms::kernels::matrix {
 
@@ -20,32 +21,6 @@ constexpr auto squared_difference = [](double a, double b) {
     return d * d;
 };
 
-// Adds term(x[r,i] - mu[i], x[r,j] - mu[j]) for rows r0 ... r1 - 1, in
-// order, to out row i (entries j >= i); without `Centre` the values are used
-// as they are. Vectorised across j.
-template <bool Centre, class Term>
-inline __attribute__((always_inline)) void add_rows(const double* x, const double* mu, size_t p, size_t i,
-                                                    size_t r0, size_t r1, double* out, Term term) {
-    double* __restrict o = out + i * p;
-    const double* __restrict m = mu;
-    auto v = [&](const double* __restrict xr, size_t j) { return Centre ? xr[j] - m[j] : xr[j]; };
-    size_t r = r0;
-    for (; r + 4 <= r1; r += 4) {
-        const double* __restrict x0 = x + r * p;
-        const double* __restrict x1 = x0 + p;
-        const double* __restrict x2 = x1 + p;
-        const double* __restrict x3 = x2 + p;
-        const double a0 = v(x0, i), a1 = v(x1, i), a2 = v(x2, i), a3 = v(x3, i);
-        for (size_t j = i; j < p; ++j)
-            o[j] = (((o[j] + term(a0, v(x0, j))) + term(a1, v(x1, j))) + term(a2, v(x2, j))) + term(a3, v(x3, j));
-    }
-    for (; r < r1; ++r) {
-        const double* __restrict x0 = x + r * p;
-        const double a0 = v(x0, i);
-        for (size_t j = i; j < p; ++j) o[j] = o[j] + term(a0, v(x0, j));
-    }
-}
-
 // Wider vectors where the processor has them: the same operations in the
 // same order, so the same results.
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -53,18 +28,6 @@ inline __attribute__((always_inline)) void add_rows(const double* x, const doubl
 #else
 #define MS_WIDE
 #endif
-
-MS_WIDE void add_products(const double* x, const double*, size_t p, size_t i, size_t r0, size_t r1, double* out) {
-    add_rows<false>(x, nullptr, p, i, r0, r1, out, product);
-}
-MS_WIDE void add_centred_products(const double* x, const double* mu, size_t p, size_t i, size_t r0, size_t r1,
-                                  double* out) {
-    add_rows<true>(x, mu, p, i, r0, r1, out, product);
-}
-MS_WIDE void add_squared_differences(const double* x, const double*, size_t p, size_t i, size_t r0, size_t r1,
-                                     double* out) {
-    add_rows<false>(x, nullptr, p, i, r0, r1, out, squared_difference);
-}
 
 // Work items over the p output rows of a column kernel: interleaved sets of
 // rows (g, g + count, ...), of even cost, each carrying its rows through
@@ -111,56 +74,229 @@ MS_WIDE void add_complete_pairs(const double* x, const double* shift, size_t p, 
     }
 }
 
-using AddRows = void (*)(const double*, const double*, size_t, size_t, size_t, size_t, double*);
+// ---- Sums over pairs of columns, register-blocked.
+//
+// The operand is copied once into panels of kPanel columns, each stored row
+// after row (kPanel values per row, zero past the last column), so a tile of
+// kTile output rows by kPanel output columns reads two short contiguous
+// streams and keeps its kTile * kPanel sums in registers over a block of
+// rows. Every sum still adds its terms one row after another, starting from
+// the +0.0 of the zeroed output, so tiles, blocks and threads leave it
+// unchanged.
 
-// Sums over the rows r of term(x[r,i], x[r,j]) for every column pair j >= i,
-// left in out[i, j] (which starts at +0.0). The rows are taken in blocks that
-// stay in cache while the output rows add the block's terms; each entry is
-// summed by one work item, in row order, one block after another, so the
-// split into blocks and over threads never changes a sum.
-void column_pair_sums(const double* x, const double* mu, size_t n, size_t p, double* out, AddRows rows_of) {
-    const size_t block = block_rows(p);
-    auto rows = [&](size_t i, size_t r0, size_t r1) { rows_of(x, mu, p, i, r0, r1, out); };
-    const Groups gr = row_groups(p, static_cast<double>(n) * static_cast<double>(p));
-    run_items(gr.threads, gr.count, 0, [&](size_t g, double*) {
-        for (size_t r0 = 0; r0 < n; r0 += block)
-            for (size_t i = g; i < p; i += gr.count) rows(i, r0, std::min(n, r0 + block));
+constexpr size_t kPanel = 12;
+constexpr size_t kTile = 4;
+constexpr size_t kVecs = kPanel / 4;
+
+// Element (r, c) of the operand, r the summed index, c the output index, at
+// x[r * rs + c * cs].
+struct Operand {
+    const double* x;
+    size_t rows, cols, rs, cs;
+};
+
+// The column statistic formed while packing: none, the mean (subtracted from
+// the packed values) or the root of the sum of squares.
+enum class Stat { none, mean, norm };
+
+using V4 = double __attribute__((vector_size(32)));
+
+// Packs panel k (columns k * kPanel ...) of `a`, forming its statistic first.
+void pack_panel(const Operand& a, Stat stat, size_t k, double* dst, double* stats) {
+    const size_t c0 = k * kPanel, w = std::min(kPanel, a.cols - c0);
+    const double* base = a.x + c0 * a.cs;
+    double mu[kPanel] = {};
+    if (stat != Stat::none) {
+        double s[kPanel] = {};
+        for (size_t r = 0; r < a.rows; ++r) {
+            const double* xr = base + r * a.rs;
+            for (size_t q = 0; q < w; ++q) {
+                const double v = xr[q * a.cs];
+                s[q] += stat == Stat::mean ? v : v * v;
+            }
+        }
+        const double inv = 1.0 / static_cast<double>(a.rows);
+        for (size_t q = 0; q < w; ++q) {
+            stats[c0 + q] = stat == Stat::mean ? s[q] * inv : std::sqrt(s[q]);
+            if (stat == Stat::mean) mu[q] = stats[c0 + q];
+        }
+    }
+    for (size_t r = 0; r < a.rows; ++r) {
+        const double* xr = base + r * a.rs;
+        double* d = dst + r * kPanel;
+        size_t q = 0;
+        if (stat == Stat::mean)
+            for (; q < w; ++q) d[q] = xr[q * a.cs] - mu[q];
+        else
+            for (; q < w; ++q) d[q] = xr[q * a.cs];
+        for (; q < kPanel; ++q) d[q] = 0.0;
+    }
+}
+
+// One block of rows for output rows lo ... hi - 1 (lo a multiple of kTile).
+struct Block {
+    const double* packed;
+    size_t rows, panels, m, lo, hi, r0, r1;
+    double* out;
+};
+
+// For each tile: o[ii][q] += term(a[r][ii], b[r][q]) over the block's rows.
+// A tile across the diagonal also sums a few entries below it, in its own
+// rows; the mirror overwrites them.
+template <class Term>
+inline __attribute__((always_inline)) void tiles(const Block& bl, Term term) {
+    const size_t len = bl.r1 - bl.r0, m = bl.m;
+    for (size_t i0 = bl.lo; i0 < bl.hi; i0 += kTile) {
+        const double* a = bl.packed + (i0 / kPanel) * bl.rows * kPanel + bl.r0 * kPanel + i0 % kPanel;
+        for (size_t k = i0 / kPanel; k < bl.panels; ++k) {
+            const double* b = bl.packed + k * bl.rows * kPanel + bl.r0 * kPanel;
+            const size_t j0 = k * kPanel;
+            // Edge tiles run on a local copy of their entries inside the matrix.
+            const bool inside = i0 + kTile <= m && j0 + kPanel <= m;
+            double edge[kTile * kPanel];
+            double* o = inside ? bl.out + i0 * m + j0 : edge;
+            const size_t ld = inside ? m : kPanel;
+            if (!inside)
+                for (size_t ii = 0; ii < kTile; ++ii)
+                    for (size_t q = 0; q < kPanel; ++q)
+                        edge[ii * kPanel + q] = i0 + ii < m && j0 + q < m ? bl.out[(i0 + ii) * m + j0 + q] : 0.0;
+            V4 s[kTile][kVecs];
+#pragma GCC unroll 16
+            for (size_t ii = 0; ii < kTile; ++ii)
+#pragma GCC unroll 16
+                for (size_t q = 0; q < kVecs; ++q) std::memcpy(&s[ii][q], o + ii * ld + 4 * q, sizeof(V4));
+            for (size_t r = 0; r < len; ++r) {
+                V4 bv[kVecs];
+#pragma GCC unroll 16
+                for (size_t q = 0; q < kVecs; ++q) std::memcpy(&bv[q], b + r * kPanel + 4 * q, sizeof(V4));
+#pragma GCC unroll 16
+                for (size_t ii = 0; ii < kTile; ++ii) {
+                    const double v = a[r * kPanel + ii];
+                    const V4 av = {v, v, v, v};
+#pragma GCC unroll 16
+                    for (size_t q = 0; q < kVecs; ++q) s[ii][q] = s[ii][q] + term(av, bv[q]);
+                }
+            }
+#pragma GCC unroll 16
+            for (size_t ii = 0; ii < kTile; ++ii)
+#pragma GCC unroll 16
+                for (size_t q = 0; q < kVecs; ++q) std::memcpy(o + ii * ld + 4 * q, &s[ii][q], sizeof(V4));
+            if (!inside)
+                for (size_t ii = 0; ii < kTile && i0 + ii < m; ++ii)
+                    for (size_t q = 0; q < kPanel && j0 + q < m; ++q)
+                        bl.out[(i0 + ii) * m + j0 + q] = edge[ii * kPanel + q];
+        }
+    }
+}
+
+MS_WIDE void block_products(const Block& bl) {
+    tiles(bl, [](V4 a, V4 b) { return a * b; });
+}
+MS_WIDE void block_squared_differences(const Block& bl) {
+    tiles(bl, [](V4 a, V4 b) {
+        const V4 d = a - b;
+        return d * d;
     });
 }
 
-// The Gram matrix of the columns less `mu` (when given), each entry divided
-// by `div` (when given).
-void gram_cols(const double* x, const double* mu, size_t n, size_t p, Out out, const double* div) {
-    column_pair_sums(x, mu, n, p, out.data(), mu ? add_centred_products : add_products);
-    if (div)
-        for (size_t i = 0; i < p; ++i)
-            for (size_t j = i; j < p; ++j) out[i * p + j] /= *div;
-    mirror_upper(out, p);
+using BlockFn = void (*)(const Block&);
+
+// The packed operand lives in memory that each calling thread keeps between
+// calls (up to 16 MiB): a buffer freed on every call is handed back to the
+// system and faulted in again on the next, which costs more than packing.
+class Workspace {
+public:
+    explicit Workspace(size_t len) {
+        constexpr size_t kKept = size_t{2} << 20;
+        thread_local Buf<double> kept;
+        if (len > kKept) {
+            own_ = Buf<double>(len);
+            data_ = own_.data();
+            return;
+        }
+        if (kept.size() < len) {
+            kept = Buf<double>();
+            kept = Buf<double>(std::max(len, std::min(kKept, 2 * kept.capacity())));
+        }
+        data_ = kept.data();
+    }
+    double* data() { return data_; }
+
+private:
+    Buf<double> own_;
+    double* data_ = nullptr;
+};
+
+// Output rows split into contiguous ranges (multiples of kTile) of about
+// equal work, the first ones (longest rows) narrowest.
+std::vector<size_t> row_ranges(size_t m, size_t pieces) {
+    const double total = 0.5 * static_cast<double>(m) * static_cast<double>(m + 1);
+    const double each = total / static_cast<double>(std::max<size_t>(pieces, 1));
+    std::vector<size_t> cut{0};
+    double acc = 0.0;
+    for (size_t i = 0; i < m; i += kTile) {
+        for (size_t ii = i; ii < std::min(m, i + kTile); ++ii) acc += static_cast<double>(m - ii);
+        if (acc >= each && i + kTile < m) {
+            cut.push_back(i + kTile);
+            acc = 0.0;
+        }
+    }
+    cut.push_back(m);
+    return cut;
 }
 
-// The covariance with divisor `div`: deviations from the column means,
-// formed as each term is read.
+// Sums over the operand's rows of term(z[r,i], z[r,j]) for every output pair
+// j >= i (z the operand, less its column means for Stat::mean), then
+// finish(i, row i of out, stats) on each output row, then the mirror.
+template <class Finish>
+void pair_engine(const Operand& a, Stat stat, BlockFn block, Out out, Finish&& finish) {
+    const size_t n = a.rows, m = a.cols;
+    const size_t panels = (m + kPanel - 1) / kPanel;
+    size_t len;
+    if (__builtin_mul_overflow(panels * kPanel, n, &len)) throw std::bad_alloc();
+    Workspace packed(len);
+    Buf<double> stats(stat == Stat::none ? 0 : m);
+    // A worker per 2^22 terms, about half a millisecond of these loops: a
+    // 2000 x 100 input already splits in two, while a call much shorter
+    // than a scheduler slice is not spread over workers that may start late.
+    const auto threads = team_size(m, 4.0 * static_cast<double>(n) * static_cast<double>(m));
+    run_items(threads, panels, 0,
+              [&](size_t k, double*) { pack_panel(a, stat, k, packed.data() + k * n * kPanel, stats.data()); });
+    const std::vector<size_t> cut = row_ranges(m, threads == 1 ? 1 : 4 * static_cast<size_t>(threads));
+    run_items(threads, cut.size() - 1, 0, [&](size_t t, double*) {
+        const size_t lo = cut[t], hi = cut[t + 1];
+        // Rows per block: the block's part of the panels (about 384 KiB)
+        // stays in the core's cache while every tile of the item passes over it.
+        const size_t step = std::max<size_t>(64, (size_t{48} << 10) / (m - lo + kPanel));
+        for (size_t r0 = 0; r0 < n; r0 += step)
+            block(Block{packed.data(), n, panels, m, lo, hi, r0, std::min(n, r0 + step), out.data()});
+        for (size_t i = lo; i < hi; ++i) finish(i, out.data() + i * m, stats.data());
+    });
+    mirror_upper(out, m);
+}
+
+Operand columns(In x, size_t n, size_t p) { return {x.data(), n, p, p, 1}; }
+
+// The covariance with divisor `div`: deviations from the column means.
 void centred_gram(In x, size_t n, size_t p, Out out, double div) {
-    Buf<double> means(p);
-    column_means(x, n, p, means.data());
-    gram_cols(x.data(), means.data(), n, p, out, &div);
+    pair_engine(columns(x, n, p), Stat::mean, block_products, out, [&](size_t i, double* o, const double*) {
+        for (size_t j = i; j < p; ++j) o[j] /= div;
+    });
 }
 
+constexpr auto keep = [](size_t, double*, const double*) {};
 }  // namespace
 
 void mirror_upper(Out out, size_t m) {
-    for (size_t i = 0; i < m; ++i)
-        for (size_t j = i + 1; j < m; ++j) out[j * m + i] = out[i * m + j];
-}
-
-void column_means(In x, size_t n, size_t p, double* means) {
-    std::fill(means, means + p, 0.0);
-    for (size_t r = 0; r < n; ++r) {
-        const double* xr = x.data() + r * p;
-        for (size_t j = 0; j < p; ++j) means[j] += xr[j];
-    }
-    const double inv = 1.0 / static_cast<double>(n);
-    for (size_t j = 0; j < p; ++j) means[j] *= inv;
+    // In blocks of 8 x 8, filling the rows below the diagonal one after the
+    // other: the writes then run along rows and only the reads jump from row
+    // to row, which the processor overlaps far better than jumping writes.
+    constexpr size_t kSide = 8;
+    double* o = out.data();
+    for (size_t j0 = 0; j0 < m; j0 += kSide)
+        for (size_t i0 = 0; i0 <= j0; i0 += kSide)
+            for (size_t j = j0; j < std::min(m, j0 + kSide); ++j)
+                for (size_t i = i0; i < std::min(j, i0 + kSide); ++i) o[j * m + i] = o[i * m + j];
 }
 
 void column_shifts(In x, size_t n, size_t p, double* shifts) {
@@ -177,10 +313,14 @@ void cov_matrix_bias_out(In x, size_t n, size_t p, Out out) { centred_gram(x, n,
 
 void cov_matrix_centered_out(In x, size_t n, size_t p, Out out) {
     const double div = static_cast<double>(n - 1);
-    gram_cols(x.data(), nullptr, n, p, out, &div);
+    pair_engine(columns(x, n, p), Stat::none, block_products, out, [&](size_t i, double* o, const double*) {
+        for (size_t j = i; j < p; ++j) o[j] /= div;
+    });
 }
 
-void xtx_matrix_out(In x, size_t n, size_t p, Out out) { gram_cols(x.data(), nullptr, n, p, out, nullptr); }
+void xtx_matrix_out(In x, size_t n, size_t p, Out out) {
+    pair_engine(columns(x, n, p), Stat::none, block_products, out, keep);
+}
 
 void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out) {
     Buf<double> shift(p);
@@ -215,38 +355,24 @@ void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out) {
 // The row Gram matrix is the column Gram matrix of the transpose: entry
 // (i, j) sums x[i,k] * x[j,k] in column order k = 0 ... p - 1.
 void xxt_matrix_out(In x, size_t n, size_t p, Out out) {
-    Buf<double> t(n * p);
-    for (size_t r = 0; r < n; ++r)
-        for (size_t k = 0; k < p; ++k) t[k * n + r] = x[r * p + k];
-    gram_cols(t.data(), nullptr, p, n, out, nullptr);
+    pair_engine(Operand{x.data(), p, n, 1, p}, Stat::none, block_products, out, keep);
 }
 
 void pairwise_euclidean_cols_out(In x, size_t n, size_t p, Out out) {
-    column_pair_sums(x.data(), nullptr, n, p, out.data(), add_squared_differences);
-    for (size_t i = 0; i < p; ++i) {
-        out[i * p + i] = 0.0;
-        for (size_t j = i + 1; j < p; ++j) out[i * p + j] = std::sqrt(out[i * p + j]);
-    }
-    mirror_upper(out, p);
+    pair_engine(columns(x, n, p), Stat::none, block_squared_differences, out, [&](size_t i, double* o, const double*) {
+        o[i] = 0.0;
+        for (size_t j = i + 1; j < p; ++j) o[j] = std::sqrt(o[j]);
+    });
 }
 
 void pairwise_cosine_cols_out(In x, size_t n, size_t p, Out out) {
-    Buf<double> norm = Buf<double>::zeros(p);
-    for (size_t r = 0; r < n; ++r) {
-        const double* xr = x.data() + r * p;
-        for (size_t j = 0; j < p; ++j) norm[j] += xr[j] * xr[j];
-    }
-    for (size_t j = 0; j < p; ++j) norm[j] = std::sqrt(norm[j]);
-    column_pair_sums(x.data(), nullptr, n, p, out.data(), add_products);
-    for (size_t i = 0; i < p; ++i) {
-        double* o = out.data() + i * p;
+    pair_engine(columns(x, n, p), Stat::norm, block_products, out, [&](size_t i, double* o, const double* norm) {
         o[i] = norm[i] == 0.0 ? kNaN : 0.0;
         for (size_t j = i + 1; j < p; ++j) {
             const double d = norm[i] * norm[j];
             o[j] = (d == 0.0 || std::isnan(d)) ? kNaN : 1.0 - o[j] / d;
         }
-    }
-    mirror_upper(out, p);
+    });
 }
 
 PairSums pair_sums(In x, In y, bool skip_nan, bool squares) {

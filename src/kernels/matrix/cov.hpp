@@ -65,9 +65,6 @@ void fill_rows(size_t m, double cost, Row&& row) {
 // out[j, i] = out[i, j] for j > i.
 void mirror_upper(Out out, size_t m);
 
-// Column means, each summed in row order and scaled by 1 / n; n >= 1.
-void column_means(In x, size_t n, size_t p, double* means);
-
 // Per column: the first finite value scanning down the rows, 0.0 if none.
 void column_shifts(In x, size_t n, size_t p, double* shifts);
 
