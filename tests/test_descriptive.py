@@ -15,10 +15,17 @@ def ref_mean(x):
     return NAN if len(x) == 0 else loop_sum(x) / len(x)
 
 
+def equal_finite(x):
+    """Values all equal and finite: no spread, whatever their rounded mean."""
+    return len(x) > 0 and math.isfinite(x[0]) and all(v == x[0] for v in x)
+
+
 def ref_var(x):
     n = len(x)
     if n < 2:
         return NAN
+    if equal_finite(x):
+        return 0.0
     mu = loop_sum(x) / n
     s = 0.0
     for v in x:
@@ -39,14 +46,14 @@ def central_sums(x, power):
 
 
 def ref_skew(x):
-    if len(x) < 3:
+    if len(x) < 3 or equal_finite(x):
         return NAN
     m2, m3 = central_sums(x, 3)
     return m3 / m2**1.5 if m2 > 0 else NAN
 
 
 def ref_kurt(x):
-    if len(x) < 4:
+    if len(x) < 4 or equal_finite(x):
         return NAN
     v2, m4 = central_sums(x, 4)
     return m4 / (v2 * v2) - 3.0 if v2 > 0 else NAN

@@ -33,7 +33,9 @@ def ref_pair(x, y, skip, corr):
     n = len(x)
     if not skip and n < 2:
         return NAN
-    sx_, sy_ = first_finite(x), first_finite(y)
+    # shifts: each series' first finite value among the pairs used
+    used = [(a, b) for a, b in zip(x.tolist(), y.tolist()) if not (skip and (math.isnan(a) or math.isnan(b)))]
+    sx_, sy_ = first_finite([a for a, _ in used]), first_finite([b for _, b in used])
     c = sx = sy = sxy = sxx = syy = 0.0
     for a, b in zip(x.tolist(), y.tolist()):
         if math.isnan(a) or math.isnan(b):
@@ -87,18 +89,19 @@ def ref_cov(x, bias=False):
 
 def ref_cov_skipna(x):
     n, p = x.shape
-    shift = [first_finite(x[:, j]) for j in range(p)]
     out = np.zeros((p, p))
     for i in range(p):
         for j in range(i, p):
+            rows = [r for r in range(n) if math.isfinite(x[r, i]) and math.isfinite(x[r, j])]
+            # shifts: the pair's values in its first complete row
+            shi, shj = (float(x[rows[0], i]), float(x[rows[0], j])) if rows else (0.0, 0.0)
             c = sa = sb = sab = 0.0
-            for r in range(n):
-                if math.isfinite(x[r, i]) and math.isfinite(x[r, j]):
-                    a, b = float(x[r, i]) - shift[i], float(x[r, j]) - shift[j]
-                    c += 1
-                    sa += a
-                    sb += b
-                    sab += a * b
+            for r in rows:
+                a, b = float(x[r, i]) - shi, float(x[r, j]) - shj
+                c += 1
+                sa += a
+                sb += b
+                sab += a * b
             out[i, j] = out[j, i] = NAN if c < 2 else (sab - (sb * sa) / c) / (c - 1)
     return out
 
@@ -208,9 +211,10 @@ def test_pair_examples():
     x, y = arr(1, NAN, 3), arr(1, 2, 3)
     assert math.isnan(m.cov_np(x, y))
     assert m.cov_nan_np(x, y) == 2.0 and m.cov_skipna(x, y) == 2.0
-    # shifts come from each whole series: 5 and 7; pairs (1, 3) and (2, 4)
+    # pairs (1, 3) and (2, 4); the shifts come from the first of them, not
+    # from the skipped positions holding 5 and 7
     x, y = arr(5, NAN, 1, 2), arr(NAN, 7, 3, 4)
-    sa, sb, sab = (1 - 5) + (2 - 5), (3 - 7) + (4 - 7), (1 - 5) * (3 - 7) + (2 - 5) * (4 - 7)
+    sa, sb, sab = (1 - 1) + (2 - 1), (3 - 3) + (4 - 3), (1 - 1) * (3 - 3) + (2 - 1) * (4 - 3)
     assert m.cov_nan_np(x, y) == (sab - sa * sb / 2) / 1 == 0.5
     lin = np.arange(50.0) * 0.1 + 3.0
     assert 0.999999 < m.corr_np(lin, 2 * lin + 1) <= 1.0
