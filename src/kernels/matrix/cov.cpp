@@ -1,7 +1,9 @@
 #include "kernels/matrix/cov.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cfloat>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -13,6 +15,9 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 inline bool finite(double v) { return std::fabs(v) <= DBL_MAX; }
+
+// v where the mask is all ones, +0.0 where it is zero.
+inline double masked(double v, uint64_t mask) { return std::bit_cast<double>(std::bit_cast<uint64_t>(v) & mask); }
 
 constexpr auto product = [](double a, double b) { return a * b; };
 constexpr auto squared_difference = [](double a, double b) {
@@ -107,32 +112,37 @@ void pair_shifts(const double* x, size_t n, size_t p, size_t i, double* si, doub
     }
 }
 
+// Adds one input row to the sums of output row i: a = x[r,i], b = x[r,j]
+// for the pairs where b is finite too (a is). A missing pair's terms are
+// masked to +0.0 bit by bit, which leaves its sums unchanged (a sum started
+// at +0.0 is never -0.0), so the masked loop equals skipping it; unlike a
+// select, the mask lets the loop be vectorised.
+inline __attribute__((always_inline)) void add_complete_row(const double* __restrict xj, double a, size_t len,
+                                                            double* __restrict c, double* __restrict sa,
+                                                            double* __restrict sb, double* __restrict sab,
+                                                            const double* __restrict si,
+                                                            const double* __restrict sj) {
+    for (size_t k = 0; k < len; ++k) {
+        const double b = xj[k];
+        const uint64_t ok = -static_cast<uint64_t>(finite(b));
+        const double ak = masked(a - si[k], ok), bk = masked(b - sj[k], ok);
+        c[k] += masked(1.0, ok);
+        sa[k] += ak;
+        sb[k] += bk;
+        sab[k] += ak * bk;
+    }
+}
+
 // For rows r0 ... r1 - 1 in order, adds to the sums of row i (kPairArrays
 // arrays, above) the rows where x[r,i] and x[r,j] are both finite, a and b
-// their deviations from the pair's shifts. A row missing from a pair adds
-// +0.0 to its sums, which leaves them unchanged (a sum started at +0.0 is
-// never -0.0), so the masked loop equals skipping it.
+// their deviations from the pair's shifts.
 MS_WIDE void add_complete_pairs(const double* x, size_t p, size_t i, size_t r0, size_t r1, double* acc) {
     const size_t len = p - i;
-    double* __restrict c = acc;
-    double* __restrict sa = acc + len;
-    double* __restrict sb = acc + 2 * len;
-    double* __restrict sab = acc + 3 * len;
-    const double* __restrict si = acc + 4 * len;
-    const double* __restrict sj = acc + 5 * len;
     for (size_t r = r0; r < r1; ++r) {
-        const double* __restrict xj = x + r * p + i;
+        const double* xj = x + r * p + i;
         if (!finite(xj[0])) continue;  // no pair of this row can use it
-        const double a = xj[0];
-        for (size_t k = 0; k < len; ++k) {
-            const bool ok = finite(xj[k]);
-            const double ak = ok ? a - si[k] : 0.0;
-            const double bk = ok ? xj[k] - sj[k] : 0.0;
-            c[k] += ok ? 1.0 : 0.0;
-            sa[k] += ak;
-            sb[k] += bk;
-            sab[k] += ak * bk;
-        }
+        add_complete_row(xj, xj[0], len, acc, acc + len, acc + 2 * len, acc + 3 * len, acc + 4 * len,
+                         acc + 5 * len);
     }
 }
 
