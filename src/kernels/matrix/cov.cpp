@@ -285,13 +285,12 @@ PairSums pair_sums(In x, In y, bool skip_nan, bool squares) {
     // cancel their digits. Without skipping every pair is used (or the walk
     // stops at a NaN), so this is the series' first finite value.
     const size_t n = x.size();
-    double shx = 0.0, shy = 0.0;
-    bool have_x = false, have_y = false;
-    for (size_t i = 0; i < n && !(have_x && have_y); ++i) {
-        if (skip_nan && (std::isnan(x[i]) || std::isnan(y[i]))) continue;
-        if (!have_x && finite(x[i])) { shx = x[i]; have_x = true; }
-        if (!have_y && finite(y[i])) { shy = y[i]; have_y = true; }
-    }
+    auto first_finite = [&](In v) {
+        for (size_t i = 0; i < n; ++i)
+            if (finite(v[i]) && !(skip_nan && (std::isnan(x[i]) || std::isnan(y[i])))) return v[i];
+        return 0.0;
+    };
+    const double shx = first_finite(x), shy = first_finite(y);
     PairSums s;
     if (!skip_nan) {
         for (size_t i = 0; i < n; ++i) {
