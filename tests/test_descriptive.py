@@ -1,5 +1,6 @@
 """Moment statistics and axis means against plain Python loops in the same order."""
 import math
+from fractions import Fraction
 
 import numpy as np
 import pytest
@@ -15,10 +16,17 @@ def ref_mean(x):
     return NAN if len(x) == 0 else loop_sum(x) / len(x)
 
 
+def equal_finite(x):
+    """Values all equal and finite: no spread, whatever their rounded mean."""
+    return len(x) > 0 and math.isfinite(x[0]) and all(v == x[0] for v in x)
+
+
 def ref_var(x):
     n = len(x)
     if n < 2:
         return NAN
+    if equal_finite(x):
+        return 0.0
     mu = loop_sum(x) / n
     s = 0.0
     for v in x:
@@ -39,14 +47,14 @@ def central_sums(x, power):
 
 
 def ref_skew(x):
-    if len(x) < 3:
+    if len(x) < 3 or equal_finite(x):
         return NAN
     m2, m3 = central_sums(x, 3)
     return m3 / m2**1.5 if m2 > 0 else NAN
 
 
 def ref_kurt(x):
-    if len(x) < 4:
+    if len(x) < 4 or equal_finite(x):
         return NAN
     v2, m4 = central_sums(x, 4)
     return m4 / (v2 * v2) - 3.0 if v2 > 0 else NAN
@@ -119,6 +127,75 @@ def test_zscore_documented():
     assert m.zscore_np(np.empty(0)).shape == (0,)
     # An infinite spread gives NaN, not zeros.
     assert np.isnan(m.zscore_np(np.array([1e308, -1e308, 1e308]))).all()
+
+
+# ------------------------------------------- equal values with an inexact mean
+
+
+def _kde_bandwidth(x):
+    try:
+        return m.kde_gaussian_np(x, 3)[0]
+    except ValueError as e:
+        return str(e)
+
+
+def _skipping(f):
+    """f over the values with NaN put at both ends and in the middle."""
+    return lambda x: f(np.r_[NAN, x[: len(x) // 2], NAN, x[len(x) // 2:], NAN])
+
+
+# Every function that measures a spread around a rounded mean, reduced to what
+# it gives for data without spread.
+SPREAD = {
+    "var_np": m.var_np,
+    "std_np": m.std_np,
+    "zscore_np": m.zscore_np,
+    "skew_np": m.skew_np,
+    "kurtosis_np": m.kurtosis_np,
+    "var_skipna_np": _skipping(m.var_skipna_np),
+    "var_nan_np": _skipping(m.var_nan_np),
+    "std_skipna_np": _skipping(m.std_skipna_np),
+    "std_nan_np": _skipping(m.std_nan_np),
+    "zscore_skipna_np": _skipping(m.zscore_skipna_np),
+    "zscore_outliers_np": lambda x: m.zscore_outliers_np(x, 0.5),
+    "trimmed_std_np": lambda x: m.trimmed_std_np(x, 0.1),
+    "kde_gaussian_np": _kde_bandwidth,
+}
+
+
+def _kind(v):
+    return v if isinstance(v, str) else np.asarray(v, dtype=np.float64)
+
+
+@pytest.mark.parametrize("name", SPREAD)
+@pytest.mark.parametrize("c", [0.1, 0.3, 1 / 3, -0.7, 123456.789, 1e-140 / 3, 1e300 / 7, 1e308])
+@pytest.mark.parametrize("n", [4, 10, 1001])
+def test_equal_values_have_no_spread(name, c, n):
+    # ten 0.1 average to 0.09999999999999999: the spread must still be exactly
+    # that of a constant whose mean is exact
+    f = SPREAD[name]
+    got, exact = _kind(f(np.full(n, c))), _kind(f(np.full(n, 2.0)))
+    assert same(got, exact) if not isinstance(got, str) else got == exact
+
+
+@pytest.mark.parametrize("seed", range(40))
+def test_spread_of_constant_runs_against_exact_values(seed):
+    rng = np.random.default_rng(seed)
+    n = int(rng.integers(2, 600))
+    c = float(rng.uniform(-1, 1) * 10.0 ** rng.integers(-60, 60))
+    x = np.full(n, c)
+    assert m.var_np(x) == 0.0 and m.std_np(x) == 0.0 and m.var_nan_np(np.r_[x, NAN]) == 0.0
+    if n >= 4:
+        assert math.isnan(m.skew_np(x)) and math.isnan(m.kurtosis_np(x))
+    # one value a single ulp away is ordinary data: it keeps the bits of the
+    # plain loops, and a spread that the exact variance shows is there
+    x[rng.integers(n)] = math.nextafter(c, math.inf)
+    xs = x.tolist()
+    assert m.var_np(x) == ref_var(xs) > 0.0
+    assert same(m.zscore_np(x), [(v - ref_mean(xs)) / math.sqrt(ref_var(xs)) for v in xs])
+    assert same(m.skew_np(x), ref_skew(xs)) and same(m.kurtosis_np(x), ref_kurt(xs))
+    mu = sum(map(Fraction, xs)) / n
+    assert sum((Fraction(v) - mu) ** 2 for v in xs) > 0
 
 
 # ---------------------------------------------------------------- axis means

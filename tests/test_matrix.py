@@ -1,4 +1,5 @@
 import math
+from fractions import Fraction
 import os
 import subprocess
 import sys
@@ -33,7 +34,9 @@ def ref_pair(x, y, skip, corr):
     n = len(x)
     if not skip and n < 2:
         return NAN
-    sx_, sy_ = first_finite(x), first_finite(y)
+    # shifts: each series' first finite value among the pairs used
+    used = [(a, b) for a, b in zip(x.tolist(), y.tolist()) if not (skip and (math.isnan(a) or math.isnan(b)))]
+    sx_, sy_ = first_finite([a for a, _ in used]), first_finite([b for _, b in used])
     c = sx = sy = sxy = sxx = syy = 0.0
     for a, b in zip(x.tolist(), y.tolist()):
         if math.isnan(a) or math.isnan(b):
@@ -105,18 +108,19 @@ def ref_cov(x, bias=False):
 
 def ref_cov_skipna(x):
     n, p = x.shape
-    shift = [first_finite(x[:, j]) for j in range(p)]
     out = np.zeros((p, p))
     for i in range(p):
         for j in range(i, p):
+            rows = [r for r in range(n) if math.isfinite(x[r, i]) and math.isfinite(x[r, j])]
+            # shifts: the pair's values in its first complete row
+            shi, shj = (float(x[rows[0], i]), float(x[rows[0], j])) if rows else (0.0, 0.0)
             c = sa = sb = sab = 0.0
-            for r in range(n):
-                if math.isfinite(x[r, i]) and math.isfinite(x[r, j]):
-                    a, b = float(x[r, i]) - shift[i], float(x[r, j]) - shift[j]
-                    c += 1
-                    sa += a
-                    sb += b
-                    sab += a * b
+            for r in rows:
+                a, b = float(x[r, i]) - shi, float(x[r, j]) - shj
+                c += 1
+                sa += a
+                sb += b
+                sab += a * b
             out[i, j] = out[j, i] = NAN if c < 2 else (sab - (sb * sa) / c) / (c - 1)
     return out
 
@@ -215,9 +219,10 @@ def test_pair_examples():
     x, y = arr(1, NAN, 3), arr(1, 2, 3)
     assert math.isnan(m.cov_np(x, y))
     assert m.cov_nan_np(x, y) == 2.0 and m.cov_skipna(x, y) == 2.0
-    # shifts come from each whole series: 5 and 7; pairs (1, 3) and (2, 4)
+    # pairs (1, 3) and (2, 4); the shifts come from the first of them, not
+    # from the skipped positions holding 5 and 7
     x, y = arr(5, NAN, 1, 2), arr(NAN, 7, 3, 4)
-    sa, sb, sab = (1 - 5) + (2 - 5), (3 - 7) + (4 - 7), (1 - 5) * (3 - 7) + (2 - 5) * (4 - 7)
+    sa, sb, sab = (1 - 1) + (2 - 1), (3 - 3) + (4 - 3), (1 - 1) * (3 - 3) + (2 - 1) * (4 - 3)
     assert m.cov_nan_np(x, y) == (sab - sa * sb / 2) / 1 == 0.5
     lin = np.arange(50.0) * 0.1 + 3.0
     assert 0.999999 < m.corr_np(lin, 2 * lin + 1) <= 1.0
@@ -376,6 +381,134 @@ def test_skipna_pairwise_complete():
     r = m.corr_matrix_skipna_np(x)
     assert math.isnan(r[0, 1]) and r[0, 0] == r[1, 1] == r[2, 2] == 1.0
 
+
+# ------------------------------------------------ shifts from the pairs used
+
+
+def exact_cov(a, b):
+    """Sample covariance of two equally long lists, as a Fraction."""
+    fa, fb = [Fraction(v) for v in a], [Fraction(v) for v in b]
+    ma, mb = sum(fa) / len(fa), sum(fb) / len(fb)
+    return sum((u - ma) * (v - mb) for u, v in zip(fa, fb)) / (len(fa) - 1)
+
+
+def exact_ratio(num, den_a, den_b):
+    """num / sqrt(den_a * den_b), correctly rounded but for the final root."""
+    return math.copysign(math.sqrt(float(num * num / (den_a * den_b))), num)
+
+
+def complete(x, y):
+    keep = ~(np.isnan(x) | np.isnan(y))
+    return x[keep].tolist(), y[keep].tolist()
+
+
+def exact_pair_corr(x, y):
+    a, b = complete(x, y)
+    return exact_ratio(exact_cov(a, b), exact_cov(a, a), exact_cov(b, b))
+
+
+def exact_matrix_corr(x, y):
+    # variances from each column's own finite rows, the covariance from the pairs
+    fx, fy = x[~np.isnan(x)].tolist(), y[~np.isnan(y)].tolist()
+    return exact_ratio(exact_cov(*complete(x, y)), exact_cov(fx, fx), exact_cov(fy, fy))
+
+
+# the NaN-skipping covariances and correlations of two series, each with its
+# exact value
+SKIPPING = {
+    "cov_nan_np": (m.cov_nan_np, lambda x, y: float(exact_cov(*complete(x, y)))),
+    "cov_skipna": (m.cov_skipna, lambda x, y: float(exact_cov(*complete(x, y)))),
+    "corr_nan_np": (m.corr_nan_np, exact_pair_corr),
+    "corr_skipna": (m.corr_skipna, exact_pair_corr),
+    "cov_matrix_skipna_np": (lambda x, y: m.cov_matrix_skipna_np(np.c_[x, y])[0, 1],
+                             lambda x, y: float(exact_cov(*complete(x, y)))),
+    "corr_matrix_skipna_np": (lambda x, y: m.corr_matrix_skipna_np(np.c_[x, y])[0, 1], exact_matrix_corr),
+}
+
+
+@pytest.mark.parametrize("name", SKIPPING)
+@pytest.mark.parametrize("x,y", [
+    (arr(0, NAN, 1e9 + 1, 1e9 + 2, 1e9 + 3), arr(NAN, 0, 1e9 + 1, 1e9 + 2, 1e9 + 4)),
+    (arr(0, 1e9 + 1, 1e9 + 2, 1e9 + 3), arr(NAN, 1, 2, 3)),
+    (arr(NAN, -3e12, 7.25, 7.5, 8.0, 7.0), arr(5e15, NAN, 1.0, 3.0, 2.0, 2.5)),
+])
+def test_shift_is_a_value_the_sums_use(name, x, y):
+    # a shift taken from a skipped position far from the used pairs would
+    # cancel every digit of their spread
+    f, exact = SKIPPING[name]
+    assert f(x, y) == pytest.approx(exact(x, y), rel=1e-12)
+    assert f(y, x) == pytest.approx(exact(y, x), rel=1e-12)
+
+
+@pytest.mark.parametrize("seed", range(12))
+def test_far_values_in_skipped_pairs_against_exact_values(seed):
+    rng = np.random.default_rng(seed)
+    n = int(rng.integers(6, 300))
+    offset = float(10.0 ** rng.integers(3, 13)) * rng.choice([-1, 1])
+    x = offset + rng.standard_normal(n)
+    y = 0.5 * offset + x + 0.5 * rng.standard_normal(n)
+    x[rng.random(n) < 0.2] = NAN
+    y[rng.random(n) < 0.2] = NAN
+    # far values where the other series is missing, at the start and inside
+    for k in range(int(rng.integers(1, 4))):
+        i, j = 2 * k, int(rng.integers(n))
+        x[i], y[i] = float(rng.choice([0.0, -offset, 1e3 * offset])), NAN
+        x[j], y[j] = NAN, float(rng.choice([0.0, 3 * offset]))
+    if len(complete(x, y)[0]) < 3:
+        return
+    for f, exact in SKIPPING.values():
+        assert f(x, y) == pytest.approx(exact(x, y), rel=1e-11)
+
+
+# ------------------------------------------------ scaled data
+
+
+def _pair(f):
+    return lambda x, y: f(x, y)
+
+
+def _matrix(f):
+    return lambda x, y: f(np.c_[x, y, x - 0.5 * y])
+
+
+SCALE_FREE = {
+    "corr_np": _pair(m.corr_np),
+    "corr_nan_np": _pair(m.corr_nan_np),
+    "corr_skipna": _pair(m.corr_skipna),
+    "corr_matrix_np": _matrix(m.corr_matrix_np),
+    "corr_matrix_skipna_np": _matrix(m.corr_matrix_skipna_np),
+    "corr_distance_np": _matrix(m.corr_distance_np),
+    "pairwise_cosine_cols_np": _matrix(m.pairwise_cosine_cols_np),
+}
+SCALES = [2.0**400, 2.0**-400, 1e150, 1e-150]
+
+
+@pytest.mark.parametrize("name", SCALE_FREE)
+@pytest.mark.parametrize("k", SCALES, ids=["2^400", "2^-400", "1e150", "1e-150"])
+def test_correlations_do_not_depend_on_scale(name, k):
+    # the product of two variances overflows or underflows long before the
+    # data do: the correlation of k*x and k*y is that of x and y
+    f = SCALE_FREE[name]
+    x, y = arr(1, 2, 3, 5), arr(1, 2, 4, 4)
+    np.testing.assert_allclose(f(k * x, k * y), f(x, y), rtol=1e-12, atol=0)
+    if name.startswith("corr_") and "distance" not in name:
+        r = np.asarray(f(x, y)).ravel()[1 if "matrix" in name else 0]
+        assert r == pytest.approx(np.corrcoef(x, y)[0, 1], rel=1e-14)
+    np.testing.assert_allclose(f(k * x, k * x), f(x, x), rtol=0, atol=1e-15)
+
+
+@pytest.mark.parametrize("seed", range(12))
+def test_scaled_random_data_against_unscaled(seed):
+    rng = np.random.default_rng(seed)
+    n = int(rng.integers(3, 200))
+    x = rng.standard_normal(n) + rng.choice([0.0, 5.0])
+    y = rng.choice([-1.0, 0.3, 2.0]) * x + rng.standard_normal(n)
+    xn = x.copy()
+    xn[rng.random(n) < 0.1] = NAN
+    for name, f in SCALE_FREE.items():
+        u = xn if "nan" in name or "skipna" in name else x
+        for k in SCALES:
+            np.testing.assert_allclose(f(k * u, k * y), f(u, y), rtol=1e-12, atol=0)
 
 def test_distance_edges():
     x = np.array([[0, 1, NAN], [0, 2, 3], [0, 3, 4]], dtype=float)

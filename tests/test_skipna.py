@@ -17,6 +17,8 @@ def refs(x):
     k = len(kept)
     mean = loop_sum(kept) / k if k else nan
     var = loop_sum((v - mean) * (v - mean) for v in kept) / (k - 1) if k > 1 else nan
+    if k > 1 and math.isfinite(kept[0]) and all(v == kept[0] for v in kept):
+        var = 0.0  # equal values have no spread, whatever their rounded mean
     n, mu, M = 0, 0.0, 0.0
     for v in kept:
         n += 1
@@ -29,7 +31,8 @@ def refs(x):
 
 def samples():
     rng = np.random.default_rng(7)
-    out = [arr(nan, nan), arr(1.0, inf, nan), arr(-inf, inf), np.array([nan, 3.0, -nan, 1e300, -1e300])]
+    out = [arr(nan, nan), arr(1.0, inf, nan), arr(-inf, inf), np.array([nan, 3.0, -nan, 1e300, -1e300]),
+           np.r_[nan, np.full(9, 0.1), nan, 0.1]]
     for n in (0, 1, 2, 3, 17, 1000):
         x = rng.standard_normal(n) * 10.0 ** rng.integers(-3, 4) + rng.standard_normal()
         x[rng.random(n) < 0.3] = nan

@@ -36,6 +36,8 @@ def var_loop(x):
     for v in vals:
         s += v
     mu = s / len(vals)
+    if math.isfinite(vals[0]) and all(v == vals[0] for v in vals):
+        return 0.0  # equal values have no spread, whatever their rounded mean
     q = 0.0
     for v in vals:
         q += (v - mu) ** 2

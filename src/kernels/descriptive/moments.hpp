@@ -6,6 +6,8 @@
 #include <limits>
 #include <span>
 
+#include "core/spread.hpp"
+
 namespace ms::kernels {
 
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -31,12 +33,25 @@ inline double sum_sq_dev(std::span<const double> x, double m) noexcept {
     return s;
 }
 
+// True when a positive spread around the rounded mean m is only that
+// rounding: values all equal whose mean is inexact (ten 0.1 average to
+// 0.09999999999999999) leave a few ulps in every deviation. The values are
+// compared only when the spread is already tiny against m.
+inline bool rounding_only(double spread, double m, std::span<const double> x) noexcept {
+    return spread > 0.0 && core::spread_within_rounding(spread, m, x.size()) && core::all_equal(x.data(), x.size());
+}
+
+// Sample variance (divisor n - 1) around m; exactly 0 for equal values.
+inline double var_about(std::span<const double> x, double m) noexcept {
+    double v = sum_sq_dev(x, m) / static_cast<double>(x.size() - 1);
+    return rounding_only(v, m, x) ? 0.0 : v;
+}
+
 // Sample variance (divisor n - 1), two passes.
 inline double var(std::span<const double> x) noexcept {
     size_t n = x.size();
     if (n < 2) return kNaN;
-    double m = sum(x) / static_cast<double>(n);
-    return sum_sq_dev(x, m) / static_cast<double>(n - 1);
+    return var_about(x, sum(x) / static_cast<double>(n));
 }
 
 inline double stddev(std::span<const double> x) noexcept { return std::sqrt(var(x)); }
@@ -54,7 +69,7 @@ inline double skew(std::span<const double> x) noexcept {
         s3 += d * (d * d);
     }
     double m2 = s2 / dn, m3 = s3 / dn;
-    if (!(m2 > 0.0)) return kNaN;  // zero spread or NaN
+    if (!(m2 > 0.0) || rounding_only(m2, m, x)) return kNaN;  // zero spread or NaN
     return m3 / std::pow(m2, 1.5);
 }
 
@@ -72,7 +87,7 @@ inline double kurtosis(std::span<const double> x) noexcept {
         s4 += d2 * d2;
     }
     double v = s2 / dn, m4 = s4 / dn;
-    if (!(v > 0.0)) return kNaN;
+    if (!(v > 0.0) || rounding_only(v, m, x)) return kNaN;
     return m4 / (v * v) - 3.0;
 }
 
@@ -93,7 +108,7 @@ inline void zscore(std::span<const double> x, double* out) noexcept {
     size_t n = x.size();
     if (n == 0) return;
     double m = sum(x) / static_cast<double>(n);
-    double s = n < 2 ? kNaN : std::sqrt(sum_sq_dev(x, m) / static_cast<double>(n - 1));
+    double s = n < 2 ? kNaN : std::sqrt(var_about(x, m));
     standardize(x, m, s, out);
 }
 

@@ -73,6 +73,17 @@ struct MeanVar {
     double mean, var;
 };
 
+// True when the non-NaN values are all equal (none or one too).
+inline bool kept_all_equal(std::span<const double> x) noexcept {
+    size_t i = 0, n = x.size();
+    while (i < n && x[i] != x[i]) ++i;
+    if (i == n) return true;
+    const double v = x[i];
+    for (; i < n; ++i)
+        if (x[i] == x[i] && !(x[i] == v)) return false;
+    return true;
+}
+
 // Mean and sample variance (divisor k - 1) of the k non-NaN values; the
 // variance is NaN when k < 2.
 inline MeanVar mean_var_skipna(std::span<const double> x) noexcept {
@@ -80,7 +91,10 @@ inline MeanVar mean_var_skipna(std::span<const double> x) noexcept {
     if (t.count == 0) return {kNaN, kNaN};
     double m = t.sum / static_cast<double>(t.count);
     if (t.count < 2) return {m, kNaN};
-    return {m, sum_sq_dev_skipna(x, m) / static_cast<double>(t.count - 1)};
+    double v = sum_sq_dev_skipna(x, m) / static_cast<double>(t.count - 1);
+    // equal values whose rounded mean is inexact: no spread (see rounding_only)
+    if (v > 0.0 && core::spread_within_rounding(v, m, t.count) && kept_all_equal(x)) v = 0.0;
+    return {m, v};
 }
 
 inline double var_skipna(std::span<const double> x) noexcept { return mean_var_skipna(x).var; }

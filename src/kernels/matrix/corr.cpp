@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "core/spread.hpp"
+
 namespace ms::kernels::matrix {
 
 namespace {
@@ -61,7 +63,7 @@ double corr_pair(In x, In y, bool skip_nan) {
     const double vy = centred_moment(s.syy, s.sy, s.sy, s.c);
     const double cxy = centred_moment(s.sxy, s.sx, s.sy, s.c);
     if (!(std::isfinite(vx) && vx > 0.0 && std::isfinite(vy) && vy > 0.0 && std::isfinite(cxy))) return kNaN;
-    return clamp_unit(cxy / std::sqrt(vx * vy));
+    return clamp_unit(cxy / core::sqrt_product(vx, vy));
 }
 
 }  // namespace ms::kernels::matrix

@@ -1,7 +1,9 @@
 #include "kernels/matrix/cov.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cfloat>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -14,6 +16,9 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 inline bool finite(double v) { return std::fabs(v) <= DBL_MAX; }
+
+// v where the mask is all ones, +0.0 where it is zero.
+inline double masked(double v, uint64_t mask) { return std::bit_cast<double>(std::bit_cast<uint64_t>(v) & mask); }
 
 constexpr auto product = [](double a, double b) { return a * b; };
 constexpr auto squared_difference = [](double a, double b) {
@@ -45,32 +50,62 @@ Groups row_groups(size_t p, double cost) {
 // Rows per block: about 256 KiB of input.
 size_t block_rows(size_t p) { return std::max<size_t>(8, (size_t{32} << 10) / std::max<size_t>(p, 1)); }
 
-// For rows r0 ... r1 - 1 in order, adds to the sums of row i (count c, then
-// sums of a, b and a * b, each p - i long) the rows where x[r,i] and x[r,j]
-// are both finite, a and b their deviations from the column shifts. A row
-// missing from a pair adds +0.0 to its sums, which leaves them unchanged (a
-// sum started at +0.0 is never -0.0), so the masked loop equals skipping it.
-MS_WIDE void add_complete_pairs(const double* x, const double* shift, size_t p, size_t i, size_t r0, size_t r1,
-                                double* acc) {
+// Sums kept per output row i of the pairwise-complete covariance, each
+// p - i long: count c, sums of a, b and a * b, then the pair's two shifts.
+constexpr size_t kPairArrays = 6;
+
+// The shifts of the pairs (i, j >= i): x[r,i] and x[r,j] from the first row r
+// where both are finite, so each shift is a value its pair's sums use (a
+// column's own first finite value may sit in a row the pair skips, far from
+// the pair's data). A pair without such a row keeps NaN: it has no sums.
+void pair_shifts(const double* x, size_t n, size_t p, size_t i, double* si, double* sj) {
     const size_t len = p - i;
-    double* __restrict c = acc;
-    double* __restrict sa = acc + len;
-    double* __restrict sb = acc + 2 * len;
-    double* __restrict sab = acc + 3 * len;
-    const double* __restrict sj = shift + i;
+    std::fill(si, si + len, kNaN);
+    std::fill(sj, sj + len, kNaN);
+    size_t left = len;
+    for (size_t r = 0; r < n && left > 0; ++r) {
+        const double* xj = x + r * p + i;
+        if (!finite(xj[0])) continue;
+        for (size_t k = 0; k < len; ++k)
+            if (std::isnan(sj[k]) && finite(xj[k])) {
+                si[k] = xj[0];
+                sj[k] = xj[k];
+                --left;
+            }
+    }
+}
+
+// Adds one input row to the sums of output row i: a = x[r,i], b = x[r,j]
+// for the pairs where b is finite too (a is). A missing pair's terms are
+// masked to +0.0 bit by bit, which leaves its sums unchanged (a sum started
+// at +0.0 is never -0.0), so the masked loop equals skipping it; unlike a
+// select, the mask lets the loop be vectorised.
+inline __attribute__((always_inline)) void add_complete_row(const double* __restrict xj, double a, size_t len,
+                                                            double* __restrict c, double* __restrict sa,
+                                                            double* __restrict sb, double* __restrict sab,
+                                                            const double* __restrict si,
+                                                            const double* __restrict sj) {
+    for (size_t k = 0; k < len; ++k) {
+        const double b = xj[k];
+        const uint64_t ok = -static_cast<uint64_t>(finite(b));
+        const double ak = masked(a - si[k], ok), bk = masked(b - sj[k], ok);
+        c[k] += masked(1.0, ok);
+        sa[k] += ak;
+        sb[k] += bk;
+        sab[k] += ak * bk;
+    }
+}
+
+// For rows r0 ... r1 - 1 in order, adds to the sums of row i (kPairArrays
+// arrays, above) the rows where x[r,i] and x[r,j] are both finite, a and b
+// their deviations from the pair's shifts.
+MS_WIDE void add_complete_pairs(const double* x, size_t p, size_t i, size_t r0, size_t r1, double* acc) {
+    const size_t len = p - i;
     for (size_t r = r0; r < r1; ++r) {
-        const double* __restrict xj = x + r * p + i;
+        const double* xj = x + r * p + i;
         if (!finite(xj[0])) continue;  // no pair of this row can use it
-        const double a = xj[0] - sj[0];
-        for (size_t k = 0; k < len; ++k) {
-            const bool ok = finite(xj[k]);
-            const double ak = ok ? a : 0.0;
-            const double bk = ok ? xj[k] - sj[k] : 0.0;
-            c[k] += ok ? 1.0 : 0.0;
-            sa[k] += ak;
-            sb[k] += bk;
-            sab[k] += ak * bk;
-        }
+        add_complete_row(xj, xj[0], len, acc, acc + len, acc + 2 * len, acc + 3 * len, acc + 4 * len,
+                         acc + 5 * len);
     }
 }
 
@@ -299,14 +334,6 @@ void mirror_upper(Out out, size_t m) {
                 for (size_t i = i0; i < std::min(j, i0 + kSide); ++i) o[j * m + i] = o[i * m + j];
 }
 
-void column_shifts(In x, size_t n, size_t p, double* shifts) {
-    for (size_t j = 0; j < p; ++j) {
-        shifts[j] = 0.0;
-        for (size_t r = 0; r < n; ++r)
-            if (finite(x[r * p + j])) { shifts[j] = x[r * p + j]; break; }
-    }
-}
-
 void cov_matrix_out(In x, size_t n, size_t p, Out out) { centred_gram(x, n, p, out, static_cast<double>(n - 1)); }
 
 void cov_matrix_bias_out(In x, size_t n, size_t p, Out out) { centred_gram(x, n, p, out, static_cast<double>(n)); }
@@ -323,20 +350,23 @@ void xtx_matrix_out(In x, size_t n, size_t p, Out out) {
 }
 
 void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out) {
-    Buf<double> shift(p);
-    column_shifts(x, n, p, shift.data());
     const size_t block = block_rows(p);
     const Groups gr = row_groups(p, 4.0 * static_cast<double>(n) * static_cast<double>(p));
-    // Per row of an item: count, sum of a, sum of b and sum of a * b for
-    // every j >= i, kept across the blocks.
-    const size_t per_item = 4 * p * ((p + gr.count - 1) / gr.count);
+    // Per row of an item: the sums and shifts of every pair j >= i, kept
+    // across the blocks.
+    const size_t per_item = kPairArrays * p * ((p + gr.count - 1) / gr.count);
     run_items(gr.threads, gr.count, per_item, [&](size_t g, double* acc) {
         std::fill(acc, acc + per_item, 0.0);
+        double* sums = acc;
+        for (size_t i = g; i < p; i += gr.count) {
+            pair_shifts(x.data(), n, p, i, sums + 4 * (p - i), sums + 5 * (p - i));
+            sums += kPairArrays * (p - i);
+        }
         for (size_t r0 = 0; r0 < n; r0 += block) {
             double* a = acc;
             for (size_t i = g; i < p; i += gr.count) {
-                add_complete_pairs(x.data(), shift.data(), p, i, r0, std::min(n, r0 + block), a);
-                a += 4 * (p - i);
+                add_complete_pairs(x.data(), p, i, r0, std::min(n, r0 + block), a);
+                a += kPairArrays * (p - i);
             }
         }
         const double* a = acc;
@@ -346,7 +376,7 @@ void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out) {
             double* o = out.data() + i * p + i;
             for (size_t k = 0; k < len; ++k)
                 o[k] = c[k] < 2.0 ? kNaN : (sab[k] - (sb[k] * sa[k]) / c[k]) / (c[k] - 1.0);
-            a += 4 * len;
+            a += kPairArrays * len;
         }
     });
     mirror_upper(out, p);
@@ -376,14 +406,18 @@ void pairwise_cosine_cols_out(In x, size_t n, size_t p, Out out) {
 }
 
 PairSums pair_sums(In x, In y, bool skip_nan, bool squares) {
-    auto first_finite = [](In v) {
-        for (double e : v)
-            if (finite(e)) return e;
+    // Each shift is the first finite value of its series among the pairs the
+    // sums use: a value from a skipped pair may lie far from the data and
+    // cancel their digits. Without skipping every pair is used (or the walk
+    // stops at a NaN), so this is the series' first finite value.
+    const size_t n = x.size();
+    auto first_finite = [&](In v) {
+        for (size_t i = 0; i < n; ++i)
+            if (finite(v[i]) && !(skip_nan && (std::isnan(x[i]) || std::isnan(y[i])))) return v[i];
         return 0.0;
     };
     const double shx = first_finite(x), shy = first_finite(y);
     PairSums s;
-    const size_t n = x.size();
     if (!skip_nan) {
         for (size_t i = 0; i < n; ++i) {
             if (std::isnan(x[i]) || std::isnan(y[i])) { s.hit_nan = true; return s; }

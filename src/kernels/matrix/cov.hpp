@@ -65,15 +65,14 @@ void fill_rows(size_t m, double cost, Row&& row) {
 // out[j, i] = out[i, j] for j > i.
 void mirror_upper(Out out, size_t m);
 
-// Per column: the first finite value scanning down the rows, 0.0 if none.
-void column_shifts(In x, size_t n, size_t p, double* shifts);
 
 // Sample covariance (divisor n - 1) and biased covariance (divisor n); n >= 1.
 void cov_matrix_out(In x, size_t n, size_t p, Out out);
 void cov_matrix_bias_out(In x, size_t n, size_t p, Out out);
 // Sum of x[r,i] * x[r,j] over r, divided by n - 1: the input is taken as centred.
 void cov_matrix_centered_out(In x, size_t n, size_t p, Out out);
-// Pairwise-complete covariance over rows where both columns are finite.
+// Pairwise-complete covariance over rows where both columns are finite,
+// shifted by the pair's values in the first such row.
 void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out);
 void xtx_matrix_out(In x, size_t n, size_t p, Out out);
 // n x n: sum over columns k of x[i,k] * x[j,k].
@@ -82,7 +81,7 @@ void pairwise_euclidean_cols_out(In x, size_t n, size_t p, Out out);
 // Cosine distance 1 - cos; NaN for a zero or NaN norm product.
 void pairwise_cosine_cols_out(In x, size_t n, size_t p, Out out);
 
-// Sums of deviations from the first finite value of each series, over the
+// Sums of deviations from the first finite value of each series among the
 // pairs used: all pairs (a NaN stops the walk) or the pairs without NaN.
 struct PairSums {
     double c = 0.0, sx = 0.0, sy = 0.0, sxy = 0.0, sxx = 0.0, syy = 0.0;
