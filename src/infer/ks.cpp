@@ -125,7 +125,7 @@ using V4 = double __attribute__((vector_size(32)));
 constexpr size_t kRows = 3, kVecs = 2, kCols = 4 * kVecs;
 
 // Kahan-product terms one thread adds in about a millisecond.
-constexpr double kTermsPerMs = 3e6;
+constexpr double kTermsPerMs = 4e6;
 // Rows per work item.
 constexpr size_t kRowsPerItem = 2 * kRows;
 
@@ -171,10 +171,10 @@ double mat_mul_scaled(const double* a, const double* b, double* out, size_t m) {
     Buf<double> padded = Buf<double>::zeros(m * bs);
     for (size_t l = 0; l < m; ++l) std::memcpy(padded.data() + l * bs, b + l * m, m * sizeof(double));
     // The products of one p-value run back to back with their workers awake,
-    // so a tenth of the usual millisecond per worker still pays.
+    // so a sixteenth of the usual millisecond per worker still pays.
     const size_t items = (m + kRowsPerItem - 1) / kRowsPerItem;
     const double terms = static_cast<double>(m) * static_cast<double>(m) * static_cast<double>(m);
-    const unsigned team = core::team_for(terms, kTermsPerMs / 10.0, items);
+    const unsigned team = core::team_for(terms, kTermsPerMs / 16.0, items);
     core::run_chunks(team, items, [&](size_t item, unsigned) {
         const size_t r0 = item * kRowsPerItem;
         product_rows(a, padded.data(), bs, out, m, r0, std::min(m, r0 + kRowsPerItem));

@@ -37,9 +37,9 @@ inline void kde_gaussian(std::span<const double> x, double h, size_t points, dou
     double norm = 1.0 / (h * static_cast<double>(n) * 2.5066282746310002);
     const double* px = x.data();
     // Grid points are independent; each sum keeps its own index order, so the
-    // result does not depend on the number of threads. About 2e5 terms (an
+    // result does not depend on the number of threads. About 1.25e5 terms (an
     // exp each) take a millisecond.
-    const unsigned team = core::team_for(static_cast<double>(points) * static_cast<double>(n), 2e5, points);
+    const unsigned team = core::team_for(static_cast<double>(points) * static_cast<double>(n), 1.25e5, points);
     core::run_ranges(team, points, 8, [&](size_t lo, size_t hi, unsigned) {
         for (size_t i = lo; i < hi; ++i) {
             double g = grid[i];
