@@ -47,6 +47,12 @@ def benchmarks():
     yield "rolling_multi_axis0_np mean,std", "1e4x100/w20", \
         lambda: m.rolling_multi_axis0_np(a, 20, stats=["mean", "std"]), \
         lambda: df.rolling(20).agg(["mean", "std"]), "pd DataFrame rolling.agg"
+    # few long columns, all six statistics (peak memory: bench/peak_memory.py)
+    b = rng.standard_normal((1_000_000, 4))
+    dfb = pd.DataFrame(b)
+    yield "rolling_multi_axis0_np all six", "1e6x4/w20", \
+        lambda: m.rolling_multi_axis0_np(b, 20, stats=ALL), \
+        lambda: dfb.rolling(20).agg(ALL), "pd DataFrame rolling.agg"
 
 
 ALL = ["mean", "std", "var", "count", "min", "max"]

@@ -209,7 +209,8 @@ def series(n, d):
     return clamp(2 * math.fsum((-1) ** (j - 1) * math.exp(-2 * j * j * lam * lam) for j in range(1, 200)))
 
 
-@pytest.mark.parametrize("n,d", [(1000, 0.04), (10000, 0.0136), (10001, 0.0136), (20000, 0.01), (300, 0.07)])
+@pytest.mark.parametrize("n,d", [(1000, 0.04), (10000, 0.0136), (10001, 0.0136), (20000, 0.01), (300, 0.07),
+                                 (5000, 0.0145), (2500, 0.0227), (1500, 0.031), (700, 0.05)])
 def test_ks_two_sided_pvalue_exact_and_series(n, d):
     r = m.ks_1samp_np(uniform_sample_with_d(n, d), "uniform", [0.0, 1.0])
     dd = r["statistic"]

@@ -237,7 +237,8 @@ def driver_lines(tmp_path_factory):
     d = tmp_path_factory.mktemp("pcg")
     (d / "driver.cpp").write_text(DRIVER)
     subprocess.run([cxx, "-std=c++20", "-O2", "-ffp-contract=off", "-fopenmp", f"-I{ROOT / 'src'}",
-                    str(d / "driver.cpp"), "-o", str(d / "driver")], check=True)
+                    str(d / "driver.cpp"), str(ROOT / "src" / "core" / "parallel.cpp"), "-o", str(d / "driver")],
+                   check=True)
     out = subprocess.run([str(d / "driver")], check=True, capture_output=True, text=True).stdout
     return [ln.split() for ln in out.splitlines()]
 

@@ -307,13 +307,33 @@ def test_fused_axis0():
     assert m.rolling_multi_axis0_np(np.ones((4, 6))[::2][:1], 1)[0].shape == (1, 6)
     with pytest.raises(ValueError, match="^Array must be contiguous$"):
         m.rolling_multi_axis0_np(np.ones((6, 4))[:, :2], 2)
+    # columns long enough to be computed in pieces, windows short and long
+    # against a piece: every entry is that of the column on its own
     y = series(400 * 7, 2, 10.0, nan=0.05).reshape(400, 7)
-    for align, policy in (("trailing", "propagate"), ("centered", "ignore")):
-        out = m.rolling_multi_axis0_np(y, 9, None, align, policy, STATS)
-        for j in range(7):
-            col = m.rolling_multi_np(np.ascontiguousarray(y[:, j]), 9, None, align, policy, STATS)
-            for a, b in zip(out, col):
-                assert same(a[:, j], b)
+    z = series(12_000 * 3, 4, 1e3, nan=0.01, inf=0.002).reshape(12_000, 3)
+    for data, window in ((y, 9), (z, 9), (z, 700), (np.ascontiguousarray(z[:, :2]), 5_001)):
+        for align, policy in (("trailing", "propagate"), ("centered", "ignore"), ("centered", "propagate")):
+            out = m.rolling_multi_axis0_np(data, window, None, align, policy, STATS)
+            for j in range(data.shape[1]):
+                col = m.rolling_multi_np(np.ascontiguousarray(data[:, j]), window, None, align, policy, STATS)
+                for a, b in zip(out, col):
+                    assert same(a[:, j], b)
+
+
+def test_fused_axis0_results_are_its_buffers():
+    # The filled buffers become the arrays: the call's peak memory is its
+    # outputs (plus a small scratch), not twice them.
+    code = (
+        "import resource, numpy as np\n"
+        "from marlox_stats import marlox_stats_rs as m\n"
+        "x = np.random.default_rng(0).standard_normal((2_000_000, 4))\n"
+        "m.rolling_multi_axis0_np(x[:1000], 20, stats=['mean'])\n"
+        "before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss\n"
+        "out = m.rolling_multi_axis0_np(x, 20, stats=['mean', 'std', 'max'])\n"
+        "peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before\n"
+        "print(peak * 1024 / sum(a.nbytes for a in out))\n")
+    ratio = float(subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout)
+    assert ratio < 1.25, ratio
 
 
 def test_results_do_not_depend_on_thread_count():

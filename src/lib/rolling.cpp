@@ -1,6 +1,5 @@
 // Rolling statistics of one series and the fused multi-statistic functions.
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "frame/frame.hpp"
@@ -229,26 +228,9 @@ bool row_major(const View2& x) {
            (x.rows == 1 || x.rstride == static_cast<ptrdiff_t>(x.cols * sizeof(double)));
 }
 
-// One new array per requested name, in order: a copy of its statistic's
-// L x cols matrix, in memory that NumPy allocates and owns.
-Owned numpy_matrices(const MultiPlan& plan, const Buf<double> (&bufs)[r::kNumStats], size_t L, size_t cols) {
-    PyObject* out = PyTuple_New(static_cast<Py_ssize_t>(plan.order.size()));
-    if (!out) return {nullptr};
-    const np::npy_intp dims[2] = {static_cast<np::npy_intp>(L), static_cast<np::npy_intp>(cols)};
-    for (size_t i = 0; i < plan.order.size(); ++i) {
-        PyObject* a = np::new_array(np::FLOAT64, 2, dims);
-        if (!a) {
-            Py_DECREF(out);
-            return {nullptr};
-        }
-        if (L * cols != 0) std::memcpy(np::fields(a)->data, bufs[plan.order[i]].data(), L * cols * sizeof(double));
-        PyTuple_SET_ITEM(out, static_cast<Py_ssize_t>(i), a);
-    }
-    return {out};
-}
-
-Result<Owned> rolling_multi_axis0_np(const View2& x, uint64_t window, std::optional<uint64_t> min_periods,
-                                     Str alignment, Str nan_policy, std::optional<std::vector<Str>> stats) {
+Result<std::vector<Array2>> rolling_multi_axis0_np(const View2& x, uint64_t window, std::optional<uint64_t> min_periods,
+                                                   Str alignment, Str nan_policy,
+                                                   std::optional<std::vector<Str>> stats) {
     if (!row_major(x)) return value_error("Array must be contiguous");
     MS_TRY(plan, plan_multi(window, min_periods, alignment, nan_policy, stats));
     const size_t L = plan.cfg.output_len(x.rows);
@@ -262,7 +244,9 @@ Result<Owned> rolling_multi_axis0_np(const View2& x, uint64_t window, std::optio
             outs[s] = bufs[s].data();
         }
     r::rolling_multi_axis0_into(reinterpret_cast<const double*>(x.data), x.rows, cols, plan.cfg, plan.mask, outs);
-    return numpy_matrices(plan, bufs, L, cols);
+    // The filled buffers become the result arrays: no copy, so the call
+    // peaks at its outputs.
+    return per_name<Array2>(plan, bufs, [&](Buf<double> b) { return Array2{std::move(b), L, cols}; });
 }
 
 Family family{

@@ -39,11 +39,11 @@ constexpr auto squared_difference = [](double a, double b) {
 // every block of input rows, so a block is read from memory once per item,
 // not once per output row.
 struct Groups {
-    int threads;
+    unsigned threads;
     size_t count;
 };
 Groups row_groups(size_t p, double cost) {
-    const int threads = team_size(p, cost);
+    const unsigned threads = team_size(p, cost);
     return {threads, std::min<size_t>(p, 4 * static_cast<size_t>(threads))};
 }
 

@@ -8,15 +8,13 @@
 // workers.
 #pragma once
 
-#include <omp.h>
-
 #include <algorithm>
 #include <cmath>
 #include <new>
 #include <cstddef>
 #include <span>
 
-#include "frame/pool.hpp"
+#include "core/parallel.hpp"
 #include "frame/result.hpp"
 
 namespace ms::kernels::matrix {
@@ -28,32 +26,21 @@ using Out = std::span<double>;
 // the upper triangle is about half of m * cost): one per 2^24 terms (about
 // a millisecond), so a worker that the system is slow to schedule delays
 // only a call long enough to gain from it; 1 for a single row or without a pool.
-inline int team_size(size_t m, double cost) {
-    const double pieces = std::floor(0.5 * static_cast<double>(m) * cost / 16777216.0);
-    if (m < 2 || pieces < 2.0 || !pool_usable()) return 1;
-    const double most = std::min(static_cast<double>(m), static_cast<double>(std::max(1, omp_get_max_threads())));
-    return static_cast<int>(std::min(pieces, most));
+inline unsigned team_size(size_t m, double cost) {
+    return core::team_for(0.5 * static_cast<double>(m) * cost, 16777216.0, m);
 }
 
-// Runs item(k, scratch) for k in [0, items) on `threads` workers (on the
-// calling thread when 1). Each thread owns a scratch of `scratch_len`
-// doubles, allocated before the parallel section so nothing can throw on a
-// worker.
+// Runs item(k, scratch) for k in [0, items), one item per chunk, on a team
+// of `threads` (on the calling thread when 1). Each thread owns a scratch of
+// `scratch_len` doubles, allocated before the parallel section so nothing can
+// throw on a worker.
 template <class Item>
-void run_items(int threads, size_t items, size_t scratch_len, Item&& item) {
+void run_items(unsigned threads, size_t items, size_t scratch_len, Item&& item) {
     size_t total;
     if (__builtin_mul_overflow(static_cast<size_t>(threads), scratch_len, &total)) throw std::bad_alloc();
     Buf<double> scratch(total);
-    if (threads == 1) {
-        for (size_t k = 0; k < items; ++k) item(k, scratch.data());
-        return;
-    }
-#pragma omp parallel num_threads(threads)
-    {
-        double* mine = scratch.data() + static_cast<size_t>(omp_get_thread_num()) * scratch_len;
-#pragma omp for schedule(dynamic, 1)
-        for (size_t k = 0; k < items; ++k) item(k, mine);
-    }
+    core::run_chunks(threads, items,
+                     [&](size_t k, unsigned slot) { item(k, scratch.data() + static_cast<size_t>(slot) * scratch_len); });
 }
 
 // Runs row(i) for every output row i in [0, m) of `cost` each.

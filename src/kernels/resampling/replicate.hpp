@@ -3,9 +3,6 @@
 // interval ends from sorted replicate values.
 #pragma once
 
-#include <omp.h>
-#include <pthread.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -14,15 +11,16 @@
 #include <new>
 #include <span>
 
-#include "frame/pool.hpp"
+#include "core/parallel.hpp"
 #include "frame/result.hpp"
 #include "kernels/resampling/pcg64.hpp"
 
 namespace ms::kernels {
 
-// Draws per thread below which waking another worker costs more than it
-// saves (about 60 us of drawing).
-inline constexpr double kDrawsPerPiece = 32768.0;
+// Draws in about a millisecond: each worker of a team gets at least that
+// much, so a worker that the system is slow to schedule never holds up a
+// short call (the caller takes its chunks instead).
+inline constexpr double kDrawsPerMs = 5e5;
 
 // A resample statistic from one pass of the sum and the sum of squares of the
 // drawn values; Finish(S, Q, n) forms the statistic.
@@ -51,25 +49,14 @@ struct SumSqFold {
 // sizes the team: small loops, and a single unit, run on the calling thread.
 template <class Body>
 void parallel_pieces(size_t units, size_t scratch_len, size_t cost, Body&& body) {
-    const double want = std::ceil(static_cast<double>(units) * static_cast<double>(cost) / kDrawsPerPiece);
-    const double most = std::min(static_cast<double>(units), static_cast<double>(std::max(1, omp_get_max_threads())));
-    size_t threads = static_cast<size_t>(std::clamp(want, 1.0, most));
-    if (threads > 1 && !pool_usable()) threads = 1;
+    const unsigned team =
+        core::team_for(static_cast<double>(units) * static_cast<double>(cost), kDrawsPerMs, units);
     size_t total;
-    if (__builtin_mul_overflow(threads, scratch_len, &total)) throw std::bad_alloc();
+    if (__builtin_mul_overflow(size_t{team}, scratch_len, &total)) throw std::bad_alloc();
     Buf<double> scratch = Buf<double>::zeros(total);  // allocated here: nothing may throw on a worker
-    if (threads == 1) {
-        body(size_t{0}, units, scratch.data());
-        return;
-    }
-    const size_t chunk = std::max<size_t>(1, units / (threads * 8));
-    const size_t chunks = (units + chunk - 1) / chunk;
-#pragma omp parallel num_threads(static_cast<int>(threads))
-    {
-        double* mine = scratch.data() + static_cast<size_t>(omp_get_thread_num()) * scratch_len;
-#pragma omp for schedule(dynamic, 1)
-        for (size_t c = 0; c < chunks; ++c) body(c * chunk, std::min(units, (c + 1) * chunk), mine);
-    }
+    core::run_ranges(team, units, 8, [&](size_t lo, size_t hi, unsigned slot) {
+        body(lo, hi, scratch.data() + static_cast<size_t>(slot) * scratch_len);
+    });
 }
 
 // out[i] = rep(g, scratch) for i in [0, B), g seeded from (seed, i); scratch

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "frame/pool.hpp"
+#include "core/parallel.hpp"
 #include "kernels/rolling/kahan.hpp"
 
 // Wider vector lanes where the compiler can target them per function.
@@ -238,17 +238,19 @@ void run_windows(const double* x, size_t off, size_t m, size_t k0, size_t k1, co
     constexpr size_t kMaxBlock = 8 * kNV;
     const auto [fn, B] = block_fn<N, Skip>();
     const size_t blocks = (k1 - k0) / B;
-    const bool par = parallel && blocks >= 2 && (k1 - k0) * m >= (size_t{1} << 16) && pool_usable();
-#pragma omp parallel for schedule(static) if (par)
-    for (size_t b = 0; b < blocks; ++b) {
-        size_t k = k0 + b * B;
-        const double* start = x + (k - off);
-        double shift[kMaxBlock];
-        for (size_t l = 0; l < B; ++l) shift[l] = window_shift<Skip>(start + l, m);
-        WindowSums sums[kMaxBlock];
-        fn(start, m, shift, sums);
-        for (size_t l = 0; l < B; ++l) w.write_stats(k + l, m, sums[l]);
-    }
+    const unsigned team =
+        parallel ? core::team_for(static_cast<double>(blocks * B) * static_cast<double>(m), kWindowValuesPerMs, blocks) : 1;
+    core::run_ranges(team, blocks, 8, [&](size_t b0, size_t b1, unsigned) {
+        for (size_t b = b0; b < b1; ++b) {
+            size_t k = k0 + b * B;
+            const double* start = x + (k - off);
+            double shift[kMaxBlock];
+            for (size_t l = 0; l < B; ++l) shift[l] = window_shift<Skip>(start + l, m);
+            WindowSums sums[kMaxBlock];
+            fn(start, m, shift, sums);
+            for (size_t l = 0; l < B; ++l) w.write_stats(k + l, m, sums[l]);
+        }
+    });
     for (size_t k = k0 + blocks * B; k < k1; ++k) {
         const double* start = x + (k - off);
         double shift = window_shift<Skip>(start, m);

@@ -10,6 +10,10 @@
 
 namespace ms::kernels::rolling {
 
+// Window values (every requested statistic of a window, per value) one
+// thread sums in about a millisecond: the unit that sizes a team.
+inline constexpr double kWindowValuesPerMs = 1e6;
+
 // One output buffer per statistic, indexed by Stat; a statistic outside the
 // mask has an empty buffer.
 struct StatBufs {

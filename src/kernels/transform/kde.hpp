@@ -4,9 +4,7 @@
 #include <cmath>
 #include <span>
 
-#include <omp.h>
-
-#include "frame/pool.hpp"
+#include "core/parallel.hpp"
 #include "kernels/descriptive/moments.hpp"
 #include "kernels/transform/transforms.hpp"
 
@@ -39,19 +37,20 @@ inline void kde_gaussian(std::span<const double> x, double h, size_t points, dou
     double norm = 1.0 / (h * static_cast<double>(n) * 2.5066282746310002);
     const double* px = x.data();
     // Grid points are independent; each sum keeps its own index order, so the
-    // result does not depend on the number of threads.
-    long long np = static_cast<long long>(points);
-    bool par = static_cast<double>(points) * static_cast<double>(n) >= 32768.0 && pool_usable();
-#pragma omp parallel for schedule(dynamic, 4) if (par)
-    for (long long i = 0; i < np; ++i) {
-        double g = grid[i];
-        double s = 0.0;
-        for (size_t j = 0; j < n; ++j) {
-            double u = c * (g - px[j]);
-            s += std::exp(u * (u * -0.5));
+    // result does not depend on the number of threads. About 1.25e5 terms (an
+    // exp each) take a millisecond.
+    const unsigned team = core::team_for(static_cast<double>(points) * static_cast<double>(n), 1.25e5, points);
+    core::run_ranges(team, points, 8, [&](size_t lo, size_t hi, unsigned) {
+        for (size_t i = lo; i < hi; ++i) {
+            double g = grid[i];
+            double s = 0.0;
+            for (size_t j = 0; j < n; ++j) {
+                double u = c * (g - px[j]);
+                s += std::exp(u * (u * -0.5));
+            }
+            density[i] = norm * s;
         }
-        density[i] = norm * s;
-    }
+    });
 }
 
 }  // namespace ms::kernels
