@@ -183,9 +183,9 @@ def test_non_finite_values_leave_the_window():
     assert same(sd[[2, 3, 6, 7, 11]], [0.7071067811865476] * 5)
     assert same(m.rolling_mean_nan_np(x, 2)[[1, 5, 6, 9, 10, 11, 12]], [1, INF, INF, -INF, NAN, NAN, 12.5])
     assert same(m.rolling_mean_np(arr(INF, 1, 2, -INF, 5, 6, 7), 3), [NAN, NAN, NAN, NAN, 6])
-    # the NaN-skipping sd clamps the NaN variance of an infinity to 0.0
+    # the NaN-skipping sd keeps the NaN variance of an infinity
     sdn = m.rolling_std_nan_np(x, 2)
-    assert same(sdn[[5, 6, 9, 10, 11]], [0.0] * 5) and same(sdn[[7, 12]], [0.7071067811865476] * 2)
+    assert same(sdn[[5, 6, 9, 10, 11]], [NAN] * 5) and same(sdn[[7, 12]], [0.7071067811865476] * 2)
     assert same(m.rolling_zscore_nan_np(x, 2)[[5, 6, 7]], [NAN, NAN, 0.7071067811865475])
 
 
@@ -253,9 +253,9 @@ def test_fused_infinities_and_extremes():
     assert same(lo, [-INF, 1.0]) and same(hi, [1e17, 1e17])
     var = m.rolling_multi_np(arr(INF, 1, 2, 3), 1, stats=["var"])[0]
     assert same(var, [NAN, 0, 0, 0])
-    # only "propagate" keeps the NaN variance of an infinity
+    # every policy keeps the NaN variance of an infinity
     var = m.rolling_multi_np(arr(INF, 1, 2), 2, nan_policy="ignore", stats=["var"])[0]
-    assert same(var, [0.0, 0.5])
+    assert same(var, [NAN, 0.5])
 
 
 @pytest.mark.parametrize("align, policy, minp", [

@@ -1,4 +1,5 @@
 import math
+import sys
 
 import numpy as np
 import pytest
@@ -25,17 +26,26 @@ def clamp(r):
     return -1.0 if r < -1.0 else 1.0 if r > 1.0 else r
 
 
+def share(w):
+    """The share of the largest sum of squares below which a spread is lost."""
+    return min(0.5 / w, 2.0 ** -8)
+
+
 def walk(x, y, w, usable_only):
-    """(c, Sx, Sy, Sxx, Syy, Sxy) per full window in the documented order: the
-    plain family slides by differences, the NaN-aware one removes the leaving
-    usable pair and adds the entering one. A window left without non-finite
-    values (usable ones, for the NaN-aware family) whose sums are not finite is
-    summed afresh."""
+    """(c, Sx, Sy, Sxx, Syy, Sxy, sx, sy) per full window in the documented
+    order: the plain family slides by differences, the NaN-aware one removes the
+    leaving usable pair and adds the entering one; the shifts are the first
+    finite value of each side among the pairs that enter. A window left without
+    non-finite values (usable ones, for the NaN-aware family) whose sums are not
+    finite is summed afresh; then, with two or more pairs, when either side's
+    c*Sqq - Sq^2 falls below c*share*(largest Sqq since the last build), the
+    sums start again around the window's first pair."""
     x = [float(v) for v in x]
     y = [float(v) for v in y]
-    sx, sy = first_finite(x), first_finite(y)
     use = [not usable_only or not (math.isnan(a) or math.isnan(b)) for a, b in zip(x, y)]
     flag = [u and not (math.isfinite(a) and math.isfinite(b)) for u, a, b in zip(use, x, y)]
+    sx = first_finite([a for a, u in zip(x, use) if u])
+    sy = first_finite([b for b, u in zip(y, use) if u])
 
     def fresh(k):
         S = [0.0] * 5
@@ -45,9 +55,13 @@ def walk(x, y, w, usable_only):
                 S = [S[0] + dx, S[1] + dy, S[2] + dx * dx, S[3] + dy * dy, S[4] + dx * dy]
         return S
 
+    def lost(K, S1, S2, peak):
+        return K * S2 - S1 * S1 < K * share(w) * peak
+
     S = fresh(0)
+    pxx, pyy = S[2], S[3]
     c = sum(use[:w])
-    out = [(c, *S)]
+    out = [(c, *S, sx, sy)]
     for k in range(1, len(x) - w + 1):
         o, i = k - 1, k + w - 1
         dxo, dyo, dxn, dyn = x[o] - sx, y[o] - sy, x[i] - sx, y[i] - sy
@@ -61,16 +75,24 @@ def walk(x, y, w, usable_only):
         else:
             S = [S[0] + (dxn - dxo), S[1] + (dyn - dyo), S[2] + (dxn * dxn - dxo * dxo),
                  S[3] + (dyn * dyn - dyo * dyo), S[4] + (dxn * dyn - dxo * dyo)]
-        if not any(flag[k:k + w]) and not all(math.isfinite(v) for v in S):
-            S = fresh(k)
-        out.append((c, *S))
-    return out, sx, sy
+        pxx, pyy = (S[2] if S[2] > pxx else pxx), (S[3] if S[3] > pyy else pyy)
+        if not any(flag[k:k + w]):
+            if not all(math.isfinite(v) for v in S):
+                S = fresh(k)
+                pxx, pyy = S[2], S[3]
+            if c >= 2 and (lost(float(c), S[0], S[2], pxx) or lost(float(c), S[1], S[3], pyy)):
+                f = next(q for q in range(k, k + w) if use[q])
+                sx, sy = x[f], y[f]
+                S = fresh(k)
+                pxx, pyy = S[2], S[3]
+        out.append((c, *S, sx, sy))
+    return out
 
 
 def ref_plain(x, y, w):
     W = float(w)
     cov, corr = [], []
-    for _, Sx, Sy, Sxx, Syy, Sxy in walk(x, y, w, False)[0]:
+    for _, Sx, Sy, Sxx, Syy, Sxy, _, _ in walk(x, y, w, False):
         mx, my = Sx / W, Sy / W
         cov.append((Sxy - my * (mx * W)) / (W - 1) if w > 1 else NAN)
         vx = (Sxx - mx * (mx * W)) / (W - 1) if w > 1 else NAN
@@ -83,9 +105,8 @@ def ref_plain(x, y, w):
 
 
 def ref_aware(x, y, w):
-    sums, sx, sy = walk(x, y, w, True)
     cov, corr, beta, icpt = [], [], [], []
-    for c, Sx, Sy, Sxx, Syy, Sxy in sums:
+    for c, Sx, Sy, Sxx, Syy, Sxy, sx, sy in walk(x, y, w, True):
         K = float(c)
         full = c == w and w >= 2
         cov.append((Sxy - (Sx * Sy) / K) / (K - 1) if full else NAN)
@@ -95,7 +116,9 @@ def ref_aware(x, y, w):
             vx = (Sxx - (Sx * Sx) / K) / (K - 1)
             cxy = (Sxy - (Sx * Sy) / K) / (K - 1)
             if math.isfinite(vx) and vx > 0 and math.isfinite(vy) and vy > 0 and math.isfinite(cxy):
-                r = clamp(cxy / math.sqrt(vx * vy))
+                p = vx * vy  # kept whenever it is a normal number
+                r = clamp(cxy / (math.sqrt(p) if p == 0 or sys.float_info.min <= p < INF
+                                 else math.sqrt(vx) * math.sqrt(vy)))
         corr.append(r)
         b = a = NAN
         if c >= 2:

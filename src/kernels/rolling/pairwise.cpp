@@ -4,36 +4,32 @@
 #include <cmath>
 #include <limits>
 
+#include "core/spread.hpp"
+#include "kernels/rolling/resum.hpp"
+
 namespace ms::kernels::rolling {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-double first_finite_of(std::span<const double> v) noexcept {
-    for (double a : v)
-        if (std::isfinite(a)) return a;
-    return 0.0;
-}
-
 double clamp_unit(double r) noexcept { return r < -1.0 ? -1.0 : r > 1.0 ? 1.0 : r; }
 
-// The running sums of shifted pairs; XX and YY say whether the squares of
-// each side are kept (sums that are not kept stay 0.0).
-template <bool XX, bool YY>
+// The running sums of shifted pairs. Every kernel keeps the squares of both
+// sides, which tell when the sums have to start again (resum.hpp).
 struct Sums {
     double sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, sxy = 0.0;
     void add(double dx, double dy) noexcept {
         sx += dx;
         sy += dy;
-        if constexpr (XX) sxx += dx * dx;
-        if constexpr (YY) syy += dy * dy;
+        sxx += dx * dx;
+        syy += dy * dy;
         sxy += dx * dy;
     }
     void remove(double dx, double dy) noexcept {
         sx -= dx;
         sy -= dy;
-        if constexpr (XX) sxx -= dx * dx;
-        if constexpr (YY) syy -= dy * dy;
+        sxx -= dx * dx;
+        syy -= dy * dy;
         sxy -= dx * dy;
     }
     // One step of the plain family: each difference first, then added.
@@ -41,8 +37,8 @@ struct Sums {
         sx = sx + (dxn - dxo);
         sy = sy + (dyn - dyo);
         sxy = sxy + (dxn * dyn - dxo * dyo);
-        if constexpr (XX) sxx = sxx + (dxn * dxn - dxo * dxo);
-        if constexpr (YY) syy = syy + (dyn * dyn - dyo * dyo);
+        sxx = sxx + (dxn * dxn - dxo * dxo);
+        syy = syy + (dyn * dyn - dyo * dyo);
     }
     bool finite() const noexcept {
         return std::isfinite(sx) && std::isfinite(sy) && std::isfinite(sxx) && std::isfinite(syy) &&
@@ -50,30 +46,43 @@ struct Sums {
     }
 };
 
-// Walks the full windows of (x, y), calling emit(k, sums, c) for each; c is
-// the number of pairs in the sums. `Usable` leaves pairs with a NaN out and
-// slides by removing the leaving pair, then adding the entering one; otherwise
-// every pair enters and the sums slide by differences.
+// Walks the full windows of (x, y), calling emit(k, sums, c, sx, sy) for
+// each, with c the number of pairs in the sums and sx, sy the shifts.
+// `Usable` leaves pairs with a NaN out and slides by removing the leaving
+// pair, then adding the entering one; otherwise every pair enters and the
+// sums slide by differences. The shifts are the first finite value of each
+// series among the pairs that enter the sums.
 //
 // A sum that has taken in a non-finite value stays NaN (or infinite) after
 // that value has left the window: the windows are counted for pairs holding
 // one (for `Usable`, the infinite ones that entered), and once none is left
 // while a sum is still not finite, the window is summed afresh. Windows that
-// hold one keep the sums' own arithmetic.
-template <bool Usable, bool XX, bool YY, class Emit>
+// hold one keep the sums' own arithmetic. Once none is left, sums of two or
+// more pairs whose spread is lost on either side are summed afresh around the
+// window's first pair.
+template <bool Usable, class Emit>
 void walk(std::span<const double> x, std::span<const double> y, size_t w, Emit&& emit) {
     const size_t n = x.size();
     if (w == 0 || n < w || y.size() != n) return;
-    const double sx = first_finite_of(x), sy = first_finite_of(y);
     auto usable = [&](size_t i) { return !Usable || !(std::isnan(x[i]) || std::isnan(y[i])); };
     auto flagged = [&](size_t i) { return usable(i) && !(std::isfinite(x[i]) && std::isfinite(y[i])); };
-    Sums<XX, YY> s;
+    auto first_finite = [&](std::span<const double> v) {
+        for (size_t i = 0; i < n; ++i)
+            if (usable(i) && std::isfinite(v[i])) return v[i];
+        return 0.0;
+    };
+    double sx = first_finite(x), sy = first_finite(y);
+    const double share = trusted_share(w);
+    Sums s;
+    double pxx = 0.0, pyy = 0.0;  // the largest sums of squares since the sums were built
     size_t c = 0, bad = 0;
     auto fresh = [&](size_t first) {
-        Sums<XX, YY> f;
+        Sums f;
         for (size_t i = first; i < first + w; ++i)
             if (usable(i)) f.add(x[i] - sx, y[i] - sy);
         s = f;
+        pxx = s.sxx;
+        pyy = s.syy;
     };
     for (size_t i = 0; i < w; ++i) {
         bad += flagged(i);
@@ -82,6 +91,8 @@ void walk(std::span<const double> x, std::span<const double> y, size_t w, Emit&&
             ++c;
         }
     }
+    pxx = s.sxx;
+    pyy = s.syy;
     emit(size_t{0}, s, c, sx, sy);
     const size_t L = n - w + 1;
     for (size_t k = 1; k < L; ++k) {
@@ -98,16 +109,27 @@ void walk(std::span<const double> x, std::span<const double> y, size_t w, Emit&&
         } else {
             s.slide(x[i] - sx, y[i] - sy, x[o] - sx, y[o] - sy);
         }
+        pxx = s.sxx > pxx ? s.sxx : pxx;
+        pyy = s.syy > pyy ? s.syy : pyy;
         bad = bad + flagged(i) - flagged(o);
-        if (bad == 0 && !s.finite()) fresh(k);
+        if (bad == 0) {
+            if (!s.finite()) fresh(k);
+            const double K = static_cast<double>(c);
+            if (c >= 2 && (spread_lost(K, s.sx, s.sxx, pxx, share) || spread_lost(K, s.sy, s.syy, pyy, share))) {
+                size_t f = k;
+                while (!usable(f)) ++f;
+                sx = x[f];
+                sy = y[f];
+                fresh(k);
+            }
+        }
         emit(k, s, c, sx, sy);
     }
 }
 
 // Slope of y on x over c usable pairs; NaN for fewer than two pairs or no
 // finite positive spread of x.
-template <bool YY>
-double slope(const Sums<true, YY>& s, size_t c) noexcept {
+double slope(const Sums& s, size_t c) noexcept {
     if (c < 2) return kNaN;
     const double K = static_cast<double>(c);
     const double vx = (s.sxx - (s.sx * s.sx) / K) / (K - 1.0);
@@ -117,17 +139,28 @@ double slope(const Sums<true, YY>& s, size_t c) noexcept {
 
 }  // namespace
 
+// One pair has no sample covariance: the divisor w - 1 is zero.
 void rolling_cov_pairs(std::span<const double> x, std::span<const double> y, size_t w, double* out) {
     const double W = static_cast<double>(w);
-    walk<false, false, false>(x, y, w, [&](size_t k, const Sums<false, false>& s, size_t, double, double) {
+    if (w < 2) {
+        std::fill_n(out, x.size() + 1 - w, kNaN);
+        return;
+    }
+    walk<false>(x, y, w, [&](size_t k, const Sums& s, size_t, double, double) {
         const double mx = s.sx / W, my = s.sy / W;
         out[k] = (s.sxy - my * (mx * W)) / (W - 1.0);
     });
 }
 
+// The denominator is sqrt(vx) * sqrt(vy), whose product cannot overflow or
+// underflow while the variances themselves do not.
 void rolling_corr_pairs(std::span<const double> x, std::span<const double> y, size_t w, double* out) {
     const double W = static_cast<double>(w);
-    walk<false, true, true>(x, y, w, [&](size_t k, const Sums<true, true>& s, size_t, double, double) {
+    if (w < 2) {
+        std::fill_n(out, x.size() + 1 - w, kNaN);
+        return;
+    }
+    walk<false>(x, y, w, [&](size_t k, const Sums& s, size_t, double, double) {
         const double mx = s.sx / W, my = s.sy / W;
         const double vx = std::fmax((s.sxx - mx * (mx * W)) / (W - 1.0), 0.0);
         const double vy = std::fmax((s.syy - my * (my * W)) / (W - 1.0), 0.0);
@@ -138,13 +171,13 @@ void rolling_corr_pairs(std::span<const double> x, std::span<const double> y, si
 
 void rolling_cov_usable(std::span<const double> x, std::span<const double> y, size_t w, double* out) {
     const double W = static_cast<double>(w);
-    walk<true, false, false>(x, y, w, [&](size_t k, const Sums<false, false>& s, size_t c, double, double) {
+    walk<true>(x, y, w, [&](size_t k, const Sums& s, size_t c, double, double) {
         out[k] = c == w && w >= 2 ? (s.sxy - (s.sx * s.sy) / W) / (W - 1.0) : kNaN;
     });
 }
 
 void rolling_corr_usable(std::span<const double> x, std::span<const double> y, size_t w, double* out) {
-    walk<true, true, true>(x, y, w, [&](size_t k, const Sums<true, true>& s, size_t c, double, double) {
+    walk<true>(x, y, w, [&](size_t k, const Sums& s, size_t c, double, double) {
         out[k] = kNaN;
         if (c != w || c < 2) return;
         const double K = static_cast<double>(c);
@@ -152,13 +185,13 @@ void rolling_corr_usable(std::span<const double> x, std::span<const double> y, s
         const double vx = (s.sxx - (s.sx * s.sx) / K) / (K - 1.0);
         const double cxy = (s.sxy - (s.sx * s.sy) / K) / (K - 1.0);
         if (std::isfinite(vx) && vx > 0.0 && std::isfinite(vy) && vy > 0.0 && std::isfinite(cxy))
-            out[k] = clamp_unit(cxy / std::sqrt(vx * vy));
+            out[k] = clamp_unit(cxy / core::sqrt_product(vx, vy));
     });
 }
 
 void rolling_line_usable(std::span<const double> x, std::span<const double> y, size_t w, double* slopes,
                          double* intercepts) {
-    walk<true, true, false>(x, y, w, [&](size_t k, const Sums<true, false>& s, size_t c, double sx, double sy) {
+    walk<true>(x, y, w, [&](size_t k, const Sums& s, size_t c, double sx, double sy) {
         const double b = slope(s, c);
         slopes[k] = b;
         if (!intercepts) return;
