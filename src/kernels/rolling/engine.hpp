@@ -136,13 +136,14 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
 // window. An infinity is not skipped: it enters the sums like any value.
 //
 // Once no infinity is left in the window, sums that are not finite are summed
-// afresh; shifted sums of two or more values whose spread is lost (see
-// resum.hpp) are summed afresh around the window's first non-NaN value.
+// afresh; so is the raw sum when the sum of |v| has fallen far below its
+// largest value, and shifted sums of two or more values whose spread is lost
+// (see resum.hpp), around the window's first non-NaN value.
 template <bool Raw, class Emit>
 void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
     const size_t n = x.size();
     const double share = trusted_share(w);
-    double s1 = 0.0, s2 = 0.0, peak = 0.0;
+    double s1 = 0.0, s2 = 0.0, peak = 0.0;  // Raw: s2 and peak follow the sum of |v|
     size_t count = 0, inf = 0;  // non-NaN values and infinities in the window
     auto enter = [&](double v) {
         if (std::isnan(v)) return;
@@ -150,6 +151,7 @@ void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
         if (std::isinf(v)) ++inf;
         if constexpr (Raw) {
             s1 += v;
+            s2 += std::fabs(v);
         } else {
             double d = v - s;
             s1 += d;
@@ -162,6 +164,7 @@ void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
         if (std::isinf(v)) --inf;
         if constexpr (Raw) {
             s1 -= v;
+            s2 -= std::fabs(v);
         } else {
             double d = v - s;
             s1 -= d;
@@ -174,17 +177,19 @@ void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
             if (std::isnan(x[q])) continue;
             double d = Raw ? x[q] : x[q] - s;
             s1 += d;
-            if constexpr (!Raw) s2 += d * d;
+            s2 += Raw ? std::fabs(d) : d * d;
         }
         peak = s2;
     };
     for (size_t i = 0; i < n; ++i) {
         enter(x[i]);
         if (i >= w) leave(x[i - w]);
-        if constexpr (!Raw) peak = s2 > peak ? s2 : peak;
+        peak = s2 > peak ? s2 : peak;
         if (inf == 0) {
-            if (!(finite(s1) && (Raw || finite(s2)))) rebuild(i);
-            if (!Raw && count >= 2 && spread_lost(static_cast<double>(count), s1, s2, peak, share)) {
+            if (!(finite(s1) && finite(s2))) rebuild(i);
+            if constexpr (Raw) {
+                if (magnitude_lost(s2, peak, share)) rebuild(i);
+            } else if (count >= 2 && spread_lost(static_cast<double>(count), s1, s2, peak, share)) {
                 size_t q = i + 1 - std::min(i + 1, w);
                 while (std::isnan(x[q])) ++q;
                 s = x[q];
