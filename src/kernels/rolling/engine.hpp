@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <limits>
 #include <span>
+#include <utility>
 
 #include "kernels/rolling/kahan.hpp"
 #include "kernels/rolling/resum.hpp"
@@ -21,19 +22,30 @@ namespace ms::kernels::rolling {
 
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+inline constexpr double kLargest = std::numeric_limits<double>::max();
+
 inline bool finite(double v) noexcept { return std::isfinite(v); }
 
-// Kahan sums of w values from p, and of their shifted values and squares.
-// Returned by value: sums whose address escapes would live in memory.
-inline Kahan<double> fresh_sum(const double* p, size_t w) noexcept {
-    Kahan<double> k;
-    for (size_t j = 0; j < w; ++j) k.add(p[j]);
-    return k;
+// Kahan sums of w values from p (with the plain sum of their magnitudes),
+// and of their shifted values and squares. Returned by value, and kept out of
+// line: they run only when sums are rebuilt, and sums whose address escapes
+// would live in memory.
+struct RawSums {
+    Kahan<double> sx;
+    double mag;
+};
+[[gnu::noinline]] inline RawSums fresh_raw(const double* p, size_t w) noexcept {
+    RawSums r{{}, 0.0};
+    for (size_t j = 0; j < w; ++j) {
+        r.sx.add(p[j]);
+        r.mag += std::fabs(p[j]);
+    }
+    return r;
 }
 struct Moments {
     Kahan<double> s1, s2;
 };
-inline Moments fresh_moments(const double* p, size_t w, double s) noexcept {
+[[gnu::noinline]] inline Moments fresh_moments(const double* p, size_t w, double s) noexcept {
     Moments m;
     for (size_t j = 0; j < w; ++j) {
         double d = p[j] - s;
@@ -65,37 +77,20 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
     const bool single = w == 1;  // no spread from one value
     Kahan<double> sx, s1, s2;
     double mag = 0.0, mag_peak = 0.0, s2_peak = 0.0;
-    auto build_raw = [&](size_t k) {
-        sx = fresh_sum(p + k, w);
-        mag = 0.0;
-        for (size_t j = k; j < k + w; ++j) mag += std::fabs(p[j]);
-        mag_peak = mag;
-    };
-    auto build_shifted = [&](size_t k) {
-        Moments f = fresh_moments(p + k, w, s);
+    size_t bad = 0;  // non-finite values in the window
+    for (size_t j = 0; j < w; ++j) bad += !finite(p[j]);
+    if constexpr (Raw) {
+        RawSums f = fresh_raw(p, w);
+        sx = f.sx;
+        mag = mag_peak = f.mag;
+    }
+    if constexpr (Shifted) {
+        Moments f = fresh_moments(p, w, s);
         s1 = f.s1;
         s2 = f.s2;
         s2_peak = s2.s;
-    };
-    size_t bad = 0;  // non-finite values in the window
-    for (size_t j = 0; j < w; ++j) bad += !finite(p[j]);
-    if constexpr (Raw) build_raw(0);
-    if constexpr (Shifted) build_shifted(0);
-    // With no non-finite value in window k: sums that are not finite are
-    // summed afresh (same shift), then sums whose digits are gone.
-    auto refill = [&](size_t k) {
-        if constexpr (Raw) {
-            if (!finite(sx.s) || magnitude_lost(mag, mag_peak, share)) build_raw(k);
-        }
-        if constexpr (Shifted) {
-            if (!(finite(s1.s) && finite(s2.s))) build_shifted(k);
-            if (!single && spread_lost(wd, s1.s, s2.s, s2_peak, share)) {
-                s = p[k];
-                build_shifted(k);
-            }
-        }
-    };
-    auto out = [&](size_t k) {
+    }
+    auto out = [&](size_t k) __attribute__((always_inline)) {
         double mean = 0.0, sd = 0.0;
         if constexpr (Raw) mean = sx.s / wd;
         if constexpr (Shifted) {
@@ -124,9 +119,55 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
             mag += std::fabs(nw) - std::fabs(old);
             mag_peak = mag > mag_peak ? mag : mag_peak;
         }
-        if (bad == 0) refill(k);
+        // With no non-finite value in window k: sums that are not finite are
+        // summed afresh (same shift), then sums whose digits are gone. One
+        // test of all of it first, false for NaN, so that the common step
+        // takes one branch.
+        bool fine = true;
+        if constexpr (Raw) fine = mag >= share * mag_peak && mag <= kLargest && finite(sx.s);
+        if constexpr (Shifted)
+            fine = fine && s2.s <= kLargest && finite(s1.s) &&
+                   (single || wd * s2.s - s1.s * s1.s >= wd * share * s2_peak);
+        if (!fine && bad == 0) [[unlikely]] {
+            if constexpr (Raw) {
+                if (!finite(sx.s) || magnitude_lost(mag, mag_peak, share)) {
+                    RawSums f = fresh_raw(p + k, w);
+                    sx = f.sx;
+                    mag = mag_peak = f.mag;
+                }
+            }
+            if constexpr (Shifted) {
+                if (!(finite(s1.s) && finite(s2.s))) {
+                    Moments f = fresh_moments(p + k, w, s);
+                    s1 = f.s1;
+                    s2 = f.s2;
+                    s2_peak = s2.s;
+                }
+                if (!single && spread_lost(wd, s1.s, s2.s, s2_peak, share)) {
+                    s = p[k];
+                    Moments f = fresh_moments(p + k, w, s);
+                    s1 = f.s1;
+                    s2 = f.s2;
+                    s2_peak = s2.s;
+                }
+            }
+        }
         out(k);
     }
+}
+
+// Plain sums of the non-NaN values of p[0 .. m - 1]: of the values and their
+// magnitudes (`Raw`), or of v - s and its square.
+template <bool Raw>
+[[gnu::noinline]] std::pair<double, double> nan_window_sums(const double* p, size_t m, double s) noexcept {
+    double a = 0.0, b = 0.0;
+    for (size_t q = 0; q < m; ++q) {
+        if (std::isnan(p[q])) continue;
+        double d = Raw ? p[q] : p[q] - s;
+        a += d;
+        b += Raw ? std::fabs(d) : d * d;
+    }
+    return {a, b};
 }
 
 // NaN-skipping plain running sums over x[max(0, i - w + 1)], ..., x[i] for
@@ -171,25 +212,29 @@ void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
             s2 -= d * d;
         }
     };
-    auto rebuild = [&](size_t i) {
-        s1 = s2 = 0.0;
-        for (size_t q = i + 1 - std::min(i + 1, w); q <= i; ++q) {
-            if (std::isnan(x[q])) continue;
-            double d = Raw ? x[q] : x[q] - s;
-            s1 += d;
-            s2 += Raw ? std::fabs(d) : d * d;
-        }
-        peak = s2;
+    // The window ending at i summed afresh, out of line (returned by value, so
+    // that the running sums stay in registers).
+    auto rebuild = [&](size_t i) __attribute__((always_inline)) {
+        auto f = nan_window_sums<Raw>(x.data() + (i + 1 - std::min(i + 1, w)), std::min(i + 1, w), s);
+        s1 = f.first;
+        s2 = peak = f.second;
     };
     for (size_t i = 0; i < n; ++i) {
         enter(x[i]);
         if (i >= w) leave(x[i - w]);
         peak = s2 > peak ? s2 : peak;
-        if (inf == 0) {
+        // One test first (false for NaN); the rules below only when it fails.
+        const double c = static_cast<double>(count);
+        bool fine = s2 <= kLargest && finite(s1);
+        if constexpr (Raw)
+            fine = fine && s2 >= share * peak;
+        else
+            fine = fine && (count < 2 || c * s2 - s1 * s1 >= c * share * peak);
+        if (!fine && inf == 0) [[unlikely]] {
             if (!(finite(s1) && finite(s2))) rebuild(i);
             if constexpr (Raw) {
                 if (magnitude_lost(s2, peak, share)) rebuild(i);
-            } else if (count >= 2 && spread_lost(static_cast<double>(count), s1, s2, peak, share)) {
+            } else if (count >= 2 && spread_lost(c, s1, s2, peak, share)) {
                 size_t q = i + 1 - std::min(i + 1, w);
                 while (std::isnan(x[q])) ++q;
                 s = x[q];

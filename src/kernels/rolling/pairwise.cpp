@@ -11,6 +11,7 @@ namespace ms::kernels::rolling {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kLargest = std::numeric_limits<double>::max();
 
 double clamp_unit(double r) noexcept { return r < -1.0 ? -1.0 : r > 1.0 ? 1.0 : r; }
 
@@ -46,6 +47,16 @@ struct Sums {
     }
 };
 
+// The sums of the w pairs from x, y (the usable ones), summed afresh. Out of
+// line and returned by value, so that the running sums stay in registers.
+template <bool Usable>
+[[gnu::noinline]] Sums fresh_sums(const double* x, const double* y, size_t w, double sx, double sy) noexcept {
+    Sums f;
+    for (size_t i = 0; i < w; ++i)
+        if (!Usable || !(std::isnan(x[i]) || std::isnan(y[i]))) f.add(x[i] - sx, y[i] - sy);
+    return f;
+}
+
 // Walks the full windows of (x, y), calling emit(k, sums, c, sx, sy) for
 // each, with c the number of pairs in the sums and sx, sy the shifts.
 // `Usable` leaves pairs with a NaN out and slides by removing the leaving
@@ -76,11 +87,8 @@ void walk(std::span<const double> x, std::span<const double> y, size_t w, Emit&&
     Sums s;
     double pxx = 0.0, pyy = 0.0;  // the largest sums of squares since the sums were built
     size_t c = 0, bad = 0;
-    auto fresh = [&](size_t first) {
-        Sums f;
-        for (size_t i = first; i < first + w; ++i)
-            if (usable(i)) f.add(x[i] - sx, y[i] - sy);
-        s = f;
+    auto fresh = [&](size_t first) __attribute__((always_inline)) {
+        s = fresh_sums<Usable>(x.data() + first, y.data() + first, w, sx, sy);
         pxx = s.sxx;
         pyy = s.syy;
     };
@@ -112,9 +120,14 @@ void walk(std::span<const double> x, std::span<const double> y, size_t w, Emit&&
         pxx = s.sxx > pxx ? s.sxx : pxx;
         pyy = s.syy > pyy ? s.syy : pyy;
         bad = bad + flagged(i) - flagged(o);
-        if (bad == 0) {
+        // One test of both rules first, false for NaN. The sums of values are
+        // finite while the sums of their squares are.
+        const double K = static_cast<double>(c), floor = K * share;
+        const bool fine = s.sxx <= kLargest && s.syy <= kLargest && std::isfinite(s.sxy) &&
+                          K * s.sxx - s.sx * s.sx >= floor * pxx &&
+                          K * s.syy - s.sy * s.sy >= floor * pyy;
+        if (!fine && bad == 0) [[unlikely]] {
             if (!s.finite()) fresh(k);
-            const double K = static_cast<double>(c);
             if (c >= 2 && (spread_lost(K, s.sx, s.sxx, pxx, share) || spread_lost(K, s.sy, s.syy, pyy, share))) {
                 size_t f = k;
                 while (!usable(f)) ++f;
