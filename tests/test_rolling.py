@@ -365,7 +365,6 @@ def one_series(x, w):
         ("rolling_var_np", "var", m.rolling_var_np(x, w)),
         ("rolling_mean_std_np", "mean", mean), ("rolling_mean_std_np", "sd", sd),
         ("rolling_zscore_np", "z_first", m.rolling_zscore_np(x, w)),
-        ("rolling_mean_nan_np", "mean", m.rolling_mean_nan_np(x, w)[w - 1:]),
         ("rolling_std_nan_np", "sd", m.rolling_std_nan_np(x, w)[w - 1:]),
         ("rolling_zscore_nan_np", "z_last", m.rolling_zscore_nan_np(x, w)[w - 1:]),
         ("rolling_std_axis0_np", "sd", m.rolling_std_axis0_np(col, w)[:, 0]),

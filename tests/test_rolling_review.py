@@ -223,40 +223,32 @@ def engine(x, w):
 def nan_engine(x, w):
     """(means, sds, zscores) of the NaN-skipping plain running sums. Once no
     infinity is left in the window, sums that are not finite are summed afresh;
-    the sum of values also when the plain sum of |v| falls below share(w) of
-    its largest value since the last build; with two or more values, the shifted sums also when c*S2 - S1^2 falls below
+    with two or more values, the shifted sums also when c*S2 - S1^2 falls below
     c*share(w)*(largest S2 since the last build), around the window's first
     non-NaN value."""
     x = [float(v) for v in x]
     s = next((v for v in x if math.isfinite(v)), 0.0)
     sh = share(w)
-    tot = mag = mag_peak = s1 = s2 = peak = 0.0
+    tot = s1 = s2 = peak = 0.0
     c = 0
     means, sds, zs = [], [], []
     for i, v in enumerate(x):
         if not math.isnan(v):
             tot += v
-            mag += abs(v)
             s1 += v - s
             s2 += (v - s) * (v - s)
             c += 1
         if i >= w and not math.isnan(x[i - w]):
             o = x[i - w]
             tot -= o
-            mag -= abs(o)
             s1 -= o - s
             s2 -= (o - s) * (o - s)
             c -= 1
         peak = s2 if s2 > peak else peak
-        mag_peak = mag if mag > mag_peak else mag_peak
         win = [u for u in x[max(0, i - w + 1):i + 1] if not math.isnan(u)]
         if all(math.isfinite(u) for u in win):
-            if not (math.isfinite(tot) and math.isfinite(mag)):
-                tot, mag = loop_sum(win), loop_sum(abs(u) for u in win)
-                mag_peak = mag
-            if mag < sh * mag_peak:
-                tot, mag = loop_sum(win), loop_sum(abs(u) for u in win)
-                mag_peak = mag
+            if not math.isfinite(tot):
+                tot = loop_sum(win)
             if not (math.isfinite(s1) and math.isfinite(s2)):
                 s1 = loop_sum(u - s for u in win)
                 s2 = loop_sum((u - s) * (u - s) for u in win)

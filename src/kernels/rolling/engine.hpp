@@ -73,7 +73,7 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
     const double* p = x.data();
     double s = finite(p[0]) ? p[0] : 0.0;
     const double wd = static_cast<double>(w), wm1 = wd - 1.0;
-    const double share = trusted_share(w);
+    const double share = trusted_share(w), wshare = wd * share;
     const bool single = w == 1;  // no spread from one value
     Kahan<double> sx, s1, s2;
     double mag = 0.0, mag_peak = 0.0, s2_peak = 0.0;
@@ -122,12 +122,12 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
         // With no non-finite value in window k: sums that are not finite are
         // summed afresh (same shift), then sums whose digits are gone. One
         // test of all of it first, false for NaN, so that the common step
-        // takes one branch.
+        // takes one branch: the sum of |v| and the sum of squares are not
+        // finite when the sums beside them are not.
         bool fine = true;
-        if constexpr (Raw) fine = mag >= share * mag_peak && mag <= kLargest && finite(sx.s);
+        if constexpr (Raw) fine = mag >= share * mag_peak && mag <= kLargest;
         if constexpr (Shifted)
-            fine = fine && s2.s <= kLargest && finite(s1.s) &&
-                   (single || wd * s2.s - s1.s * s1.s >= wd * share * s2_peak);
+            fine = fine && s2.s <= kLargest && (single || wd * s2.s - s1.s * s1.s >= wshare * s2_peak);
         if (!fine && bad == 0) [[unlikely]] {
             if constexpr (Raw) {
                 if (!finite(sx.s) || magnitude_lost(mag, mag_peak, share)) {
@@ -156,8 +156,8 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
     }
 }
 
-// Plain sums of the non-NaN values of p[0 .. m - 1]: of the values and their
-// magnitudes (`Raw`), or of v - s and its square.
+// Plain sums of the non-NaN values of p[0 .. m - 1]: of the values (`Raw`),
+// or of v - s and of its square.
 template <bool Raw>
 [[gnu::noinline]] std::pair<double, double> nan_window_sums(const double* p, size_t m, double s) noexcept {
     double a = 0.0, b = 0.0;
@@ -165,7 +165,7 @@ template <bool Raw>
         if (std::isnan(p[q])) continue;
         double d = Raw ? p[q] : p[q] - s;
         a += d;
-        b += Raw ? std::fabs(d) : d * d;
+        if constexpr (!Raw) b += d * d;
     }
     return {a, b};
 }
@@ -177,14 +177,13 @@ template <bool Raw>
 // window. An infinity is not skipped: it enters the sums like any value.
 //
 // Once no infinity is left in the window, sums that are not finite are summed
-// afresh; so is the raw sum when the sum of |v| has fallen far below its
-// largest value, and shifted sums of two or more values whose spread is lost
-// (see resum.hpp), around the window's first non-NaN value.
+// afresh; so are shifted sums of two or more values whose spread is lost (see
+// resum.hpp), around the window's first non-NaN value.
 template <bool Raw, class Emit>
 void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
     const size_t n = x.size();
     const double share = trusted_share(w);
-    double s1 = 0.0, s2 = 0.0, peak = 0.0;  // Raw: s2 and peak follow the sum of |v|
+    double s1 = 0.0, s2 = 0.0, peak = 0.0;
     size_t count = 0, inf = 0;  // non-NaN values and infinities in the window
     auto enter = [&](double v) {
         if (std::isnan(v)) return;
@@ -192,7 +191,6 @@ void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
         if (std::isinf(v)) ++inf;
         if constexpr (Raw) {
             s1 += v;
-            s2 += std::fabs(v);
         } else {
             double d = v - s;
             s1 += d;
@@ -205,7 +203,6 @@ void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
         if (std::isinf(v)) --inf;
         if constexpr (Raw) {
             s1 -= v;
-            s2 -= std::fabs(v);
         } else {
             double d = v - s;
             s1 -= d;
@@ -222,19 +219,14 @@ void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
     for (size_t i = 0; i < n; ++i) {
         enter(x[i]);
         if (i >= w) leave(x[i - w]);
-        peak = s2 > peak ? s2 : peak;
-        // One test first (false for NaN); the rules below only when it fails.
+        if constexpr (!Raw) peak = s2 > peak ? s2 : peak;
+        // One test first, false for NaN (a sum of squares is not finite when
+        // the sum of values is not); the rules below only when it fails.
         const double c = static_cast<double>(count);
-        bool fine = s2 <= kLargest && finite(s1);
-        if constexpr (Raw)
-            fine = fine && s2 >= share * peak;
-        else
-            fine = fine && (count < 2 || c * s2 - s1 * s1 >= c * share * peak);
+        const bool fine = Raw ? finite(s1) : s2 <= kLargest && (count < 2 || c * s2 - s1 * s1 >= c * share * peak);
         if (!fine && inf == 0) [[unlikely]] {
-            if (!(finite(s1) && finite(s2))) rebuild(i);
-            if constexpr (Raw) {
-                if (magnitude_lost(s2, peak, share)) rebuild(i);
-            } else if (count >= 2 && spread_lost(c, s1, s2, peak, share)) {
+            if (!(finite(s1) && (Raw || finite(s2)))) rebuild(i);
+            if (!Raw && count >= 2 && spread_lost(c, s1, s2, peak, share)) {
                 size_t q = i + 1 - std::min(i + 1, w);
                 while (std::isnan(x[q])) ++q;
                 s = x[q];
