@@ -125,9 +125,9 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
         // takes one branch: the sum of |v| and the sum of squares are not
         // finite when the sums beside them are not.
         bool fine = true;
-        if constexpr (Raw) fine = mag >= share * mag_peak && mag <= kLargest;
+        if constexpr (Raw) fine = (mag >= share * mag_peak) & (mag <= kLargest);
         if constexpr (Shifted)
-            fine = fine && s2.s <= kLargest && (single || wd * s2.s - s1.s * s1.s >= wshare * s2_peak);
+            fine = fine & (s2.s <= kLargest) & (single | (wd * s2.s - s1.s * s1.s >= wshare * s2_peak));
         if (!fine && bad == 0) [[unlikely]] {
             if constexpr (Raw) {
                 if (!finite(sx.s) || magnitude_lost(mag, mag_peak, share)) {
@@ -223,12 +223,13 @@ void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
         // One test first, false for NaN (a sum of squares is not finite when
         // the sum of values is not); the rules below only when it fails.
         const double c = static_cast<double>(count);
-        const bool fine = Raw ? finite(s1) : s2 <= kLargest && (count < 2 || c * s2 - s1 * s1 >= c * share * peak);
+        const bool fine =
+            Raw ? finite(s1) : (s2 <= kLargest) & ((count < 2) | (c * s2 - s1 * s1 >= c * share * peak));
         if (!fine && inf == 0) [[unlikely]] {
             if (!(finite(s1) && (Raw || finite(s2)))) rebuild(i);
             if (!Raw && count >= 2 && spread_lost(c, s1, s2, peak, share)) {
-                size_t q = i + 1 - std::min(i + 1, w);
-                while (std::isnan(x[q])) ++q;
+                size_t q = i + 1 - std::min(i + 1, w);  // bounded, whatever a caller does to x meanwhile
+                while (q < i && std::isnan(x[q])) ++q;
                 s = x[q];
                 rebuild(i);
             }

@@ -57,6 +57,37 @@ template <bool Usable>
     return f;
 }
 
+// The running state of a walk, handed by value to the rare steps so that
+// the common one keeps it in registers.
+struct Walked {
+    Sums s;
+    double sx, sy, pxx, pyy;
+};
+
+// Window k, free of non-finite values, whose sums failed the one test of a
+// step: sums that are not finite are summed afresh; then, with two or more
+// pairs, sums whose spread is lost on either side start again around the
+// window's first pair.
+template <bool Usable>
+[[gnu::noinline]] Walked settle(std::span<const double> x, std::span<const double> y, size_t k, size_t w, size_t c,
+                                double share, Walked st) noexcept {
+    auto fresh = [&] {
+        st.s = fresh_sums<Usable>(x.data() + k, y.data() + k, w, st.sx, st.sy);
+        st.pxx = st.s.sxx;
+        st.pyy = st.s.syy;
+    };
+    if (!st.s.finite()) fresh();
+    const double K = static_cast<double>(c);
+    if (c >= 2 && (spread_lost(K, st.s.sx, st.s.sxx, st.pxx, share) || spread_lost(K, st.s.sy, st.s.syy, st.pyy, share))) {
+        size_t f = k;  // bounded: a caller rewriting the data must not take us past the window
+        while (Usable && f + 1 < k + w && (std::isnan(x[f]) || std::isnan(y[f]))) ++f;
+        st.sx = x[f];
+        st.sy = y[f];
+        fresh();
+    }
+    return st;
+}
+
 // Walks the full windows of (x, y), calling emit(k, sums, c, sx, sy) for
 // each, with c the number of pairs in the sums and sx, sy the shifts.
 // `Usable` leaves pairs with a NaN out and slides by removing the leaving
@@ -87,11 +118,6 @@ void walk(std::span<const double> x, std::span<const double> y, size_t w, Emit&&
     Sums s;
     double pxx = 0.0, pyy = 0.0;  // the largest sums of squares since the sums were built
     size_t c = 0, bad = 0;
-    auto fresh = [&](size_t first) __attribute__((always_inline)) {
-        s = fresh_sums<Usable>(x.data() + first, y.data() + first, w, sx, sy);
-        pxx = s.sxx;
-        pyy = s.syy;
-    };
     for (size_t i = 0; i < w; ++i) {
         bad += flagged(i);
         if (usable(i)) {
@@ -120,21 +146,18 @@ void walk(std::span<const double> x, std::span<const double> y, size_t w, Emit&&
         pxx = s.sxx > pxx ? s.sxx : pxx;
         pyy = s.syy > pyy ? s.syy : pyy;
         bad = bad + flagged(i) - flagged(o);
-        // One test of both rules first, false for NaN. The sums of values are
-        // finite while the sums of their squares are.
+        // One test of both rules first, false for NaN. The other sums are
+        // finite while the sums of squares are.
         const double K = static_cast<double>(c), floor = K * share;
-        const bool fine = s.sxx <= kLargest && s.syy <= kLargest && std::isfinite(s.sxy) &&
-                          K * s.sxx - s.sx * s.sx >= floor * pxx &&
-                          K * s.syy - s.sy * s.sy >= floor * pyy;
+        const bool fine = (s.sxx <= kLargest) & (s.syy <= kLargest) &
+                          (K * s.sxx - s.sx * s.sx >= floor * pxx) & (K * s.syy - s.sy * s.sy >= floor * pyy);
         if (!fine && bad == 0) [[unlikely]] {
-            if (!s.finite()) fresh(k);
-            if (c >= 2 && (spread_lost(K, s.sx, s.sxx, pxx, share) || spread_lost(K, s.sy, s.syy, pyy, share))) {
-                size_t f = k;
-                while (!usable(f)) ++f;
-                sx = x[f];
-                sy = y[f];
-                fresh(k);
-            }
+            const Walked now = settle<Usable>(x, y, k, w, c, share, Walked{s, sx, sy, pxx, pyy});
+            s = now.s;
+            sx = now.sx;
+            sy = now.sy;
+            pxx = now.pxx;
+            pyy = now.pyy;
         }
         emit(k, s, c, sx, sy);
     }
