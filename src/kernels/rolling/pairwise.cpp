@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "core/spread.hpp"
@@ -96,8 +97,8 @@ template <bool Usable>
 // series among the pairs that enter the sums.
 //
 // A sum that has taken in a non-finite value stays NaN (or infinite) after
-// that value has left the window: the windows are counted for pairs holding
-// one (for `Usable`, the infinite ones that entered), and once none is left
+// that value has left the window: the latest pair holding one is kept (for
+// `Usable`, the latest infinite one that entered), and once it has left
 // while a sum is still not finite, the window is summed afresh. Windows that
 // hold one keep the sums' own arithmetic. Once none is left, sums of two or
 // more pairs whose spread is lost on either side are summed afresh around the
@@ -117,9 +118,9 @@ void walk(std::span<const double> x, std::span<const double> y, size_t w, Emit&&
     const double share = trusted_share(w);
     Sums s;
     double pxx = 0.0, pyy = 0.0;  // the largest sums of squares since the sums were built
-    size_t c = 0, bad = 0;
+    size_t c = 0, last = SIZE_MAX;  // the latest pair holding a non-finite value (SIZE_MAX: none)
     for (size_t i = 0; i < w; ++i) {
-        bad += flagged(i);
+        last = flagged(i) ? i : last;
         if (usable(i)) {
             s.add(x[i] - sx, y[i] - sy);
             ++c;
@@ -145,13 +146,13 @@ void walk(std::span<const double> x, std::span<const double> y, size_t w, Emit&&
         }
         pxx = s.sxx > pxx ? s.sxx : pxx;
         pyy = s.syy > pyy ? s.syy : pyy;
-        bad = bad + flagged(i) - flagged(o);
+        last = flagged(i) ? i : last;
         // One test of both rules first, false for NaN. The other sums are
         // finite while the sums of squares are.
         const double K = static_cast<double>(c), floor = K * share;
         const bool fine = (s.sxx <= kLargest) & (s.syy <= kLargest) &
                           (K * s.sxx - s.sx * s.sx >= floor * pxx) & (K * s.syy - s.sy * s.sy >= floor * pyy);
-        if (!fine && bad == 0) [[unlikely]] {
+        if (!fine && (last == SIZE_MAX || last < k)) [[unlikely]] {
             const Walked now = settle<Usable>(x, y, k, w, c, share, Walked{s, sx, sy, pxx, pyy});
             s = now.s;
             sx = now.sx;
