@@ -128,6 +128,7 @@ void walk(std::span<const double> x, std::span<const double> y, size_t w, Emit&&
     }
     pxx = s.sxx;
     pyy = s.syy;
+    double cd = static_cast<double>(c);  // c as a double, kept alongside
     emit(size_t{0}, s, c, sx, sy);
     const size_t L = n - w + 1;
     for (size_t k = 1; k < L; ++k) {
@@ -136,10 +137,12 @@ void walk(std::span<const double> x, std::span<const double> y, size_t w, Emit&&
             if (usable(o)) {
                 s.remove(x[o] - sx, y[o] - sy);
                 --c;
+                cd -= 1.0;
             }
             if (usable(i)) {
                 s.add(x[i] - sx, y[i] - sy);
                 ++c;
+                cd += 1.0;
             }
         } else {
             s.slide(x[i] - sx, y[i] - sy, x[o] - sx, y[o] - sy);
@@ -149,9 +152,9 @@ void walk(std::span<const double> x, std::span<const double> y, size_t w, Emit&&
         last = flagged(i) ? i : last;
         // One test of both rules first, false for NaN. The other sums are
         // finite while the sums of squares are.
-        const double K = static_cast<double>(c), floor = K * share;
+        const double floor = cd * share;
         const bool fine = (s.sxx <= kLargest) & (s.syy <= kLargest) &
-                          (K * s.sxx - s.sx * s.sx >= floor * pxx) & (K * s.syy - s.sy * s.sy >= floor * pyy);
+                          (cd * s.sxx - s.sx * s.sx >= floor * pxx) & (cd * s.syy - s.sy * s.sy >= floor * pyy);
         if (!fine && (last == SIZE_MAX || last < k)) [[unlikely]] {
             const Walked now = settle<Usable>(x, y, k, w, c, share, Walked{s, sx, sy, pxx, pyy});
             s = now.s;
