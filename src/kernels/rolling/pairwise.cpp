@@ -79,7 +79,8 @@ template <bool Usable>
     };
     if (!st.s.finite()) fresh();
     const double K = static_cast<double>(c);
-    if (c >= 2 && (spread_lost(K, st.s.sx, st.s.sxx, st.pxx, share) || spread_lost(K, st.s.sy, st.s.syy, st.pyy, share))) {
+    if (c >= 2 &&
+        (spread_lost(K, st.s.sx, st.s.sxx, st.pxx, share) || spread_lost(K, st.s.sy, st.s.syy, st.pyy, share))) {
         size_t f = k;  // bounded: a caller rewriting the data must not take us past the window
         while (Usable && f + 1 < k + w && (std::isnan(x[f]) || std::isnan(y[f]))) ++f;
         st.sx = x[f];
