@@ -1,4 +1,5 @@
 import math
+from fractions import Fraction
 import os
 import subprocess
 import sys
@@ -183,9 +184,9 @@ def test_non_finite_values_leave_the_window():
     assert same(sd[[2, 3, 6, 7, 11]], [0.7071067811865476] * 5)
     assert same(m.rolling_mean_nan_np(x, 2)[[1, 5, 6, 9, 10, 11, 12]], [1, INF, INF, -INF, NAN, NAN, 12.5])
     assert same(m.rolling_mean_np(arr(INF, 1, 2, -INF, 5, 6, 7), 3), [NAN, NAN, NAN, NAN, 6])
-    # the NaN-skipping sd clamps the NaN variance of an infinity to 0.0
+    # the NaN-skipping sd keeps the NaN variance of an infinity
     sdn = m.rolling_std_nan_np(x, 2)
-    assert same(sdn[[5, 6, 9, 10, 11]], [0.0] * 5) and same(sdn[[7, 12]], [0.7071067811865476] * 2)
+    assert same(sdn[[5, 6, 9, 10, 11]], [NAN] * 5) and same(sdn[[7, 12]], [0.7071067811865476] * 2)
     assert same(m.rolling_zscore_nan_np(x, 2)[[5, 6, 7]], [NAN, NAN, 0.7071067811865475])
 
 
@@ -253,9 +254,9 @@ def test_fused_infinities_and_extremes():
     assert same(lo, [-INF, 1.0]) and same(hi, [1e17, 1e17])
     var = m.rolling_multi_np(arr(INF, 1, 2, 3), 1, stats=["var"])[0]
     assert same(var, [NAN, 0, 0, 0])
-    # only "propagate" keeps the NaN variance of an infinity
+    # every policy keeps the NaN variance of an infinity
     var = m.rolling_multi_np(arr(INF, 1, 2), 2, nan_policy="ignore", stats=["var"])[0]
-    assert same(var, [0.0, 0.5])
+    assert same(var, [NAN, 0.5])
 
 
 @pytest.mark.parametrize("align, policy, minp", [
@@ -357,3 +358,133 @@ def test_results_do_not_depend_on_thread_count():
         outs.add(subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
                                 check=True).stdout)
     assert len(outs) == 1
+
+
+# ---------------------------------------------------------------- exact windows
+# Running sums against the exact statistics of each window (fractions): a
+# large value that has left, data far from the first shift and constant runs
+# must not leave rounding in place of a spread.
+
+
+def exact(v):
+    """(mean, sample variance) of the values, as fractions."""
+    f = [Fraction(float(a)) for a in v]
+    mu = sum(f) / len(f)
+    return mu, (sum((a - mu) ** 2 for a in f) / (len(f) - 1) if len(f) > 1 else None)
+
+
+def one_series(x, w):
+    """Every running statistic of one series, per full window k (x[k .. k+w-1]),
+    as (name, kind, values)."""
+    col = np.ascontiguousarray(x[:, None])
+    mean, sd = m.rolling_mean_std_np(x, w)
+    amean, asd = m.rolling_mean_std_axis0_np(col, w)
+    return [
+        ("rolling_mean_np", "mean", m.rolling_mean_np(x, w)),
+        ("rolling_std_np", "sd", m.rolling_std_np(x, w)),
+        ("rolling_var_np", "var", m.rolling_var_np(x, w)),
+        ("rolling_mean_std_np", "mean", mean), ("rolling_mean_std_np", "sd", sd),
+        ("rolling_zscore_np", "z_first", m.rolling_zscore_np(x, w)),
+        ("rolling_std_nan_np", "sd", m.rolling_std_nan_np(x, w)[w - 1:]),
+        ("rolling_zscore_nan_np", "z_last", m.rolling_zscore_nan_np(x, w)[w - 1:]),
+        ("rolling_std_axis0_np", "sd", m.rolling_std_axis0_np(col, w)[:, 0]),
+        ("rolling_mean_std_axis0_np", "mean", amean[:, 0]), ("rolling_mean_std_axis0_np", "sd", asd[:, 0]),
+        ("rolling_multi_np", "sd", m.rolling_multi_np(x, w, stats=["std"])[0]),
+    ]
+
+
+def check_exact_one(x, w, windows=None):
+    """Each statistic within 1e-12 of its window's exact value, relative to the
+    value (sd, var), to the window's magnitude (mean) or to the magnitudes
+    the score is formed from (z); a window without spread gets exactly 0."""
+    for name, kind, got in one_series(x, w):
+        for k in windows if windows is not None else range(len(x) - w + 1):
+            win = x[k:k + w]
+            mu, var = exact(win)
+            g = got[k]
+            if w == 1:
+                continue
+            sd = math.sqrt(float(var))
+            if kind == "mean":
+                ok = abs(g - float(mu)) <= 1e-12 * float(np.abs(win).mean())
+            elif kind in ("sd", "var"):
+                want = sd if kind == "sd" else float(var)
+                ok = g == want == 0.0 or abs(g - want) <= 1e-12 * want
+            elif var == 0:
+                ok = same(g, 0.0 if kind == "z_first" else NAN)
+            else:
+                v = win[0] if kind == "z_first" else win[-1]
+                want = float(Fraction(float(v)) - mu) / sd
+                ok = abs(g - want) <= 1e-12 * (abs(want) + float(np.abs(win).max()) / sd)
+            assert ok, (name, kind, w, k, list(win), g)
+
+
+SPIKE = arr(1, 2, 3, 1e10, 1, 2, 3, 4, 5)
+SPIKE_Y = arr(1, 2, 3, 0.5, 1, 2, 3, 4, 5)
+
+
+@pytest.mark.parametrize("x, w, later", [
+    (SPIKE, 3, [4, 5, 6]),
+    (arr(0.1, 0.2, 0.3, 1e10, 0.1, 0.2, 0.3, 0.4, 0.5), 3, [4, 5, 6]),  # inexact values: the means too
+    (arr(5, 7, -3e12, 2.5, 2.5, 2.5, 6, 1, 0.25, 3), 2, range(3, 9)),
+    (np.concatenate([np.arange(20.0), [4e15], np.linspace(0.5, 3, 30)]), 7, range(21, 44)),
+])
+def test_large_value_that_left_spoils_no_later_window(x, w, later):
+    # the windows after the large value hold only ordinary values
+    check_exact_one(x, w, later)
+    assert same(m.rolling_std_np(SPIKE, 3)[-3:], [1.0, 1.0, 1.0])
+    assert same(m.rolling_zscore_np(SPIKE, 3)[-3:], [-1.0, -1.0, -1.0])
+
+
+@pytest.mark.parametrize("x, w", [
+    (arr(0, 1e9 + 1, 1e9 + 2, 1e9 + 3, 1e9 + 4), 3),
+    (np.concatenate([[0.0], 1e12 + np.arange(1.0, 40.0) * 0.25]), 4),
+    (np.concatenate([-5e8 + np.sin(np.arange(30.0)), 7e8 + np.cos(np.arange(30.0))]), 5),
+])
+def test_shift_far_from_the_window_is_moved(x, w):
+    check_exact_one(x, w)
+    assert same(m.rolling_std_np(arr(0, 1e9 + 1, 1e9 + 2, 1e9 + 3, 1e9 + 4), 3)[1:], [1.0, 1.0])
+
+
+def test_constant_runs_have_no_spread():
+    # a constant run after other values, whatever its rounded mean
+    for c in (0.1, 2.0, 1e9 + 0.3, -7.7):
+        x = np.concatenate([np.linspace(-4, 9, 13), np.full(12, c), [1.0, 2.0]])
+        check_exact_one(x, 4)
+        assert same(m.rolling_std_np(x, 4)[13:22], [0.0] * 9)
+
+
+@pytest.mark.parametrize("align", ["trailing", "centered"])
+@pytest.mark.parametrize("policy", ["propagate", "ignore", "require_min_periods"])
+def test_infinity_in_window_has_no_variance(align, policy):
+    # a NaN variance stays NaN under every alignment and policy; a negative
+    # rounded variance still clamps to 0.0
+    x = arr(1, INF, 3, 4, 5, 6)
+    var, sd = m.rolling_multi_np(x, 3, None, align, policy, ["var", "std"])
+    held = [0, 1, 2] if align == "centered" else [0, 1]
+    assert np.isnan(var[held]).all() and np.isnan(sd[held]).all()
+    assert same(var[-2:], [1.0, 0.5] if align == "centered" else [1.0, 1.0])
+    assert same(m.rolling_std_nan_np(x, 3)[1:4], [NAN] * 3)
+    var = m.rolling_multi_np(np.full(7, 0.1), 3, None, align, policy, ["var"])[0]
+    assert same(var[1:-1], [0.0] * (len(var) - 2))
+
+
+def messy(n, seed, scale=1.0):
+    """Random data with large values that come and go, level jumps far from
+    the start and constant runs."""
+    rng = np.random.default_rng(seed)
+    x = scale * rng.standard_normal(n) + rng.choice([0.0, 3.0, 1e6])
+    for _ in range(3):
+        i = int(rng.integers(0, n))
+        x[i] = rng.choice([1e8, -1e10, 3e12, 1e15]) * (1 + rng.random())
+    i = int(rng.integers(0, n // 2))
+    x[i:] += rng.choice([1e6, -1e9, 5e11])
+    i, j = sorted(rng.integers(0, n, 2))
+    x[i:j + 1] = x[i]
+    return x
+
+
+@pytest.mark.parametrize("w", [2, 3, 5, 8, 17])
+@pytest.mark.parametrize("seed", range(6))
+def test_running_sums_match_exact_windows(w, seed):
+    check_exact_one(messy(90, seed * 31 + w, scale=[1.0, 1e-3, 250.0][seed % 3]), w)

@@ -18,10 +18,12 @@ def ref(x, w):
     """Column by column, in the documented order: running sums of the raw values
     (mean) and of values shifted by the column's first finite value (pair, sd);
     a window left without non-finite values whose sums are not finite is summed
-    afresh."""
+    afresh, and its shifted sums again around its first value when
+    w*S2 - S1^2 falls below w*share*(largest S2 since the last build)."""
     r, p = x.shape
     L = r - w + 1
     wd = float(w)
+    share = min(0.5 / w, 2.0 ** -8) if w > 1 else 0.0
     mean = np.empty((L, p))
     pm = np.empty((L, p))
     sd = np.empty((L, p))
@@ -40,6 +42,7 @@ def ref(x, w):
 
         S, _ = sums(0, 0.0, False)
         S1, S2 = sums(0, s, True)
+        peak = S2
         for k in range(L):
             if k:
                 new, old = col[k + w - 1], col[k - 1]
@@ -47,11 +50,17 @@ def ref(x, w):
                 dn, do = new - s, old - s
                 S1 = S1 + (dn - do)
                 S2 = S2 + (dn * dn - do * do)
+                peak = S2 if S2 > peak else peak
                 if all(math.isfinite(v) for v in col[k:k + w]):
                     if not math.isfinite(S):
                         S, _ = sums(k, 0.0, False)
                     if not (math.isfinite(S1) and math.isfinite(S2)):
                         S1, S2 = sums(k, s, True)
+                        peak = S2
+                    if wd * S2 - S1 * S1 < wd * share * peak:  # the spread is lost: shift into the window
+                        s = col[k]
+                        S1, S2 = sums(k, s, True)
+                        peak = S2
             mean[k, j] = S / wd
             pm[k, j] = s + S1 / wd
             if w == 1:

@@ -1,9 +1,12 @@
 import math
+import sys
+from fractions import Fraction
 
 import numpy as np
 import pytest
 
 from conftest import same
+from test_rolling import messy
 from marlox_stats import marlox_stats_rs as m
 
 NAN = math.nan
@@ -25,17 +28,26 @@ def clamp(r):
     return -1.0 if r < -1.0 else 1.0 if r > 1.0 else r
 
 
+def share(w):
+    """The share of the largest sum of squares below which a spread is lost."""
+    return min(0.5 / w, 2.0 ** -8)
+
+
 def walk(x, y, w, usable_only):
-    """(c, Sx, Sy, Sxx, Syy, Sxy) per full window in the documented order: the
-    plain family slides by differences, the NaN-aware one removes the leaving
-    usable pair and adds the entering one. A window left without non-finite
-    values (usable ones, for the NaN-aware family) whose sums are not finite is
-    summed afresh."""
+    """(c, Sx, Sy, Sxx, Syy, Sxy, sx, sy) per full window in the documented
+    order: the plain family slides by differences, the NaN-aware one removes the
+    leaving usable pair and adds the entering one; the shifts are the first
+    finite value of each side among the pairs that enter. A window left without
+    non-finite values (usable ones, for the NaN-aware family) whose sums are not
+    finite is summed afresh; then, with two or more pairs, when either side's
+    c*Sqq - Sq^2 falls below c*share*(largest Sqq since the last build), the
+    sums start again around the window's first pair."""
     x = [float(v) for v in x]
     y = [float(v) for v in y]
-    sx, sy = first_finite(x), first_finite(y)
     use = [not usable_only or not (math.isnan(a) or math.isnan(b)) for a, b in zip(x, y)]
     flag = [u and not (math.isfinite(a) and math.isfinite(b)) for u, a, b in zip(use, x, y)]
+    sx = first_finite([a for a, u in zip(x, use) if u])
+    sy = first_finite([b for b, u in zip(y, use) if u])
 
     def fresh(k):
         S = [0.0] * 5
@@ -45,9 +57,13 @@ def walk(x, y, w, usable_only):
                 S = [S[0] + dx, S[1] + dy, S[2] + dx * dx, S[3] + dy * dy, S[4] + dx * dy]
         return S
 
+    def lost(K, S1, S2, peak):
+        return K * S2 - S1 * S1 < K * share(w) * peak
+
     S = fresh(0)
+    pxx, pyy = S[2], S[3]
     c = sum(use[:w])
-    out = [(c, *S)]
+    out = [(c, *S, sx, sy)]
     for k in range(1, len(x) - w + 1):
         o, i = k - 1, k + w - 1
         dxo, dyo, dxn, dyn = x[o] - sx, y[o] - sy, x[i] - sx, y[i] - sy
@@ -61,16 +77,24 @@ def walk(x, y, w, usable_only):
         else:
             S = [S[0] + (dxn - dxo), S[1] + (dyn - dyo), S[2] + (dxn * dxn - dxo * dxo),
                  S[3] + (dyn * dyn - dyo * dyo), S[4] + (dxn * dyn - dxo * dyo)]
-        if not any(flag[k:k + w]) and not all(math.isfinite(v) for v in S):
-            S = fresh(k)
-        out.append((c, *S))
-    return out, sx, sy
+        pxx, pyy = (S[2] if S[2] > pxx else pxx), (S[3] if S[3] > pyy else pyy)
+        if not any(flag[k:k + w]):
+            if not all(math.isfinite(v) for v in S):
+                S = fresh(k)
+                pxx, pyy = S[2], S[3]
+            if c >= 2 and (lost(float(c), S[0], S[2], pxx) or lost(float(c), S[1], S[3], pyy)):
+                f = next(q for q in range(k, k + w) if use[q])
+                sx, sy = x[f], y[f]
+                S = fresh(k)
+                pxx, pyy = S[2], S[3]
+        out.append((c, *S, sx, sy))
+    return out
 
 
 def ref_plain(x, y, w):
     W = float(w)
     cov, corr = [], []
-    for _, Sx, Sy, Sxx, Syy, Sxy in walk(x, y, w, False)[0]:
+    for _, Sx, Sy, Sxx, Syy, Sxy, _, _ in walk(x, y, w, False):
         mx, my = Sx / W, Sy / W
         cov.append((Sxy - my * (mx * W)) / (W - 1) if w > 1 else NAN)
         vx = (Sxx - mx * (mx * W)) / (W - 1) if w > 1 else NAN
@@ -83,9 +107,8 @@ def ref_plain(x, y, w):
 
 
 def ref_aware(x, y, w):
-    sums, sx, sy = walk(x, y, w, True)
     cov, corr, beta, icpt = [], [], [], []
-    for c, Sx, Sy, Sxx, Syy, Sxy in sums:
+    for c, Sx, Sy, Sxx, Syy, Sxy, sx, sy in walk(x, y, w, True):
         K = float(c)
         full = c == w and w >= 2
         cov.append((Sxy - (Sx * Sy) / K) / (K - 1) if full else NAN)
@@ -95,7 +118,9 @@ def ref_aware(x, y, w):
             vx = (Sxx - (Sx * Sx) / K) / (K - 1)
             cxy = (Sxy - (Sx * Sy) / K) / (K - 1)
             if math.isfinite(vx) and vx > 0 and math.isfinite(vy) and vy > 0 and math.isfinite(cxy):
-                r = clamp(cxy / math.sqrt(vx * vy))
+                p = vx * vy  # kept whenever it is a normal number
+                r = clamp(cxy / (math.sqrt(p) if p == 0 or sys.float_info.min <= p < INF
+                                 else math.sqrt(vx) * math.sqrt(vy)))
         corr.append(r)
         b = a = NAN
         if c >= 2:
@@ -220,3 +245,107 @@ def test_inputs_unchanged():
     for f in PLAIN + AWARE:
         getattr(m, f)(x, y, 6)
     assert same(x, cx) and same(y, cy)
+
+
+# ---------------------------------------------------------------- exact windows
+# The running sums of pairs against each window's exact statistics
+# (fractions), over the pairs each function uses.
+
+
+def exact_pairs(xw, yw):
+    """(mx, my, vx, vy, cxy) of the pairs, as fractions; None below two pairs."""
+    fx = [Fraction(float(a)) for a in xw]
+    fy = [Fraction(float(b)) for b in yw]
+    n = len(fx)
+    if n < 2:
+        return None
+    mx, my = sum(fx) / n, sum(fy) / n
+    vx = sum((a - mx) ** 2 for a in fx) / (n - 1)
+    vy = sum((b - my) ** 2 for b in fy) / (n - 1)
+    cxy = sum((a - mx) * (b - my) for a, b in zip(fx, fy)) / (n - 1)
+    return mx, my, vx, vy, cxy
+
+
+def check_exact_pairs(x, y, w, windows=None):
+    """Covariance within 1e-12 of sqrt(vx * vy), correlation within 1e-12, the
+    slope within 1e-12 of |b| + sqrt(vy / vx) and the intercept of the
+    magnitudes it is formed from; no correlation or slope without spread."""
+    got = {f: getattr(m, f)(x, y, w) for f in PLAIN + AWARE[:-1]}
+    slope, got["intercept"] = m.rolling_linreg_skipna(x, y, w)
+    assert same(slope, got["rolling_beta_skipna"])
+    for k in windows if windows is not None else range(len(x) - w + 1):
+        xw, yw = x[k:k + w], y[k:k + w]
+        ok = ~(np.isnan(xw) | np.isnan(yw))
+        full = exact_pairs(xw, yw) if ok.all() else None
+        used = exact_pairs(xw[ok], yw[ok])
+        for f, g in ((f, got[f][k]) for f in got):
+            e = used if f in ("rolling_beta_skipna", "intercept") else full
+            if e is None:
+                if f not in PLAIN:  # the plain family lets a NaN through
+                    assert np.isnan(g), (f, k)
+                continue
+            mx, my, vx, vy, cxy = e
+            if "cov" in f:
+                good = abs(g - float(cxy)) <= 1e-12 * math.sqrt(float(vx * vy))
+            elif vx == 0 or ("corr" in f and vy == 0):
+                good = np.isnan(g)
+            elif "corr" in f:
+                good = abs(g - float(cxy) / math.sqrt(float(vx)) / math.sqrt(float(vy))) <= 1e-12
+            else:
+                b = cxy / vx
+                spread = math.sqrt(float(vy / vx))
+                if f == "intercept":
+                    a = my - b * mx
+                    good = abs(g - float(a)) <= 1e-12 * (abs(float(a)) + abs(float(my)) +
+                                                         (abs(float(b)) + spread) * abs(float(mx)))
+                else:
+                    good = abs(g - float(b)) <= 1e-12 * (abs(float(b)) + spread)
+            assert good, (f, w, k, list(xw), list(yw), g)
+
+
+def test_large_value_that_left_spoils_no_later_window():
+    x, y = arr(1, 2, 3, 1e10, 1, 2, 3, 4, 5), arr(1, 2, 3, 0.5, 1, 2, 3, 4, 5)
+    for a, b in ((x, x), (x, y), (y, x), (0.1 * x, np.sqrt(y))):
+        check_exact_pairs(a, b, 3, [4, 5, 6])
+    assert same(m.rolling_cov_np(x, x, 3)[-3:], [1.0] * 3)
+    assert same(m.rolling_beta_skipna(x, y, 3)[-3:], [1.0] * 3)
+    check_exact_pairs(arr(3, 1, 4, -2e11, 5, 9, 2, 6, 5, 3), arr(2, 7, 1, 8, 2, 8, 1, 8, 2, 8), 2, range(4, 9))
+
+
+def test_shift_far_from_the_window_is_moved():
+    # plain sums shift by each side's first value, the NaN-skipping ones by
+    # the first pair they use; either may lie far from later windows
+    x = arr(0, NAN, 5, 1e9 + 1, 1e9 + 2, 1e9 + 3, 1e9 + 5, 1e9 + 4)
+    y = arr(NAN, 0, 6, 1e9 + 1, 1e9 + 2, 1e9 + 4, 1e9 + 3, 1e9 + 3)
+    check_exact_pairs(x, y, 3)
+    assert same(m.rolling_cov_nan_np(x, y, 3)[3:], [1.5, 0.5, -0.5])
+    t = np.arange(60.0)
+    check_exact_pairs(np.where(t < 20, 0.0, 1e12) + np.sin(t), np.where(t < 30, -3e8, 4e9) + np.cos(t), 6)
+
+
+def test_one_pair_has_no_sample_covariance():
+    x, y = arr(1, 2.5, 1e10, 0.1, -3), arr(4, 0.3, 7, 7, 1e-9)
+    for f in PLAIN + AWARE[:-1]:
+        assert np.isnan(getattr(m, f)(x, y, 1)).all(), f
+    assert all(np.isnan(a).all() for a in m.rolling_linreg_skipna(x, y, 1))
+
+
+@pytest.mark.parametrize("k", [2.0 ** 400, 2.0 ** -400, 1e150, 1e-150])
+def test_correlation_of_scaled_data(k):
+    rng = np.random.default_rng(3)
+    x = rng.standard_normal(40)
+    y = 0.4 * x + rng.standard_normal(40)
+    for f in (m.rolling_corr_np, m.rolling_corr_nan_np, m.rolling_corr_skipna, m.rolling_correlation):
+        np.testing.assert_allclose(f(k * x, k * y, 7), f(x, y, 7), rtol=1e-12, atol=0)
+
+
+@pytest.mark.parametrize("w", [2, 3, 5, 8, 17])
+@pytest.mark.parametrize("seed", range(6))
+def test_running_sums_match_exact_windows(w, seed):
+    x = messy(90, seed * 7 + w)
+    y = messy(90, seed * 7 + w + 100, scale=[1.0, 1e-3, 250.0][seed % 3]) + 0.3 * x
+    check_exact_pairs(x, y, w)
+    rng = np.random.default_rng(seed)
+    x[rng.random(90) < 0.1] = NAN
+    y[rng.random(90) < 0.1] = NAN
+    check_exact_pairs(x, y, w)

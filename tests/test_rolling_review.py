@@ -153,41 +153,67 @@ def test_signatures_and_docstrings():
 # ---------------------------------------------------------------- running-sum engine
 
 
+def share(w):
+    """The share of the largest sum (since the last build) below which a sum's
+    digits are taken as lost."""
+    return min(0.5 / w, 2.0 ** -8)
+
+
 def engine(x, w):
-    """(means, sds): compensated running sums as written, rebuilt once the
-    window holds only finite values while a sum is not finite."""
+    """(means, sds): compensated running sums as written. Once the window holds
+    only finite values, a sum that is not finite is summed afresh; so is the
+    raw sum when the plain running sum of |v| falls below share(w) of its
+    largest value since the last build, and the shifted sums, around the
+    window's first value, when w*S2 - S1^2 < w*share(w)*(largest S2)."""
     x = [float(v) for v in x]
     n = len(x)
     if n < w:
         return [], []
     s = x[0] if math.isfinite(x[0]) else 0.0
+    sh = share(w)
 
-    def fresh(k):
-        sx, s1, s2 = Kahan(), Kahan(), Kahan()
+    def raw(k):
+        sx, mag = Kahan(), 0.0
+        for v in x[k:k + w]:
+            sx.add(v)
+            mag += abs(v)
+        return sx, mag
+
+    def shifted(k):
+        s1, s2 = Kahan(), Kahan()
         for v in x[k:k + w]:
             d = v - s
             s1.add(d)
             s2.add(d * d)
-            sx.add(v)
-        return sx, s1, s2
+        return s1, s2
 
-    sx, s1, s2 = fresh(0)
+    sx, mag = raw(0)
+    s1, s2 = shifted(0)
+    mag_peak, peak = mag, s2.s
     means, sds = [], []
     for k in range(n - w + 1):
         if k:
             new, old = x[k + w - 1], x[k - 1]
-            sx.add(new)
-            sx.add(-old)
             s1.add(new - s)
             s1.add(-(old - s))
             s2.add((new - s) * (new - s))
             s2.add(-((old - s) * (old - s)))
+            peak = s2.s if s2.s > peak else peak
+            sx.add(new)
+            sx.add(-old)
+            mag += abs(new) - abs(old)
+            mag_peak = mag if mag > mag_peak else mag_peak
             if all(math.isfinite(v) for v in x[k:k + w]):
-                f = fresh(k)
-                if not math.isfinite(sx.s):
-                    sx = f[0]
+                if not math.isfinite(sx.s) or mag < sh * mag_peak:
+                    sx, mag = raw(k)
+                    mag_peak = mag
                 if not (math.isfinite(s1.s) and math.isfinite(s2.s)):
-                    s1, s2 = f[1], f[2]
+                    s1, s2 = shifted(k)
+                    peak = s2.s
+                if w > 1 and w * s2.s - s1.s * s1.s < w * sh * peak:
+                    s = x[k]
+                    s1, s2 = shifted(k)
+                    peak = s2.s
         means.append(sx.s / w)
         var = (s2.s - (s1.s * s1.s) / w) / (w - 1) if w > 1 else NAN
         sds.append(NAN if math.isnan(var) else math.sqrt(var if var > 0 else 0.0))
@@ -195,10 +221,15 @@ def engine(x, w):
 
 
 def nan_engine(x, w):
-    """(means, sds, zscores) of the NaN-skipping plain running sums."""
+    """(means, sds, zscores) of the NaN-skipping plain running sums. Once no
+    infinity is left in the window, sums that are not finite are summed afresh;
+    with two or more values, the shifted sums also when c*S2 - S1^2 falls below
+    c*share(w)*(largest S2 since the last build), around the window's first
+    non-NaN value."""
     x = [float(v) for v in x]
     s = next((v for v in x if math.isfinite(v)), 0.0)
-    tot = s1 = s2 = 0.0
+    sh = share(w)
+    tot = s1 = s2 = peak = 0.0
     c = 0
     means, sds, zs = [], [], []
     for i, v in enumerate(x):
@@ -213,6 +244,7 @@ def nan_engine(x, w):
             s1 -= o - s
             s2 -= (o - s) * (o - s)
             c -= 1
+        peak = s2 if s2 > peak else peak
         win = [u for u in x[max(0, i - w + 1):i + 1] if not math.isnan(u)]
         if all(math.isfinite(u) for u in win):
             if not math.isfinite(tot):
@@ -220,10 +252,16 @@ def nan_engine(x, w):
             if not (math.isfinite(s1) and math.isfinite(s2)):
                 s1 = loop_sum(u - s for u in win)
                 s2 = loop_sum((u - s) * (u - s) for u in win)
+                peak = s2
+            if c >= 2 and c * s2 - s1 * s1 < c * sh * peak:
+                s = win[0]
+                s1 = loop_sum(u - s for u in win)
+                s2 = loop_sum((u - s) * (u - s) for u in win)
+                peak = s2
         means.append(tot / c if c >= 1 else NAN)
         if c >= 2:
             var = (s2 - (s1 * s1) / c) / (c - 1)
-            var = var if var > 0 else 0.0  # maxNum: NaN gives 0.0 too
+            var = var if var > 0 or math.isnan(var) else 0.0  # a NaN variance stays NaN
             sds.append(math.sqrt(var))
         else:
             var = NAN
@@ -303,9 +341,9 @@ def test_non_finite_values_only_spoil_the_windows_that_hold_them():
     assert same(m.rolling_std_np(arr(1, 2, INF, 4, 5, 6), 3), [NAN, NAN, NAN, 1.0])
     assert same(m.rolling_zscore_np(arr(1, 2, INF, 4, 5, 6), 3), [NAN, NAN, NAN, -1.0])
     # the NaN-skipping sums are plain: an infinity gives an infinite mean and
-    # the clamped NaN variance 0.0 while it is in the window
+    # a NaN variance (no sd) while it is in the window
     assert same(m.rolling_mean_nan_np(arr(1, INF, 3, 4, 5), 2), [1, INF, INF, 3.5, 4.5])
-    assert same(m.rolling_std_nan_np(arr(1, INF, 3, 4, 5), 2), [NAN, 0.0, 0.0, 0.7071067811865476] + [
+    assert same(m.rolling_std_nan_np(arr(1, INF, 3, 4, 5), 2), [NAN, NAN, NAN, 0.7071067811865476] + [
         0.7071067811865476])
     assert same(m.rolling_zscore_nan_np(arr(1, INF, 3, 4, 5), 2), [NAN, NAN, NAN, 0.7071067811865475,
                                                                     0.7071067811865475])
@@ -386,7 +424,7 @@ def test_agrees_with_peers():
 
 def fused(x, w, minp=None, align="trailing", policy="propagate"):
     """Every window summed afresh around its own shift; raw extremes; a NaN
-    variance stays NaN under propagate, the clamp gives 0.0 otherwise."""
+    variance stays NaN, a negative one clamps to 0.0."""
     x = [float(v) for v in x]
     n = len(x)
     out = {k: [] for k in STATS}
@@ -437,7 +475,7 @@ def fused(x, w, minp=None, align="trailing", policy="propagate"):
             if c == 1:  # a window of one: 0/0 clamps to 0.0, an infinity gives NaN
                 var = 0.0 if math.isfinite(vals[0]) else NAN
             elif math.isnan(var):
-                var = NAN if policy == "propagate" else 0.0
+                var = NAN
             else:
                 var = var if var > 0 else 0.0
         put(mean=sx.s / c if first else NAN, var=var, std=math.sqrt(var), count=float(c),
@@ -489,12 +527,12 @@ def test_fused_infinities():
     assert same(lo, [-INF]) and same(hi, [5.0])
     var = m.rolling_multi_np(arr(INF, -INF, 1.0), 1, stats=["var"])[0]
     assert same(var, [NAN, NAN, 0.0])
-    # other policies clamp the NaN variance of an infinity to 0.0
+    # so do the other policies: the NaN variance of an infinity is no 0.0
     for policy in ("ignore", "require_min_periods"):
         var, std = m.rolling_multi_np(arr(1, INF, 2, 3), 2, nan_policy=policy, stats=["var", "std"])
-        assert same(var, [0.0, 0.0, 0.5]) and same(std, [0.0, 0.0, math.sqrt(0.5)])
+        assert same(var, [NAN, NAN, 0.5]) and same(std, [NAN, NAN, math.sqrt(0.5)])
     var = m.rolling_multi_np(arr(1, INF, 2), 3, alignment="centered", nan_policy="ignore", stats=["var"])[0]
-    assert same(var, [0.0, 0.0, 0.0])
+    assert same(var, [NAN, NAN, NAN])
     var = m.rolling_multi_np(arr(1, INF, 2), 3, alignment="centered", stats=["var"])[0]
     assert same(var, [NAN, NAN, NAN])
 

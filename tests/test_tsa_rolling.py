@@ -1,6 +1,7 @@
 import math
 import subprocess
 import sys
+from fractions import Fraction
 
 import numpy as np
 import pandas as pd
@@ -60,12 +61,21 @@ def ref_cv(x, w):
         mean += d / k
         m2 += d * (x[k - 1] - mean)
     out = [emit(m2, mean) if w > 1 else NAN]
+    peak, share = m2, min(2.0 ** -8, 0.5 / w)
     for j in range(len(x) - w):
         a, b = x[j], x[j + w]
         d = b - a
         nm = mean + d / w
         m2 += d * ((a + (b - nm)) - mean)
         mean = nm
+        peak = m2 if m2 > peak else peak
+        if m2 < share * peak:  # M2 has lost its digits: Welford over the window again
+            mean = m2 = 0.0
+            for k in range(1, w + 1):
+                d = x[j + k] - mean
+                mean += d / k
+                m2 += d * (x[j + k] - mean)
+            peak = m2
         out.append(emit(m2, mean) if w > 1 else NAN)
     return np.array(out)
 
@@ -187,6 +197,21 @@ def test_cv_exact(series):
     assert np.allclose(m.rolling_cv(series + 10, 20),
                        pd.Series(series + 10).rolling(20).std().to_numpy()[19:] / np.abs(pd.Series(series + 10).rolling(20).mean().to_numpy()[19:]),
                        rtol=1e-9)
+
+
+@pytest.mark.parametrize("x, w, later", [
+    (np.array([1, 2, 3, 1e10, 1, 2, 3, 4, 5.0]), 3, [4, 5, 6]),
+    (np.array([0.3, 0.1, -2e12, 0.7, 0.2, 0.9, 0.4, 0.6]), 2, range(3, 7)),
+    (np.concatenate([np.linspace(1, 40, 12), np.full(9, 2.7), [3.0, 1.0]]), 4, range(12, 20)),
+])
+def test_cv_after_a_large_value_or_in_a_constant_run(x, w, later):
+    # windows of ordinary values: their own cv, exactly 0 for a constant run
+    got = m.rolling_cv(x, w)
+    for k in later:
+        f = [Fraction(float(v)) for v in x[k:k + w]]
+        mu = sum(f) / w
+        want = math.sqrt(float(sum((v - mu) ** 2 for v in f) / (w - 1))) / abs(float(mu))
+        assert got[k] == want == 0.0 or abs(got[k] - want) <= 1e-12 * want, (k, got[k], want)
 
 
 def test_cv_tiny_mean_and_nonfinite_recovery():

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 
+#include "kernels/rolling/resum.hpp"
+
 namespace ms::kernels::rolling {
 namespace {
 
@@ -29,10 +31,12 @@ inline uint64_t not_finite(double v) noexcept {
 // keep the sums' own arithmetic. Every non-finite value leaves the sums
 // non-finite on the step it enters, so only then (rarely) does a column need
 // looking at: `last` keeps the row of the latest non-finite value seen.
+// With the sd, a column whose spread is lost (resum.hpp) is summed afresh
+// too, around its window's first value.
 template <bool Raw, bool Mean, bool Sd>
 [[gnu::always_inline]] inline void block(const double* x, size_t rows, size_t cols, size_t w, size_t c0, size_t nb,
                                          double* mean, double* sd) {
-    double s[kBlock], s1[kBlock], s2[kBlock];
+    double s[kBlock], s1[kBlock], s2[kBlock], peak[kBlock];
     ptrdiff_t last[kBlock];
     const double* base = x + c0;
     for (size_t j = 0; j < nb; ++j) {
@@ -49,7 +53,9 @@ template <bool Raw, bool Mean, bool Sd>
             last[j] = not_finite(row[j]) ? static_cast<ptrdiff_t>(i) : last[j];
         }
     }
+    for (size_t j = 0; j < nb; ++j) peak[j] = s2[j];
     const double wd = static_cast<double>(w), wm1 = wd - 1.0;
+    const double share = w > 1 ? trusted_share(w) : 0.0;  // one value has no spread to lose
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const size_t L = rows - w + 1;
     // Output row k from the block's current sums.
@@ -75,14 +81,16 @@ template <bool Raw, bool Mean, bool Sd>
             emit(om, os, j);
             double dn = in[j] - s[j], dold = out[j] - s[j];
             s1[j] = s1[j] + (dn - dold);
-            if constexpr (Sd) s2[j] = s2[j] + (dn * dn - dold * dold);
+            if constexpr (Sd) {
+                s2[j] = s2[j] + (dn * dn - dold * dold);
+                peak[j] = s2[j] > peak[j] ? s2[j] : peak[j];
+                spoilt |= static_cast<uint64_t>(spread_lost(wd, s1[j], s2[j], peak[j], share));
+            }
             spoilt |= not_finite(s1[j]) | not_finite(s2[j]);
         }
         if (!spoilt) continue;
-        for (size_t j = 0; j < nb; ++j) {
-            if (std::isfinite(s1[j]) && std::isfinite(s2[j])) continue;
-            if (!std::isfinite(in[j])) last[j] = static_cast<ptrdiff_t>(enter);
-            if (last[j] > static_cast<ptrdiff_t>(k)) continue;
+        // Window k + 1 of column j summed afresh around the column's shift.
+        auto resum = [&](size_t j) {
             double a = 0.0, b = 0.0;
             for (size_t i = k + 1; i <= enter; ++i) {
                 double d = base[i * cols + j] - s[j];
@@ -91,6 +99,18 @@ template <bool Raw, bool Mean, bool Sd>
             }
             s1[j] = a;
             s2[j] = b;
+            peak[j] = b;
+        };
+        for (size_t j = 0; j < nb; ++j) {
+            const bool sums_finite = std::isfinite(s1[j]) && std::isfinite(s2[j]);
+            if (sums_finite && !(Sd && spread_lost(wd, s1[j], s2[j], peak[j], share))) continue;
+            if (!std::isfinite(in[j])) last[j] = static_cast<ptrdiff_t>(enter);
+            if (last[j] > static_cast<ptrdiff_t>(k)) continue;
+            if (!sums_finite) resum(j);
+            if (Sd && spread_lost(wd, s1[j], s2[j], peak[j], share)) {
+                s[j] = base[(k + 1) * cols + j];  // into the window
+                resum(j);
+            }
         }
     }
 }

@@ -13,26 +13,39 @@
 #include <cstddef>
 #include <limits>
 #include <span>
+#include <utility>
 
 #include "kernels/rolling/kahan.hpp"
+#include "kernels/rolling/resum.hpp"
 
 namespace ms::kernels::rolling {
 
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+inline constexpr double kLargest = std::numeric_limits<double>::max();
+
 inline bool finite(double v) noexcept { return std::isfinite(v); }
 
-// Kahan sums of w values from p, and of their shifted values and squares.
-// Returned by value: sums whose address escapes would live in memory.
-inline Kahan<double> fresh_sum(const double* p, size_t w) noexcept {
-    Kahan<double> k;
-    for (size_t j = 0; j < w; ++j) k.add(p[j]);
-    return k;
+// Kahan sums of w values from p (with the plain sum of their magnitudes),
+// and of their shifted values and squares. Returned by value, and kept out of
+// line: they run only when sums are rebuilt, and sums whose address escapes
+// would live in memory.
+struct RawSums {
+    Kahan<double> sx;
+    double mag;
+};
+[[gnu::noinline]] inline RawSums fresh_raw(const double* p, size_t w) noexcept {
+    RawSums r{{}, 0.0};
+    for (size_t j = 0; j < w; ++j) {
+        r.sx.add(p[j]);
+        r.mag += std::fabs(p[j]);
+    }
+    return r;
 }
 struct Moments {
     Kahan<double> s1, s2;
 };
-inline Moments fresh_moments(const double* p, size_t w, double s) noexcept {
+[[gnu::noinline]] inline Moments fresh_moments(const double* p, size_t w, double s) noexcept {
     Moments m;
     for (size_t j = 0; j < w; ++j) {
         double d = p[j] - s;
@@ -44,37 +57,40 @@ inline Moments fresh_moments(const double* p, size_t w, double s) noexcept {
 
 // Means and/or standard deviations of the full windows x[k], ..., x[k + w - 1],
 // k = 0 .. n - w, passed as emit(k, mean, sd). `Raw` keeps the Kahan sum of the
-// values (mean), `Shifted` the Kahan sums of v - s and (v - s)^2 around one
-// shift s for the whole series (sd); an output whose sums are not kept is 0.
+// values (mean), `Shifted` the Kahan sums of v - s and (v - s)^2 around a
+// shift s, x[0] to begin with (sd); an output whose sums are not kept is 0.
 // Every update adds the entering term, then the negated leaving term.
+//
+// Each group of sums is rebuilt on its own, so that a mean does not depend on
+// whether the sd was asked for too: the raw sum when the plain sum of |v| has
+// fallen far below its largest value (a large value has left), the shifted
+// sums when their spread has (a large value has left, or the data have moved
+// far from s); the shifted sums then move to the window's first value.
 template <bool Raw, bool Shifted, class Emit>
 void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
     const size_t n = x.size();
     if (w == 0 || n < w) return;
     const double* p = x.data();
-    const double s = finite(p[0]) ? p[0] : 0.0;
+    double s = finite(p[0]) ? p[0] : 0.0;
     const double wd = static_cast<double>(w), wm1 = wd - 1.0;
+    const double share = trusted_share(w), wshare = wd * share;
     const bool single = w == 1;  // no spread from one value
     Kahan<double> sx, s1, s2;
-    // Each group of sums is rebuilt on its own, so that a mean does not
-    // depend on whether the sd was asked for too.
-    auto refill = [&](size_t k) {
-        if (Raw && !finite(sx.s)) sx = fresh_sum(p + k, w);
-        if (Shifted && !(finite(s1.s) && finite(s2.s))) {
-            Moments f = fresh_moments(p + k, w, s);
-            s1 = f.s1;
-            s2 = f.s2;
-        }
-    };
+    double mag = 0.0, mag_peak = 0.0, s2_peak = 0.0;
     size_t bad = 0;  // non-finite values in the window
     for (size_t j = 0; j < w; ++j) bad += !finite(p[j]);
-    if constexpr (Raw) sx = fresh_sum(p, w);
+    if constexpr (Raw) {
+        RawSums f = fresh_raw(p, w);
+        sx = f.sx;
+        mag = mag_peak = f.mag;
+    }
     if constexpr (Shifted) {
         Moments f = fresh_moments(p, w, s);
         s1 = f.s1;
         s2 = f.s2;
+        s2_peak = s2.s;
     }
-    auto out = [&](size_t k) {
+    auto out = [&](size_t k) __attribute__((always_inline)) {
         double mean = 0.0, sd = 0.0;
         if constexpr (Raw) mean = sx.s / wd;
         if constexpr (Shifted) {
@@ -95,25 +111,79 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
             s1.add(-dold);
             s2.add(dn * dn);
             s2.add(-(dold * dold));
+            s2_peak = s2.s > s2_peak ? s2.s : s2_peak;
         }
         if constexpr (Raw) {
             sx.add(nw);
             sx.add(-old);
+            mag += std::fabs(nw) - std::fabs(old);
+            mag_peak = mag > mag_peak ? mag : mag_peak;
         }
-        if (bad == 0) refill(k);
+        // With no non-finite value in window k: sums that are not finite are
+        // summed afresh (same shift), then sums whose digits are gone. One
+        // test of all of it first, false for NaN, so that the common step
+        // takes one branch: the sum of |v| and the sum of squares are not
+        // finite when the sums beside them are not.
+        bool fine = true;
+        if constexpr (Raw) fine = (mag >= share * mag_peak) & (mag <= kLargest);
+        if constexpr (Shifted)
+            fine = fine & (s2.s <= kLargest) & (single | (wd * s2.s - s1.s * s1.s >= wshare * s2_peak));
+        if (!fine && bad == 0) [[unlikely]] {
+            if constexpr (Raw) {
+                if (!finite(sx.s) || magnitude_lost(mag, mag_peak, share)) {
+                    RawSums f = fresh_raw(p + k, w);
+                    sx = f.sx;
+                    mag = mag_peak = f.mag;
+                }
+            }
+            if constexpr (Shifted) {
+                if (!(finite(s1.s) && finite(s2.s))) {
+                    Moments f = fresh_moments(p + k, w, s);
+                    s1 = f.s1;
+                    s2 = f.s2;
+                    s2_peak = s2.s;
+                }
+                if (!single && spread_lost(wd, s1.s, s2.s, s2_peak, share)) {
+                    s = p[k];
+                    Moments f = fresh_moments(p + k, w, s);
+                    s1 = f.s1;
+                    s2 = f.s2;
+                    s2_peak = s2.s;
+                }
+            }
+        }
         out(k);
     }
 }
 
+// Plain sums of the non-NaN values of p[0 .. m - 1]: of the values (`Raw`),
+// or of v - s and of its square.
+template <bool Raw>
+[[gnu::noinline]] std::pair<double, double> nan_window_sums(const double* p, size_t m, double s) noexcept {
+    double a = 0.0, b = 0.0;
+    for (size_t q = 0; q < m; ++q) {
+        if (std::isnan(p[q])) continue;
+        double d = Raw ? p[q] : p[q] - s;
+        a += d;
+        if constexpr (!Raw) b += d * d;
+    }
+    return {a, b};
+}
+
 // NaN-skipping plain running sums over x[max(0, i - w + 1)], ..., x[i] for
 // every i: `Raw` keeps the sum of the values, otherwise S1 of d = v - s and S2
-// of d * d around the shift s. emit(i, c, sum or S1, S2) with c the number of
-// non-NaN values in the window. An infinity is not skipped: it
-// enters the sums like any value.
+// of d * d around the shift s (the series' first finite value to begin with).
+// emit(i, c, sum or S1, S2, s) with c the number of non-NaN values in the
+// window. An infinity is not skipped: it enters the sums like any value.
+//
+// Once no infinity is left in the window, sums that are not finite are summed
+// afresh; so are shifted sums of two or more values whose spread is lost (see
+// resum.hpp), around the window's first non-NaN value.
 template <bool Raw, class Emit>
 void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
     const size_t n = x.size();
-    double s1 = 0.0, s2 = 0.0;
+    const double share = trusted_share(w);
+    double s1 = 0.0, s2 = 0.0, peak = 0.0;
     size_t count = 0, inf = 0;  // non-NaN values and infinities in the window
     auto enter = [&](double v) {
         if (std::isnan(v)) return;
@@ -139,25 +209,38 @@ void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
             s2 -= d * d;
         }
     };
+    // The window ending at i summed afresh, out of line (returned by value, so
+    // that the running sums stay in registers).
+    auto rebuild = [&](size_t i) __attribute__((always_inline)) {
+        auto f = nan_window_sums<Raw>(x.data() + (i + 1 - std::min(i + 1, w)), std::min(i + 1, w), s);
+        s1 = f.first;
+        s2 = peak = f.second;
+    };
     for (size_t i = 0; i < n; ++i) {
         enter(x[i]);
         if (i >= w) leave(x[i - w]);
-        if (inf == 0 && !(finite(s1) && (Raw || finite(s2)))) {
-            s1 = s2 = 0.0;
-            for (size_t q = i + 1 - std::min(i + 1, w); q <= i; ++q) {
-                if (std::isnan(x[q])) continue;
-                double d = Raw ? x[q] : x[q] - s;
-                s1 += d;
-                if constexpr (!Raw) s2 += d * d;
+        if constexpr (!Raw) peak = s2 > peak ? s2 : peak;
+        // One test first, false for NaN (a sum of squares is not finite when
+        // the sum of values is not); the rules below only when it fails.
+        const double c = static_cast<double>(count);
+        const bool fine =
+            Raw ? finite(s1) : (s2 <= kLargest) & ((count < 2) | (c * s2 - s1 * s1 >= c * share * peak));
+        if (!fine && inf == 0) [[unlikely]] {
+            if (!(finite(s1) && (Raw || finite(s2)))) rebuild(i);
+            if (!Raw && count >= 2 && spread_lost(c, s1, s2, peak, share)) {
+                size_t q = i + 1 - std::min(i + 1, w);  // bounded, whatever a caller does to x meanwhile
+                while (q < i && std::isnan(x[q])) ++q;
+                s = x[q];
+                rebuild(i);
             }
         }
-        emit(i, count, s1, s2);
+        emit(i, count, s1, s2, s);
     }
 }
 
 // NaN-skipping means; NaN where the window holds no value.
 inline void rolling_mean_nan(std::span<const double> x, size_t w, double* out) {
-    nan_sums<true>(x, w, 0.0, [out](size_t i, size_t c, double sum, double) {
+    nan_sums<true>(x, w, 0.0, [out](size_t i, size_t c, double sum, double, double) {
         out[i] = c >= 1 ? sum / static_cast<double>(c) : kNaN;
     });
 }
@@ -169,16 +252,16 @@ inline double first_finite(std::span<const double> x) noexcept {
     return 0.0;
 }
 
-// Sample variance from the NaN-skipping sums (count c >= 2), clamped at 0.0:
-// negative rounding and a NaN variance both give 0.0.
+// Sample variance from the NaN-skipping sums (count c >= 2): negative
+// rounding gives 0.0, a NaN variance (an infinity in the window) stays NaN.
 inline double nan_window_var(size_t count, double s1, double s2) noexcept {
     double c = static_cast<double>(count);
     double var = (s2 - (s1 * s1) / c) / (c - 1.0);
-    return var > 0.0 ? var : 0.0;
+    return var > 0.0 || std::isnan(var) ? var : 0.0;
 }
 
 inline void rolling_std_nan(std::span<const double> x, size_t w, double* out) {
-    nan_sums<false>(x, w, first_finite(x), [out](size_t i, size_t c, double s1, double s2) {
+    nan_sums<false>(x, w, first_finite(x), [out](size_t i, size_t c, double s1, double s2, double) {
         out[i] = c >= 2 ? std::sqrt(nan_window_var(c, s1, s2)) : kNaN;
     });
 }

@@ -164,13 +164,12 @@ std::pair<BlockFn, size_t> block_fn() {
     return {&block_base<N, Skip>, 2 * kNV};
 }
 
-// Sample variance by the clamp rule: negative rounding and a NaN variance
-// give 0.0, except that under "propagate" a NaN variance (an infinity in the
-// window) stays NaN.
-double clamp_var(double c, double s1, double s2, bool propagate) noexcept {
+// Sample variance, negative rounding clamped to 0.0; a NaN variance (an
+// infinity in the window) stays NaN.
+double clamp_var(double c, double s1, double s2) noexcept {
     double m = s1 / c;
     double v = (s2 - m * (m * c)) / (c - 1.0);
-    return propagate && std::isnan(v) ? kNaN : (v > 0.0 ? v : 0.0);
+    return v > 0.0 || std::isnan(v) ? v : 0.0;
 }
 
 enum class Rule { Trailing, TrailingSkip, Centered };
@@ -212,7 +211,7 @@ struct Writer {
             double v = kNaN;
             if (second)
                 v = c == 1 ? (a.s2 == 0.0 ? 0.0 : kNaN)  // one finite value: no spread
-                           : clamp_var(a.count, a.s1, a.s2, propagate);
+                           : clamp_var(a.count, a.s1, a.s2);
             put(kVar, k, v);
             put(kStd, k, std::sqrt(v));
         }

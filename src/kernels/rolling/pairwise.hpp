@@ -1,6 +1,7 @@
 // Trailing rolling covariance, correlation and least-squares line of two
-// aligned series, on plain running sums of values shifted by each series'
-// first finite value.
+// aligned series, on plain running sums of shifted values; the sums start
+// again from the window when a large value has left it or the data have
+// moved far from the shifts.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +12,8 @@ namespace ms::kernels::rolling {
 // x and y have the same length n >= w >= 1; every output holds n - w + 1
 // values, entry k describing the pairs k .. k + w - 1.
 
-// Every pair enters the sums, so a NaN makes the windows that hold it NaN.
+// Every pair enters the sums, so a NaN makes the windows that hold it NaN;
+// a window of one pair has no sample covariance (NaN).
 void rolling_cov_pairs(std::span<const double> x, std::span<const double> y, size_t w, double* out);
 void rolling_corr_pairs(std::span<const double> x, std::span<const double> y, size_t w, double* out);
 

@@ -17,10 +17,9 @@ inline void rolling_zscore(std::span<const double> x, size_t w, double* out) {
 }
 
 // Score of each value against the NaN-skipping window that ends at it: NaN
-// for a NaN value, fewer than two values, no spread or an infinite sd.
+// for a NaN value, fewer than two values, no spread or an infinite or NaN sd.
 inline void rolling_zscore_nan(std::span<const double> x, size_t w, double* out) {
-    const double s = first_finite(x);
-    nan_sums<false>(x, w, s, [&](size_t i, size_t c, double s1, double s2) {
+    nan_sums<false>(x, w, first_finite(x), [&](size_t i, size_t c, double s1, double s2, double s) {
         double z = kNaN;
         if (!std::isnan(x[i]) && c >= 2) {
             double var = nan_window_var(c, s1, s2);

@@ -1,5 +1,6 @@
 #include "kernels/tsa/rolling.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <vector>
@@ -94,21 +95,35 @@ Buf<double> rolling_cv(std::span<const double> x, size_t w) {
     };
     // A non-finite value poisons the running state for good, so once the
     // last one has left the window the state is rebuilt from the window.
+    // So it is once M2 has fallen below a small share of the largest M2 since
+    // the last rebuild: a large value has left, or the values have come
+    // together, and what is left of M2 may be only the rounding of the larger
+    // one (2^-8 keeps that under 1e-13 of M2; long windows halve 1/w, the
+    // least share a rebuilt window holds).
+    const double share = std::min(0x1p-8, 0.5 / wd);
+    double peak = 0.0;  // the largest M2 since the last rebuild
     size_t bad_end = 0;  // one past the latest non-finite value seen
     for (size_t i = 0; i < w; ++i)
         if (!std::isfinite(x[i])) bad_end = i + 1;
     restart(0);
+    peak = m2;
     out[0] = cv(m2, mean, w);
     for (size_t j = 1; j < rows; ++j) {
         const double a = x[j - 1], b = x[j + w - 1];
         if (!std::isfinite(b)) bad_end = j + w;
         if (!std::isfinite(a) && bad_end <= j) {
             restart(j);
+            peak = m2;
         } else {
             const double d = b - a;
             const double new_mean = mean + d / wd;
             m2 += d * ((a + (b - new_mean)) - mean);
             mean = new_mean;
+            peak = m2 > peak ? m2 : peak;
+            if (m2 < share * peak && bad_end <= j) [[unlikely]] {
+                restart(j);
+                peak = m2;
+            }
         }
         out[j] = cv(m2, mean, w);
     }

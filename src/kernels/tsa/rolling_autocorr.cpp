@@ -4,6 +4,7 @@
 #include <cmath>
 #include <new>
 
+#include "core/spread.hpp"
 #include "kernels/tsa/common.hpp"
 
 namespace ms::tsa {
@@ -67,10 +68,10 @@ void correlation_block(const double* x, const double* y, size_t w, double* out) 
             sxx[k] += dx * dx;
             syy[k] += dy * dy;
         }
-    for (size_t k = 0; k < K; ++k) {
-        const double p = sxx[k] * syy[k];
-        out[k] = p == 0.0 ? kNaN : sxy[k] / std::sqrt(p);
-    }
+    // A constant window on either side has no correlation; the denominator
+    // survives data whose squared sums overflow or underflow when multiplied.
+    for (size_t k = 0; k < K; ++k)
+        out[k] = sxx[k] == 0.0 || syy[k] == 0.0 ? kNaN : sxy[k] / core::sqrt_product(sxx[k], syy[k]);
 }
 
 }  // namespace
