@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "frame/numpy_api.hpp"
+#include "frame/registration.hpp"
 #include "frame/result.hpp"
 
 namespace ms {
@@ -513,6 +514,8 @@ struct Fn {
 // One row of a registration table.
 template <Name N, auto F>
 Entry fn(const char* sig, const char* doc = "") {
+    static_assert(order_position(N.s) != kOrderSize,
+                  "a table row names a function missing from the registration order");
     return Entry{N.s, sig, doc, &Fn<N, F>::call, &Fn<N, F>::desc, Fn<N, F>::P, nullptr};
 }
 
@@ -524,8 +527,11 @@ Entry method(const char* sig, const char* doc = "") {
 }
 
 // The class row of the module table: `make` creates the type object.
-inline Entry class_entry(const char* name, PyObject* (*make)(PyObject* module)) {
-    return Entry{name, "", "", nullptr, nullptr, 0, make};
+template <Name N>
+Entry class_entry(PyObject* (*make)(PyObject* module)) {
+    static_assert(order_position(N.s) != kOrderSize,
+                  "a table row names a class missing from the registration order");
+    return Entry{N.s, "", "", nullptr, nullptr, 0, make};
 }
 
 // Calls a fast-call entry with an argument tuple and keyword dict, as the
