@@ -32,15 +32,17 @@ sysdeps:
 # build tree), then the package's own and its test dependencies from
 # pyproject.toml; pip skips whatever is already satisfied.
 BUILD_DEPS := "scikit-build-core>=0.10" "cmake>=3.18" ninja
+# In CI (CI=true) a compiler warning fails the build.
+WERROR := $(if $(filter true,$(CI)),-C cmake.define.MS_WERROR=ON)
 $(VENV)/.deps: pyproject.toml | sysdeps
 	[ -x $(PY) ] || $(BASE_PY) -m venv $(VENV)
 	$(PY) -m pip install -q --upgrade pip
 	$(PY) -m pip install -q $(BUILD_DEPS)
-	$(PY) -m pip install -q --no-build-isolation ".[test]"
+	$(PY) -m pip install -q --no-build-isolation $(WERROR) ".[test]"
 	touch $@
 
 $(VENV)/.installed: $(VENV)/.deps $(SOURCES) | sysdeps
-	$(PY) -m pip install -q --no-build-isolation --no-deps .
+	$(PY) -m pip install -q --no-build-isolation --no-deps $(WERROR) .
 	touch $@
 
 clean:

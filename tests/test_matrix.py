@@ -322,8 +322,9 @@ def test_refuses_other_inputs(name, bad):
 
 
 def test_is_symmetric_checks_tol_first():
-    with pytest.raises(TypeError, match="^argument 'tol': "):
-        m.is_symmetric_np([1], "x")
+    for a in ([1], "x", None):
+        with pytest.raises(TypeError, match="^argument 'tol': "):
+            m.is_symmetric_np(a, "y")
     with pytest.raises(TypeError) as e:
         m.is_symmetric_np([1], 0.0)
     assert str(e.value) == TYPE_MSG

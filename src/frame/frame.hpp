@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "frame/numpy_api.hpp"
+#include "frame/registration.hpp"
 #include "frame/result.hpp"
 
 namespace ms {
@@ -186,6 +187,63 @@ struct Conv<ViewN> {
     }
     static bool post(Holder&) { return true; }
     static const ViewN& get(Holder& h) { return h.v; }
+};
+
+namespace detail {
+// The view of a 2-D float64 or float32 ndarray; TypeError for anything else.
+inline bool mat_view(PyObject* o, MatView& v) {
+    np::Api* a = np::api();
+    if (!a) return false;
+    bool f64 = false, f32 = false;
+    if (np::is_ndarray(a, o) && np::fields(o)->nd == 2) {
+        f64 = np::is_f64(a, o);
+        f32 = !f64 && np::is_f32(a, o);
+    }
+    if (!f64 && !f32) {
+        PyErr_SetString(PyExc_TypeError, "expected a 2D NumPy array of dtype float32 or float64");
+        return false;
+    }
+    const auto* f = np::fields(o);
+    v = MatView{f->data, static_cast<size_t>(f->dimensions[0]), static_cast<size_t>(f->dimensions[1]),
+                f->strides[0], f->strides[1], f32, (f->flags & np::C_CONTIGUOUS) != 0};
+    return true;
+}
+
+template <class T>
+void copy_rows(const MatView& m, double* out) {
+    for (size_t r = 0; r < m.rows; ++r)
+        for (size_t c = 0; c < m.cols; ++c) *out++ = static_cast<double>(m.load<T>(r, c));
+}
+}  // namespace detail
+
+// A 2-D array is looked at only after every other argument converted, so the
+// other arguments' errors come first.
+template <>
+struct Conv<MatView> {
+    struct Holder { Ref ref; MatView v; };
+    static bool from(PyObject* o, Holder& h) { h.ref.reset(o); return true; }
+    static bool post(Holder& h) { return detail::mat_view(h.ref.get(), h.v); }
+    static const MatView& get(Holder& h) { return h.v; }
+};
+
+template <>
+struct Conv<MatF64> {
+    struct Holder { Ref ref; MatF64 m; };
+    static bool from(PyObject* o, Holder& h) { h.ref.reset(o); return true; }
+    static bool post(Holder& h) {
+        MatView view;
+        if (!detail::mat_view(h.ref.get(), view)) return false;
+        h.m = MatF64{Buf<double>(view.rows * view.cols), view.rows, view.cols};
+        if (h.m.v.empty()) return true;
+        if (!view.f32 && view.c_contiguous)
+            std::memcpy(h.m.v.data(), view.data, h.m.v.size() * sizeof(double));
+        else if (!view.f32)
+            detail::copy_rows<double>(view, h.m.v.data());
+        else
+            detail::copy_rows<float>(view, h.m.v.data());
+        return true;
+    }
+    static const MatF64& get(Holder& h) { return h.m; }
 };
 
 #define MS_SCALAR_CONV(T, fn)                                                 \
@@ -456,6 +514,8 @@ struct Fn {
 // One row of a registration table.
 template <Name N, auto F>
 Entry fn(const char* sig, const char* doc = "") {
+    static_assert(order_position(N.s) != kOrderSize,
+                  "a table row names a function missing from the registration order");
     return Entry{N.s, sig, doc, &Fn<N, F>::call, &Fn<N, F>::desc, Fn<N, F>::P, nullptr};
 }
 
@@ -467,8 +527,11 @@ Entry method(const char* sig, const char* doc = "") {
 }
 
 // The class row of the module table: `make` creates the type object.
-inline Entry class_entry(const char* name, PyObject* (*make)(PyObject* module)) {
-    return Entry{name, "", "", nullptr, nullptr, 0, make};
+template <Name N>
+Entry class_entry(PyObject* (*make)(PyObject* module)) {
+    static_assert(order_position(N.s) != kOrderSize,
+                  "a table row names a class missing from the registration order");
+    return Entry{N.s, "", "", nullptr, nullptr, 0, make};
 }
 
 // Calls a fast-call entry with an argument tuple and keyword dict, as the

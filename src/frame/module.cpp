@@ -2,17 +2,11 @@
 // its fixed order.
 #include <atomic>
 #include <string>
-#include <string_view>
-#include <unordered_map>
 
 #include "frame/frame.hpp"
 
 namespace ms {
 namespace {
-
-constexpr const char* kOrder[] = {
-#include "lib/order.inc"
-};
 
 PyModuleDef g_def = {
     PyModuleDef_HEAD_INIT, "marlox_stats_rs", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -73,12 +67,19 @@ bool add_class(PyObject* module, const Entry& e) {
 }
 
 int module_body(PyObject* module) {
-    std::unordered_map<std::string_view, const Entry*> by_name;
-    std::unordered_map<std::string_view, int> known;
-    for (const char* n : kOrder) known.emplace(n, 0);
+    // Each row takes its name's place in the order; the order must be filled.
+    const Entry* placed[kOrderSize] = {};
     for (const Entry& e : all_entries()) {
-        if (!known.count(e.name) || !by_name.emplace(e.name, &e).second) {
+        size_t at = order_position(e.name);
+        if (at == kOrderSize || placed[at]) {
             PyErr_Format(PyExc_SystemError, "registration table: unexpected or repeated name %s", e.name);
+            return -1;
+        }
+        placed[at] = &e;
+    }
+    for (size_t i = 0; i < kOrderSize; ++i) {
+        if (!placed[i]) {
+            PyErr_Format(PyExc_SystemError, "registration order: no function or class named %s", kOrder[i].data());
             return -1;
         }
     }
@@ -86,11 +87,8 @@ int module_body(PyObject* module) {
     // the import system renamed the module object after its package.
     PyObject* modname = PyUnicode_FromString(g_def.m_name);
     if (!modname) return -1;
-    for (const char* n : kOrder) {
-        auto it = by_name.find(n);
-        if (it == by_name.end()) continue;
-        const Entry& e = *it->second;
-        bool ok = e.make_type ? add_class(module, e) : add_function(module, modname, e);
+    for (const Entry* e : placed) {
+        bool ok = e->make_type ? add_class(module, *e) : add_function(module, modname, *e);
         if (!ok) { Py_DECREF(modname); return -1; }
     }
     Py_DECREF(modname);

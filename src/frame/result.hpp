@@ -204,6 +204,30 @@ struct ViewN {
     size_t ndim() const noexcept { return shape.size(); }
 };
 
+// A 2-D float64 or float32 array where it lies, whatever its strides.
+struct MatView {
+    const char* data = nullptr;
+    size_t rows = 0, cols = 0;
+    ptrdiff_t rstride = 0, cstride = 0;
+    bool f32 = false, c_contiguous = false;
+
+    template <class T>
+    T load(size_t r, size_t c) const noexcept {
+        T v;
+        // the data may be unaligned
+        std::memcpy(&v, data + static_cast<ptrdiff_t>(r) * rstride + static_cast<ptrdiff_t>(c) * cstride, sizeof v);
+        return v;
+    }
+    double at(size_t r, size_t c) const noexcept { return f32 ? load<float>(r, c) : load<double>(r, c); }
+};
+
+// A row-major float64 copy of a 2-D float64 or float32 array; the kernels
+// read the copy, never the caller's array.
+struct MatF64 {
+    Buf<double> v;
+    size_t rows = 0, cols = 0;
+};
+
 // A flat contiguous slice of a 1-D float64 argument. The frame checks the
 // contiguity after all arguments are converted, before the body runs.
 using Slice = std::span<const double>;

@@ -2,16 +2,14 @@
 // and lays the result out as a dict with the keys in their fixed order.
 #include "frame/frame.hpp"
 #include "infer/anova.hpp"
-#include "infer/common/dict.hpp"
 #include "infer/paired.hpp"
 #include "infer/ttest.hpp"
 #include "infer/var_ci.hpp"
 #include "infer/variance_tests.hpp"
+#include "lib/infer_dict.hpp"
 
 namespace ms {
 namespace {
-
-using infer::test_dict;
 
 Dict t1_dict(const infer::TTest1& r) {
     Dict d = test_dict(r.statistic, r.pvalue);

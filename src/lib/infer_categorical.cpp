@@ -3,16 +3,14 @@
 // result out as a dict with the keys in their fixed order.
 #include "frame/frame.hpp"
 #include "infer/chi2.hpp"
-#include "infer/common/dict.hpp"
 #include "infer/corr_ci.hpp"
 #include "infer/correlation.hpp"
 #include "infer/odds_ratio.hpp"
 #include "infer/proportion.hpp"
+#include "lib/infer_dict.hpp"
 
 namespace ms {
 namespace {
-
-using infer::test_dict;
 
 Dict chi2_dict(const infer::Chi2Test& r) {
     Dict d = test_dict(r.statistic, r.pvalue);

@@ -1,15 +1,13 @@
 // Python-facing rank, Kolmogorov-Smirnov and normality tests: each body calls
 // its kernel and lays the result out as a dict with the keys in their fixed order.
 #include "frame/frame.hpp"
-#include "infer/common/dict.hpp"
 #include "infer/ks.hpp"
 #include "infer/mann_whitney.hpp"
 #include "infer/normality.hpp"
+#include "lib/infer_dict.hpp"
 
 namespace ms {
 namespace {
-
-using infer::test_dict;
 
 Result<Dict> mann_whitney_u_np(Slice x, Slice y, Str alternative) {
     MS_TRY(r, infer::mann_whitney_u(x, y, alternative));

@@ -1,7 +1,6 @@
 // Bivariate covariance and correlation, and the covariance, correlation,
 // Gram and distance matrices of a 2-D array of any layout.
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "frame/frame.hpp"
@@ -37,65 +36,6 @@ Result<double> corr_nan_np(Slice x, Slice y) {
     return k::corr_pair(x, y, true);
 }
 
-// ---------------------------------------------------------------- matrix input
-
-// A 2-D float64 or float32 array where it lies, whatever its strides.
-struct MatView {
-    const char* data = nullptr;
-    size_t rows = 0, cols = 0;
-    ptrdiff_t rs = 0, cs = 0;
-    bool f32 = false, c_contiguous = false;
-
-    template <class T>
-    T load(size_t r, size_t c) const {
-        T v;
-        // the data may be unaligned
-        std::memcpy(&v, data + static_cast<ptrdiff_t>(r) * rs + static_cast<ptrdiff_t>(c) * cs, sizeof v);
-        return v;
-    }
-    double at(size_t r, size_t c) const { return f32 ? load<float>(r, c) : load<double>(r, c); }
-};
-
-Result<MatView> mat_view(PyObject* o) {
-    np::Api* a = np::api();
-    if (!a) return pending_error();
-    bool f64 = false, f32 = false;
-    if (np::is_ndarray(a, o) && np::fields(o)->nd == 2) {
-        f64 = np::is_f64(a, o);
-        f32 = !f64 && np::is_f32(a, o);
-    }
-    if (!f64 && !f32) return type_error("expected a 2D NumPy array of dtype float32 or float64");
-    const auto* f = np::fields(o);
-    return MatView{f->data, static_cast<size_t>(f->dimensions[0]), static_cast<size_t>(f->dimensions[1]),
-                   f->strides[0], f->strides[1], f32, (f->flags & np::C_CONTIGUOUS) != 0};
-}
-
-// A row-major float64 copy of a 2-D array.
-struct Mat {
-    Buf<double> v;
-    size_t rows = 0, cols = 0;
-};
-
-template <class T>
-void copy_rows(const MatView& m, double* out) {
-    for (size_t r = 0; r < m.rows; ++r)
-        for (size_t c = 0; c < m.cols; ++c) *out++ = static_cast<double>(m.load<T>(r, c));
-}
-
-// Any 2-D float64 or float32 ndarray, whatever its strides; nothing else.
-Result<Mat> extract_mat_f64(PyObject* o) {
-    MS_TRY(view, mat_view(o));
-    Mat m{Buf<double>(view.rows * view.cols), view.rows, view.cols};
-    if (m.v.empty()) return m;
-    if (!view.f32 && view.c_contiguous)
-        std::memcpy(m.v.data(), view.data, m.v.size() * sizeof(double));
-    else if (!view.f32)
-        copy_rows<double>(view, m.v.data());
-    else
-        copy_rows<float>(view, m.v.data());
-    return m;
-}
-
 // An m x m result filled with `v`; MemoryError when m * m overflows.
 Array2 square(size_t m, double v) {
     size_t len;
@@ -105,11 +45,10 @@ Array2 square(size_t m, double v) {
 
 using Kernel = void (*)(k::In, size_t, size_t, k::Out);
 
-// The shared frame: convert, give the degenerate shapes their fill without a
-// kernel, else run the kernel into a zeroed m x m buffer (m = p, or n for
-// the row Gram matrix).
-Result<Array2> matrix_fn(PyObject* o, Kernel kernel, size_t min_rows, double fill, bool over_rows = false) {
-    MS_TRY(x, extract_mat_f64(o));
+// The shared frame: give the degenerate shapes their fill without a kernel,
+// else run the kernel into a zeroed m x m buffer (m = p, or n for the row
+// Gram matrix).
+Array2 matrix_fn(const MatF64& x, Kernel kernel, size_t min_rows, double fill, bool over_rows = false) {
     const size_t m = over_rows ? x.rows : x.cols;
     if (x.rows < min_rows || x.cols == 0) return square(m, fill);
     Array2 out = square(m, 0.0);
@@ -117,19 +56,17 @@ Result<Array2> matrix_fn(PyObject* o, Kernel kernel, size_t min_rows, double fil
     return out;
 }
 
-Result<Array2> cov_matrix_np(PyObject* x) { return matrix_fn(x, k::cov_matrix_out, 2, kNaN); }
-Result<Array2> cov_matrix_bias_np(PyObject* x) { return matrix_fn(x, k::cov_matrix_bias_out, 1, 0.0); }
-Result<Array2> cov_matrix_centered_np(PyObject* x) { return matrix_fn(x, k::cov_matrix_centered_out, 2, 0.0); }
-Result<Array2> cov_matrix_skipna_np(PyObject* x) { return matrix_fn(x, k::cov_matrix_skipna_out, 2, 0.0); }
-Result<Array2> xtx_matrix_np(PyObject* x) { return matrix_fn(x, k::xtx_matrix_out, 1, 0.0); }
-Result<Array2> xxt_matrix_np(PyObject* x) { return matrix_fn(x, k::xxt_matrix_out, 1, 0.0, true); }
-Result<Array2> pairwise_euclidean_cols_np(PyObject* x) {
-    return matrix_fn(x, k::pairwise_euclidean_cols_out, 1, 0.0);
-}
+Array2 cov_matrix_np(const MatF64& x) { return matrix_fn(x, k::cov_matrix_out, 2, kNaN); }
+Array2 cov_matrix_bias_np(const MatF64& x) { return matrix_fn(x, k::cov_matrix_bias_out, 1, 0.0); }
+Array2 cov_matrix_centered_np(const MatF64& x) { return matrix_fn(x, k::cov_matrix_centered_out, 2, 0.0); }
+Array2 cov_matrix_skipna_np(const MatF64& x) { return matrix_fn(x, k::cov_matrix_skipna_out, 2, 0.0); }
+Array2 xtx_matrix_np(const MatF64& x) { return matrix_fn(x, k::xtx_matrix_out, 1, 0.0); }
+Array2 xxt_matrix_np(const MatF64& x) { return matrix_fn(x, k::xxt_matrix_out, 1, 0.0, true); }
+Array2 pairwise_euclidean_cols_np(const MatF64& x) { return matrix_fn(x, k::pairwise_euclidean_cols_out, 1, 0.0); }
 // With no rows every norm is 0: the kernel itself gives all NaN.
-Result<Array2> pairwise_cosine_cols_np(PyObject* x) { return matrix_fn(x, k::pairwise_cosine_cols_out, 0, 0.0); }
-Result<Array2> corr_matrix_np(PyObject* a) { return matrix_fn(a, k::corr_matrix_out, 2, 0.0); }
-Result<Array2> corr_distance_np(PyObject* a) { return matrix_fn(a, k::corr_distance_out, 2, 0.0); }
+Array2 pairwise_cosine_cols_np(const MatF64& x) { return matrix_fn(x, k::pairwise_cosine_cols_out, 0, 0.0); }
+Array2 corr_matrix_np(const MatF64& a) { return matrix_fn(a, k::corr_matrix_out, 2, 0.0); }
+Array2 corr_distance_np(const MatF64& a) { return matrix_fn(a, k::corr_distance_out, 2, 0.0); }
 
 // Variances from each column's finite rows, covariances from each pair's.
 void corr_skipna_out(k::In x, size_t n, size_t p, k::Out out) {
@@ -137,22 +74,20 @@ void corr_skipna_out(k::In x, size_t n, size_t p, k::Out out) {
     k::cov_matrix_skipna_out(x, n, p, cov.span());
     k::corr_matrix_from_cov_out(cov.span(), p, out);
 }
-Result<Array2> corr_matrix_skipna_np(PyObject* a) { return matrix_fn(a, corr_skipna_out, 2, 0.0); }
+Array2 corr_matrix_skipna_np(const MatF64& a) { return matrix_fn(a, corr_skipna_out, 2, 0.0); }
 
 // ---------------------------------------------------------------- square matrices
 
 // The square-matrix functions read the few values they need in place: the
 // same values a row-major copy would hold.
-Result<Array1<double>> diag_np(PyObject* a) {
-    MS_TRY(x, mat_view(a));
+Result<Array1<double>> diag_np(const MatView& x) {
     if (x.rows != x.cols) return value_error("diag_np expects a square 2D array");
     Buf<double> out(x.rows);
     for (size_t i = 0; i < x.rows; ++i) out[i] = x.at(i, i);
     return Array1<double>(std::move(out));
 }
 
-Result<double> trace_np(PyObject* a) {
-    MS_TRY(x, mat_view(a));
+Result<double> trace_np(const MatView& x) {
     if (x.rows != x.cols) return value_error("trace_np expects a square 2D array");
     double s = 0.0;
     for (size_t i = 0; i < x.rows; ++i) s += x.at(i, i);
@@ -160,8 +95,7 @@ Result<double> trace_np(PyObject* a) {
 }
 
 // A NaN difference never exceeds the tolerance.
-Result<bool> is_symmetric_np(PyObject* a, double tol) {
-    MS_TRY(x, mat_view(a));
+bool is_symmetric_np(const MatView& x, double tol) {
     if (x.rows != x.cols) return false;
     const size_t n = x.rows;
     for (size_t i = 0; i < n; ++i)

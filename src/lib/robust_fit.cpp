@@ -170,7 +170,7 @@ constexpr const char* kFitArgs =
     "(x, location=\"median\", scale=\"mad\", c=1.345, trim=0.1, max_iter=50, tol=1e-6, mad_consistent=True)";
 
 Family family{
-    class_entry("RobustStats", &make_type),
+    class_entry<"RobustStats">(&make_type),
     fn<"robust_fit", &robust_fit>(kFitArgs, "Compute robust location and scale - OPTIMIZED"),
     fn<"robust_score", &robust_score>(kFitArgs, "Compute robust z-scores - OPTIMIZED"),
     fn<"rolling_median", &rolling_median>("(x, window)", "Rolling median with adaptive algorithm - OPTIMIZED"),

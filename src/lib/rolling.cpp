@@ -47,7 +47,10 @@ Result<std::string> fold_case(std::string_view s) {
 }
 
 Result<r::Alignment> parse_alignment(Str s) {
-    MS_TRY(low, fold_case(s));
+    MS_TRY(folded, fold_case(s));
+    // Compared as a view: GCC 12 misreads the inlined std::string compare
+    // of a string moved out of the Result as uninitialised.
+    const std::string_view low = folded;
     if (low == "trailing") return r::Alignment::Trailing;
     if (low == "centered") return r::Alignment::Centered;
     return value_error("Invalid alignment: '" + std::string(s) + "'. Must be 'trailing' or 'centered'");

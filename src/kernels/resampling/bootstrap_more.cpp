@@ -265,7 +265,7 @@ Result<Estimate> bootstrap_bca_ci(std::span<const double> x, std::string_view na
     sum_and_squares(x, S, Q);
     const double dn = static_cast<double>(n);
     Buf<double> reps;
-    double theta;
+    double theta = kNaN;  // every case assigns it
     Buf<double> jack(n);
     switch (*stat) {
         case Simple::Mean:
@@ -317,7 +317,7 @@ Result<Estimate> bayesian_bootstrap_ci(std::span<const double> x, std::string_vi
     if (conf >= 1.0 || conf <= 0.0 || B == 0 || n == 0) return kNaNEstimate;
     const auto stat = simple_stat(name);
     if (!stat) return value_error(std::string(kUnsupported));
-    double theta;
+    double theta = kNaN;  // every case assigns it
     switch (*stat) {
         case Simple::Mean: theta = plain_sum(x) / static_cast<double>(n); break;
         case Simple::Median: theta = sorted_median(x); break;

@@ -1,6 +1,6 @@
 """Studentized, BCa and Bayesian bootstraps, block bootstraps, permutation
 tests and jackknife estimators against SciPy or the NumPy expression a user
-would write. `python bench/run.py resampling_more`."""
+would write. `python bench/run.py resampling_intervals`."""
 import numpy as np
 import scipy.stats
 

@@ -1,10 +1,10 @@
-// Result dicts of the tests (binding side): keys in a fixed order, beginning
-// with the statistic and its p-value.
+// Result dicts of the tests: keys in a fixed order, beginning with the
+// statistic and its p-value.
 #pragma once
 
 #include "frame/frame.hpp"
 
-namespace ms::infer {
+namespace ms {
 
 inline Dict test_dict(double statistic, double pvalue) {
     Dict d;
@@ -13,4 +13,4 @@ inline Dict test_dict(double statistic, double pvalue) {
     return d;
 }
 
-}  // namespace ms::infer
+}  // namespace ms
