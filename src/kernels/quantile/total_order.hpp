@@ -30,14 +30,6 @@ inline void sort_total(std::span<double> v) {
     std::sort(v.begin(), v.end(), [](double a, double b) { return total_less(a, b); });
 }
 
-// Indices 0..n-1 stably sorted by the total order of x[i].
-template <class Index>
-inline void argsort_total_stable(std::span<const double> x, std::span<Index> idx) {
-    for (size_t i = 0; i < idx.size(); ++i) idx[i] = static_cast<Index>(i);
-    std::stable_sort(idx.begin(), idx.end(),
-                     [&](Index a, Index b) { return total_order_key(x[a]) < total_order_key(x[b]); });
-}
-
 }  // namespace ms::kernels
 
 // ------------------------------------------------------------ stable radix sort
@@ -68,7 +60,10 @@ struct Digits {
 inline void count_digits(const double* x, size_t n, Digits& d, double* copy) noexcept {
     std::memset(d.count, 0, sizeof d.count);
     for (size_t i = 0; i < n; ++i) {
-        double v = x[i];
+        // One load the compiler may not repeat: a plain one may become two
+        // reads (the copy split off into a memcpy, say), which could differ.
+        double v;
+        __atomic_load(x + i, &v, __ATOMIC_RELAXED);
         copy[i] = v;
         uint64_t k = total_order_key(v);
         for (int p = 0; p < 8; ++p) ++d.count[p][(k >> (8 * p)) & 0xFF];
