@@ -53,6 +53,20 @@ def callables(m):
     return out
 
 
+def variants(f, ok):
+    """The call found, and the same with every int ten times larger when that
+    works too (long windows and lags take other paths than short ones)."""
+    out = [ok]
+    if any(type(a) is int for a in ok):
+        scaled = tuple(a * 10 if type(a) is int else a for a in ok)
+        try:
+            f(*scaled)
+            out.append(scaled)
+        except ALLOWED:
+            pass
+    return out
+
+
 class Arena:
     """Consecutive float64 views of one shared buffer."""
 
@@ -110,24 +124,25 @@ def main():
                 ok, _ = find_calls(f, small)
                 if ok is None:
                     continue
-                t0 = time.monotonic()
-                f(*ok)
-                # Functions whose cost grows fast with n race on the small arrays.
-                grown = big if time.monotonic() - t0 < 0.002 else small
-                arena.used = 0
-                args = [racing(next((b for s, b in zip(small, grown) if s is a), a), arena) for a in ok]
-                end = time.monotonic() + per_fn
-                done = 0
-                while done < 1 or time.monotonic() < end:
-                    try:
-                        f(*args)
-                    except ALLOWED:
-                        pass
-                    except BaseException as e:  # noqa: BLE001
-                        failures.append(f"{name}: {type(e).__name__}: {e}")
-                        break
-                    done += 1
-                calls += done
+                for combo in variants(f, ok):
+                    t0 = time.monotonic()
+                    f(*combo)
+                    # Functions whose cost grows fast with n race on the small arrays.
+                    grown = big if time.monotonic() - t0 < 0.002 else small
+                    arena.used = 0
+                    args = [racing(next((b for s, b in zip(small, grown) if s is a), a), arena) for a in combo]
+                    end = time.monotonic() + per_fn
+                    done = 0
+                    while done < 1 or time.monotonic() < end:
+                        try:
+                            f(*args)
+                        except ALLOWED:
+                            pass
+                        except BaseException as e:  # noqa: BLE001
+                            failures.append(f"{name}{tuple(map(type, combo))}: {type(e).__name__}: {e}")
+                            break
+                        done += 1
+                    calls += done
     finally:
         proc.kill()
         proc.wait()
