@@ -80,10 +80,10 @@ struct Bucket {
 };
 
 // The bucket of a key. Values read from a caller's array may have changed
-// since their bounds were scanned; their keys, outside [lo, hi], fall into
-// the last bucket instead of outside the histogram.
+// since their bounds were scanned; their keys, outside [lo, hi], are folded
+// into some bucket (top is 2^w - 1) instead of outside the histogram.
 inline size_t bucket_index(uint64_t key, uint64_t lo, int shift, size_t top) noexcept {
-    return std::min<size_t>((key - lo) >> shift, top);
+    return static_cast<size_t>((key - lo) >> shift) & top;
 }
 
 template <class Get>
@@ -94,7 +94,7 @@ Bucket bucket_of_rank(size_t n, Get get, size_t k, uint64_t lo, uint64_t hi) {
     const size_t top = (size_t{1} << w) - 1;
     // Every value lands in some bucket, so the counts add up to n > k and the
     // search below stops inside the histogram.
-    auto tally = [&](auto* count) -> Bucket {
+    auto tally = [&, n, lo, shift, top](auto* count) -> Bucket {
         for (size_t i = 0; i < n; ++i) ++count[bucket_index(total_order_key(get(i)), lo, shift, top)];
         size_t b = 0, before = 0;
         while (before + count[b] <= k) before += count[b++];
@@ -112,15 +112,19 @@ Bucket bucket_of_rank(size_t n, Get get, size_t k, uint64_t lo, uint64_t hi) {
 template <class Get, class Take>
 uint64_t walk_bucket(size_t n, Get get, uint64_t lo, const Bucket& bk, bool above, Take take) {
     uint64_t min_above = ~uint64_t{0};
+    // The bucket as a range of key offsets from lo: [first, first + span].
+    const uint64_t first = uint64_t{bk.index} << bk.shift;
+    const uint64_t span = (uint64_t{1} << bk.shift) - 1;
     // Two copies of the loop keep the usual one free of the (unpredictable)
     // comparison against the bucket.
-    auto walk = [&](auto track) {
+    auto walk = [&, n, lo, first, span](auto track) {
         for (size_t i = 0; i < n; ++i) {
             double v = get(i);
             uint64_t key = total_order_key(v);
-            size_t d = bucket_index(key, lo, bk.shift, bk.top);
-            if constexpr (decltype(track)::value) min_above = std::min(min_above, d > bk.index ? key : ~uint64_t{0});
-            if (d == bk.index) take(i, v);
+            uint64_t off = key - lo;
+            if constexpr (decltype(track)::value)
+                min_above = std::min(min_above, off > first + span ? key : ~uint64_t{0});
+            if (off - first <= span) take(i, v);
         }
     };
     if (above)
