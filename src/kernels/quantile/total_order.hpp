@@ -62,8 +62,9 @@ inline void count_digits(const double* x, size_t n, Digits& d, double* copy) noe
     for (size_t i = 0; i < n; ++i) {
         // One load the compiler may not repeat: a plain one may become two
         // reads (the copy split off into a memcpy, say), which could differ.
-        double v;
-        __atomic_load(x + i, &v, __ATOMIC_RELAXED);
+        // The empty asm makes v opaque, so only this read can supply it.
+        double v = x[i];
+        asm("" : "+x"(v));
         copy[i] = v;
         uint64_t k = total_order_key(v);
         for (int p = 0; p < 8; ++p) ++d.count[p][(k >> (8 * p)) & 0xFF];
