@@ -297,6 +297,58 @@ def test_first_failing_argument_is_reported():
         m.mean_axis_np(np.arange(2.0), "bad", 3)
 
 
+RESIZE_SCRIPT = r"""
+import numpy as np
+from marlox_stats import marlox_stats_rs as m
+
+
+class Later:
+    # A later argument whose conversion resizes an earlier array in place
+    # (moving or freeing its buffer) before giving its own value.
+    def __init__(self, arr, shape, value):
+        self.arr, self.shape, self.value = arr, shape, value
+
+    def __float__(self):
+        self.arr.resize(self.shape, refcheck=False)
+        return float(self.value)
+
+    def __index__(self):
+        self.arr.resize(self.shape, refcheck=False)
+        return int(self.value)
+
+
+x = np.arange(1000.0)
+r = m.percentile_np(x, Later(x, 10, 50.0))
+print(x.shape == (10,) and r == np.percentile(x, 50.0))
+a = np.arange(1200.0).reshape(400, 3).copy()
+r = m.rolling_mean_axis0_np(a, Later(a, (5, 3), 2))
+print(a.shape == (5, 3) and r.tobytes() == m.rolling_mean_axis0_np(a.copy(), 2).tobytes())
+a = np.arange(60.0).reshape(20, 3).copy()
+try:
+    m.rolling_mean_axis0_np(a, Later(a, (60,), 2))
+    print("accepted")
+except TypeError as e:
+    print(str(e))
+d = np.arange(24.0).reshape(2, 3, 4).copy()
+r = m.mean_axis_np(d, Later(d, (6,), 0))
+print(r.tobytes() == m.mean_axis_np(np.arange(6.0), 0).tobytes())
+"""
+
+
+def test_later_conversion_resizing_an_earlier_array():
+    # The body reads the array as it is once every argument is converted,
+    # never a buffer that a later conversion freed.
+    out = subprocess.run([sys.executable, "-W", "ignore", "-c", RESIZE_SCRIPT], capture_output=True, text=True,
+                         timeout=120)
+    assert out.returncode == 0, out.stderr[-2000:]
+    assert out.stdout.splitlines() == [
+        "True",
+        "True",
+        "argument 'x': 'ndarray' object cannot be converted to 'PyArray<T, D>'",
+        "True",
+    ]
+
+
 # ---------------------------------------------------------------- results
 
 

@@ -337,6 +337,16 @@ bool array_from(PyObject* o, int nd, Ref& ref) {
     return true;
 }
 
+bool array_still(PyObject* o, int nd, const char* param) {
+    np::Api* a = np::api();
+    if ((nd >= 0 && np::fields(o)->nd != nd) || !np::is_f64(a, o)) {
+        cannot_convert(o, "PyArray<T, D>");
+        rewrap_conversion_error(param);
+        return false;
+    }
+    return true;
+}
+
 bool not_contiguous() {
     PyErr_SetString(PyExc_TypeError, "The given array is not contiguous");
     return false;

@@ -115,6 +115,10 @@ struct IsOptional<std::optional<T>> : std::true_type {};
 
 namespace detail {
 bool array_from(PyObject* o, int nd, Ref& ref);
+// Checks again that an array argument is still what its conversion accepted:
+// a later argument's conversion runs Python code, which may have reshaped the
+// array or replaced its buffer. Fails with the conversion's own TypeError.
+bool array_still(PyObject* o, int nd, const char* param);
 bool not_contiguous();  // sets the TypeError, returns false
 inline View1 view1(PyObject* o) {
     auto* f = np::fields(o);
@@ -140,16 +144,20 @@ inline void realign(const char*& data, size_t count, bool contiguous, Buf<double
     }
 }
 
+// Array arguments are type-checked when converted, in declaration order, but
+// their data pointer, shape and strides are read only after every argument
+// is converted: no Python code runs between that read and the body's return,
+// so the buffer the body reads is the one the array holds.
 template <>
 struct Conv<View1> {
     struct Holder { Ref ref; View1 v; Buf<double> copy; };
-    static bool from(PyObject* o, Holder& h) {
-        if (!detail::array_from(o, 1, h.ref)) return false;
-        h.v = detail::view1(o);
+    static bool from(PyObject* o, Holder& h) { return detail::array_from(o, 1, h.ref); }
+    static bool post(Holder& h, const char* param) {
+        if (!detail::array_still(h.ref.get(), 1, param)) return false;
+        h.v = detail::view1(h.ref.get());
         realign(h.v.data, h.v.n, h.v.contiguous(), h.copy);
         return true;
     }
-    static bool post(Holder&) { return true; }
     static const View1& get(Holder& h) { return h.v; }
 };
 
@@ -157,35 +165,37 @@ template <>
 struct Conv<Slice> {
     using Holder = Conv<View1>::Holder;
     static bool from(PyObject* o, Holder& h) { return Conv<View1>::from(o, h); }
-    static bool post(Holder& h) { return h.v.contiguous() || detail::not_contiguous(); }
+    static bool post(Holder& h, const char* param) {
+        return Conv<View1>::post(h, param) && (h.v.contiguous() || detail::not_contiguous());
+    }
     static Slice get(Holder& h) { return h.v.span(); }
 };
 
 template <>
 struct Conv<View2> {
     struct Holder { Ref ref; View2 v; Buf<double> copy; };
-    static bool from(PyObject* o, Holder& h) {
-        if (!detail::array_from(o, 2, h.ref)) return false;
-        h.v = detail::view2(o);
+    static bool from(PyObject* o, Holder& h) { return detail::array_from(o, 2, h.ref); }
+    static bool post(Holder& h, const char* param) {
+        if (!detail::array_still(h.ref.get(), 2, param)) return false;
+        h.v = detail::view2(h.ref.get());
         realign(h.v.data, h.v.rows * h.v.cols, h.v.c_contiguous || h.v.f_contiguous, h.copy);
         return true;
     }
-    static bool post(Holder&) { return true; }
     static const View2& get(Holder& h) { return h.v; }
 };
 
 template <>
 struct Conv<ViewN> {
     struct Holder { Ref ref; ViewN v; Buf<double> copy; };
-    static bool from(PyObject* o, Holder& h) {
-        if (!detail::array_from(o, -1, h.ref)) return false;
-        h.v = detail::viewn(o);
+    static bool from(PyObject* o, Holder& h) { return detail::array_from(o, -1, h.ref); }
+    static bool post(Holder& h, const char* param) {
+        if (!detail::array_still(h.ref.get(), -1, param)) return false;
+        h.v = detail::viewn(h.ref.get());
         size_t count = 1;
         for (size_t d : h.v.shape) count *= d;
         realign(h.v.data, count, h.v.c_contiguous || h.v.f_contiguous, h.copy);
         return true;
     }
-    static bool post(Holder&) { return true; }
     static const ViewN& get(Holder& h) { return h.v; }
 };
 
@@ -251,7 +261,7 @@ struct Conv<MatF64> {
     struct Conv<T> {                                                          \
         using Holder = T;                                                     \
         static bool from(PyObject* o, Holder& h) { return detail::fn(o, h); } \
-        static bool post(Holder&) { return true; }                            \
+        static bool post(Holder&, const char*) { return true; }              \
         static T get(Holder& h) { return h; }                                 \
     };
 MS_SCALAR_CONV(double, to_double)
@@ -268,7 +278,7 @@ struct Conv<Str> {
         h.ref.reset(o);
         return true;
     }
-    static bool post(Holder&) { return true; }
+    static bool post(Holder&, const char*) { return true; }
     static Str get(Holder& h) { return h.v; }
 };
 
@@ -277,7 +287,7 @@ template <>
 struct Conv<PyObject*> {
     using Holder = Ref;
     static bool from(PyObject* o, Holder& h) { h.reset(o); return true; }
-    static bool post(Holder&) { return true; }
+    static bool post(Holder&, const char*) { return true; }
     static PyObject* get(Holder& h) { return h.get(); }
 };
 
@@ -315,9 +325,9 @@ struct Conv<std::vector<T>> {
         if (PyErr_Occurred()) return false;
         return true;
     }
-    static bool post(Holder& h) {
+    static bool post(Holder& h, const char* param) {
         for (auto& i : h.items)
-            if (!Conv<T>::post(i)) return false;
+            if (!Conv<T>::post(i, param)) return false;
         h.v.clear();
         h.v.reserve(h.items.size());
         for (auto& i : h.items) h.v.push_back(Conv<T>::get(i));
@@ -333,7 +343,7 @@ struct Conv<std::optional<T>> {
         h.has = true;
         return Conv<T>::from(o, h.h);
     }
-    static bool post(Holder& h) { return !h.has || Conv<T>::post(h.h); }
+    static bool post(Holder& h, const char* param) { return !h.has || Conv<T>::post(h.h, param); }
     static std::optional<T> get(Holder& h) {
         if (!h.has) return std::nullopt;
         return Conv<T>::get(h.h);
@@ -476,7 +486,7 @@ PyObject* invoke(auto f, const Desc& d, PyObject* self, PyObject** slots, std::i
     std::tuple<typename Conv<std::tuple_element_t<I + off, Args>>::Holder...> h;
     bool ok = (convert_one<std::tuple_element_t<I + off, Args>>(d, I, slots, std::get<I>(h)) && ...);
     if (!ok) return nullptr;
-    ok = (Conv<std::tuple_element_t<I + off, Args>>::post(std::get<I>(h)) && ...);
+    ok = (Conv<std::tuple_element_t<I + off, Args>>::post(std::get<I>(h), d.params[I].c_str()) && ...);
     if (!ok) return nullptr;
     if constexpr (has_self)
         return to_py(f(Self{self}, Conv<std::tuple_element_t<I + off, Args>>::get(std::get<I>(h))...));

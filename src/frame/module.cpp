@@ -4,6 +4,7 @@
 #include <string>
 
 #include "frame/frame.hpp"
+#include "frame/pool.hpp"
 
 namespace ms {
 namespace {
@@ -111,6 +112,7 @@ PyObject* init() {
         return nullptr;
     }
     if (g_module) return Py_NewRef(g_module);
+    watch_fork();
     PyObject* m = PyModule_Create2(&g_def, 1013);
     if (!m) return nullptr;
     if (module_body(m) < 0) { Py_DECREF(m); return nullptr; }

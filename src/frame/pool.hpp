@@ -8,17 +8,21 @@
 namespace ms {
 
 // The pool's threads do not survive fork(): a child that entered a parallel
-// region would wait for them forever. Once the pool has been used, a forked
-// child runs its loops on the calling thread instead (same results: every
-// parallel loop splits independent items only).
+// region would wait for them forever, and the pool may already have been
+// started by another library sharing the OpenMP runtime. So a child forked
+// at any time after import runs its loops on the calling thread instead
+// (same results: every parallel loop splits independent items only).
 inline std::atomic<bool> g_pool_lost_in_fork{false};
 
-inline bool pool_usable() noexcept {
+// Registers the fork handler once; the module calls it at import.
+inline bool watch_fork() noexcept {
     static const bool watched = [] {
         pthread_atfork(nullptr, nullptr, [] { g_pool_lost_in_fork.store(true, std::memory_order_relaxed); });
         return true;
     }();
-    return watched && !g_pool_lost_in_fork.load(std::memory_order_relaxed);
+    return watched;
 }
+
+inline bool pool_usable() noexcept { return watch_fork() && !g_pool_lost_in_fork.load(std::memory_order_relaxed); }
 
 }  // namespace ms

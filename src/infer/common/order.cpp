@@ -24,14 +24,21 @@ Buf<double> rankdata_average(std::span<const double> x) {
     size_t n = x.size();
     Buf<double> ranks(n);
     if (n == 0) return ranks;
+    // The keys are read once: a sort whose comparisons read values that
+    // change meanwhile (another thread writing the caller's array) may run
+    // outside its range.
+    Buf<uint64_t> key(n);
     Buf<size_t> idx(n);
-    for (size_t i = 0; i < n; ++i) idx[i] = i;
-    std::stable_sort(idx.begin(), idx.end(),
-                     [x](size_t a, size_t b) { return total_key(x[a]) < total_key(x[b]); });
+    for (size_t i = 0; i < n; ++i) {
+        key[i] = total_key(x[i]);
+        idx[i] = i;
+    }
+    std::stable_sort(idx.begin(), idx.end(), [&key](size_t a, size_t b) { return key[a] < key[b]; });
+    auto value = [&](size_t r) { return from_key(key[idx[r]]); };
     size_t start = 0;
     while (start < n) {
         size_t end = start + 1;
-        while (end < n && x[idx[end]] == x[idx[start]]) ++end;
+        while (end < n && value(end) == value(start)) ++end;
         double r = static_cast<double>(start + 1 + end) / 2.0;
         for (size_t j = start; j < end; ++j) ranks[idx[j]] = r;
         start = end;
@@ -63,11 +70,15 @@ Narrowed narrow(size_t n, KeyOf key_of, int shift, size_t lo, size_t hi) {
     r.one_bucket = b_lo == b_hi;
     r.keys = Buf<uint64_t>(upto - r.below);
     size_t w = 0, span = b_hi - b_lo;
+    const size_t room = r.keys.size();
     for (size_t i = 0; i < n; ++i) {
         uint64_t k = key_of(i);
         // One unsigned comparison: most keys fall on either side, unpredictably.
-        if (((k >> shift) & 0xFFFF) - b_lo <= span) r.keys[w++] = k;
+        // The room bound and the fill only matter when key_of reads a
+        // caller's array that changes between the two passes.
+        if (((k >> shift) & 0xFFFF) - b_lo <= span && w < room) r.keys[w++] = k;
     }
+    for (; w < room; ++w) r.keys[w] = 0;
     return r;
 }
 

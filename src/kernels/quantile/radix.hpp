@@ -76,18 +76,29 @@ KeyBounds scan_keys(size_t n, Get get) {
 struct Bucket {
     int shift;
     size_t index, before, count;
+    size_t top = 0;  // the last bucket
 };
+
+// The bucket of a key. Values read from a caller's array may have changed
+// since their bounds were scanned; their keys, outside [lo, hi], are folded
+// into some bucket (top is 2^w - 1) instead of outside the histogram.
+inline size_t bucket_index(uint64_t key, uint64_t lo, int shift, size_t top) noexcept {
+    return static_cast<size_t>((key - lo) >> shift) & top;
+}
 
 template <class Get>
 Bucket bucket_of_rank(size_t n, Get get, size_t k, uint64_t lo, uint64_t hi) {
     const int w = n >= (size_t{1} << 18) ? 16 : 11;
     const int width = std::bit_width(hi - lo);
     const int shift = width > w ? width - w : 0;
-    auto tally = [&](auto* count) -> Bucket {
-        for (size_t i = 0; i < n; ++i) ++count[(total_order_key(get(i)) - lo) >> shift];
+    const size_t top = (size_t{1} << w) - 1;
+    // Every value lands in some bucket, so the counts add up to n > k and the
+    // search below stops inside the histogram.
+    auto tally = [&, n, lo, shift, top](auto* count) -> Bucket {
+        for (size_t i = 0; i < n; ++i) ++count[bucket_index(total_order_key(get(i)), lo, shift, top)];
         size_t b = 0, before = 0;
         while (before + count[b] <= k) before += count[b++];
-        return {shift, b, before, count[b]};
+        return {shift, b, before, count[b], top};
     };
     if (w == 16) return tally(Buf<size_t>::zeros(size_t{1} << 16).data());
     std::array<uint32_t, size_t{1} << 11> small{};  // n < 2^18 fits
@@ -96,18 +107,24 @@ Bucket bucket_of_rank(size_t n, Get get, size_t k, uint64_t lo, uint64_t hi) {
 
 // Calls take(i, v) for each value of the bucket in index order and returns
 // the smallest key above the bucket when `above` is set (all ones if none).
+// Over a caller's array that changes meanwhile, take may be called more or
+// fewer than bk.count times.
 template <class Get, class Take>
 uint64_t walk_bucket(size_t n, Get get, uint64_t lo, const Bucket& bk, bool above, Take take) {
     uint64_t min_above = ~uint64_t{0};
+    // The bucket as a range of key offsets from lo: [first, first + span].
+    const uint64_t first = uint64_t{bk.index} << bk.shift;
+    const uint64_t span = (uint64_t{1} << bk.shift) - 1;
     // Two copies of the loop keep the usual one free of the (unpredictable)
     // comparison against the bucket.
-    auto walk = [&](auto track) {
+    auto walk = [&, n, lo, first, span](auto track) {
         for (size_t i = 0; i < n; ++i) {
             double v = get(i);
             uint64_t key = total_order_key(v);
-            size_t d = (key - lo) >> bk.shift;
-            if constexpr (decltype(track)::value) min_above = std::min(min_above, d > bk.index ? key : ~uint64_t{0});
-            if (d == bk.index) take(i, v);
+            uint64_t off = key - lo;
+            if constexpr (decltype(track)::value)
+                min_above = std::min(min_above, off > first + span ? key : ~uint64_t{0});
+            if (off - first <= span) take(i, v);
         }
     };
     if (above)

@@ -118,7 +118,11 @@ RankPair order_pair(size_t n, Get get, size_t k, bool with_next, const KeyBounds
     const bool want = with_next && k - bk.before + 1 == bk.count;
     cur = Buf<double>(bk.count);
     size_t j = 0;
-    uint64_t above = walk_bucket(n, get, kb.lo, bk, want, [&](size_t, double v) { cur[j++] = v; });
+    // The bound and the fill only matter when get's values change under us.
+    uint64_t above = walk_bucket(n, get, kb.lo, bk, want, [&](size_t, double v) {
+        if (j < bk.count) cur[j++] = v;
+    });
+    for (; j < bk.count; ++j) cur[j] = 0.0;
     RankPair p = select_pair(cur.span(), k - bk.before, with_next && !want);
     if (want) p.next = key_value(above);
     return p;

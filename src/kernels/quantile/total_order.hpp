@@ -10,6 +10,7 @@
 #include <cstring>
 #include <span>
 #include <type_traits>
+#include <utility>
 
 #include "frame/result.hpp"
 
@@ -27,14 +28,6 @@ inline bool total_less(double a, double b) noexcept { return total_order_key(a) 
 // stability is unobservable here).
 inline void sort_total(std::span<double> v) {
     std::sort(v.begin(), v.end(), [](double a, double b) { return total_less(a, b); });
-}
-
-// Indices 0..n-1 stably sorted by the total order of x[i].
-template <class Index>
-inline void argsort_total_stable(std::span<const double> x, std::span<Index> idx) {
-    for (size_t i = 0; i < idx.size(); ++i) idx[i] = static_cast<Index>(i);
-    std::stable_sort(idx.begin(), idx.end(),
-                     [&](Index a, Index b) { return total_order_key(x[a]) < total_order_key(x[b]); });
 }
 
 }  // namespace ms::kernels
@@ -59,14 +52,25 @@ struct Digits {
     int npass;
 };
 
-inline void count_digits(const double* x, size_t n, Digits& d) noexcept {
+// Counts the digits of the n values of x and copies them into `copy` (n
+// slots) in the same read. The passes then read only the copy, so the counts
+// always describe the values scattered: the caller's memory may be rewritten
+// by another thread meanwhile, and a scatter whose counts did not match its
+// values would write outside its buffer.
+inline void count_digits(const double* x, size_t n, Digits& d, double* copy) noexcept {
     std::memset(d.count, 0, sizeof d.count);
     for (size_t i = 0; i < n; ++i) {
-        uint64_t k = total_order_key(x[i]);
+        // One load the compiler may not repeat: a plain one may become two
+        // reads (the copy split off into a memcpy, say), which could differ.
+        // The empty asm makes v opaque, so only this read can supply it.
+        double v = x[i];
+        asm("" : "+x"(v));
+        copy[i] = v;
+        uint64_t k = total_order_key(v);
         for (int p = 0; p < 8; ++p) ++d.count[p][(k >> (8 * p)) & 0xFF];
     }
     // A digit every key shares leaves the order unchanged: skip its pass.
-    uint64_t k0 = n ? total_order_key(x[0]) : 0;
+    uint64_t k0 = n ? total_order_key(copy[0]) : 0;
     d.npass = 0;
     for (int p = 0; p < 8; ++p)
         if (d.count[p][(k0 >> (8 * p)) & 0xFF] != n) d.pass[d.npass++] = p;
@@ -108,15 +112,14 @@ inline void sort_total_into(std::span<const double> x, double* out, double* scra
         return;
     }
     detail::Digits d;
-    detail::count_digits(x.data(), n, d);
-    if (d.npass == 0) {
-        std::memcpy(out, x.data(), n * sizeof(double));
-        return;
-    }
-    // Alternate so that the last pass writes into out.
+    detail::count_digits(x.data(), n, d, out);
+    if (d.npass == 0) return;
+    // Alternate so that the last pass writes into out; the first pass reads
+    // the copy, which must then sit in the other buffer.
     double* buf[2] = {out, scratch};
     int cur = d.npass % 2 == 1 ? 0 : 1;
-    const double* src = x.data();
+    if (cur == 0) std::memcpy(scratch, out, n * sizeof(double));
+    const double* src = buf[cur ^ 1];
     for (int q = 0; q < d.npass; ++q) {
         detail::scatter<void>(src, nullptr, buf[cur], nullptr, n, d.count[d.pass[q]], d.pass[q]);
         src = buf[cur];
@@ -139,22 +142,24 @@ inline void stable_order_total(std::span<const double> x, Index* order) {
         }
         return;
     }
+    Buf<double> va(n), vb(n);
     detail::Digits d;
-    detail::count_digits(px, n, d);
+    detail::count_digits(px, n, d, va.data());
     if (d.npass == 0) {
         for (size_t i = 0; i < n; ++i) order[i] = static_cast<Index>(i);
         return;
     }
-    Buf<double> va(n), vb(n);
     Buf<Index> ot(n);
-    double* vbuf[2] = {va.data(), vb.data()};
+    // The values go back and forth from the copy in va; the indices
+    // alternate so that the last pass writes into order.
+    double* src = va.data();
+    double* dst = vb.data();
     Index* obuf[2] = {order, ot.data()};
     int cur = d.npass % 2 == 1 ? 0 : 1;
-    const double* src = px;
     const Index* from = nullptr;
     for (int q = 0; q < d.npass; ++q) {
-        detail::scatter(src, from, vbuf[cur], obuf[cur], n, d.count[d.pass[q]], d.pass[q]);
-        src = vbuf[cur];
+        detail::scatter(src, from, dst, obuf[cur], n, d.count[d.pass[q]], d.pass[q]);
+        std::swap(src, dst);
         from = obuf[cur];
         cur ^= 1;
     }

@@ -160,6 +160,9 @@ inline double qn_scale_slice(std::span<const double> x) {
     if (n == 2) return std::fabs(x[0] - x[1]) * 0.8224;
     const uint64_t k = pair_count(n) >> 2;
     const Buf<double> s = quantile::sorted_copy(x);
+    // The pair counts below assume no NaN; the copy is checked again because
+    // the caller's values may have changed since the scan (NaN sorts to an end).
+    if (std::isnan(s[0]) || std::isnan(s[n - 1])) return kNaN;
     size_t neg = 0, pos = 0;
     while (neg < n && s[neg] == -kInf) ++neg;
     while (pos < n - neg && s[n - 1 - pos] == kInf) ++pos;

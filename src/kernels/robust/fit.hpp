@@ -190,6 +190,9 @@ inline void rolling_median_short(std::span<const double> x, size_t w, double* ou
         const uint64_t kin = total_order_key(in), kout = total_order_key(gone);
         size_t j = 0;
         for (size_t q = 0; q < w; ++q) j += k[q] < kout;
+        // kout is among the keys unless the caller's values changed since
+        // they were read: then j may be w, one past the keys.
+        j = std::min(j, w - 1);
         if (kin > kout) {
             for (; j + 1 < w && k[j + 1] < kin; ++j) k[j] = k[j + 1];
         } else {
