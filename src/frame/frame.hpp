@@ -232,7 +232,7 @@ template <>
 struct Conv<MatView> {
     struct Holder { Ref ref; MatView v; };
     static bool from(PyObject* o, Holder& h) { h.ref.reset(o); return true; }
-    static bool post(Holder& h) { return detail::mat_view(h.ref.get(), h.v); }
+    static bool post(Holder& h, const char*) { return detail::mat_view(h.ref.get(), h.v); }
     static const MatView& get(Holder& h) { return h.v; }
 };
 
@@ -240,7 +240,7 @@ template <>
 struct Conv<MatF64> {
     struct Holder { Ref ref; MatF64 m; };
     static bool from(PyObject* o, Holder& h) { h.ref.reset(o); return true; }
-    static bool post(Holder& h) {
+    static bool post(Holder& h, const char*) {
         MatView view;
         if (!detail::mat_view(h.ref.get(), view)) return false;
         h.m = MatF64{Buf<double>(view.rows * view.cols), view.rows, view.cols};
