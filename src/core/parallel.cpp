@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "frame/pool.hpp"
+#include "core/pool.hpp"
 
 namespace ms::core {
 namespace {

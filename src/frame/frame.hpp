@@ -22,9 +22,24 @@
 
 #include "frame/numpy_api.hpp"
 #include "frame/registration.hpp"
-#include "frame/result.hpp"
+#include "core/result.hpp"
 
 namespace ms {
+
+// A new 1-D result array of float64, int8, bool or int64.
+template <class T>
+struct Array1 {
+    Buf<T> buf;
+    Array1() = default;
+    Array1(Buf<T> b) : buf(std::move(b)) {}
+};
+
+// A new 2-D float64 result array from a row-major buffer.
+struct Array2 {
+    Buf<double> buf;
+    size_t rows = 0, cols = 0;
+};
+
 
 // ---------------------------------------------------------------- tables
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "frame/frame.hpp"
-#include "frame/pool.hpp"
+#include "core/pool.hpp"
 
 namespace ms {
 namespace {

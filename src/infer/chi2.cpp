@@ -6,11 +6,11 @@
 #include <string>
 
 #include "infer/common.hpp"
+#include "core/constants.hpp"
 
 namespace ms::infer {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // 2^-26: the totals of observed and expected counts may differ by this much,
 // relative to the smaller one.

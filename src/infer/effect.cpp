@@ -7,11 +7,11 @@
 
 #include "infer/common.hpp"
 #include "infer/common/policy.hpp"
+#include "core/constants.hpp"
 
 namespace ms::infer {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Means and sample variances of two samples already checked finite.
 struct TwoMoments {

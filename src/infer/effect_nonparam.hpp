@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 
 namespace ms::infer {
 

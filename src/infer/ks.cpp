@@ -9,11 +9,11 @@
 #include "infer/common.hpp"
 #include "infer/common/std_normal.hpp"
 #include "infer/common/total_sort.hpp"
+#include "core/constants.hpp"
 
 namespace ms::infer {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 enum class Dist { Normal, Uniform, Expon };
 

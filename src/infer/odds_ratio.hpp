@@ -1,7 +1,7 @@
 // Odds ratio of a 2 x 2 table with its Wald interval on the log scale.
 #pragma once
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 
 namespace ms::infer {
 

@@ -4,7 +4,7 @@
 #include <span>
 #include <string_view>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 
 namespace ms::infer {
 

@@ -4,7 +4,7 @@
 #include <span>
 #include <string_view>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 #include "infer/ttest.hpp"
 
 namespace ms::infer {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 
 namespace ms::infer {
 

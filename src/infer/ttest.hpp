@@ -4,7 +4,7 @@
 #include <span>
 #include <string_view>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 #include "infer/common/alternative.hpp"
 
 namespace ms::infer {

@@ -3,7 +3,7 @@
 
 #include <span>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 
 namespace ms::infer {
 

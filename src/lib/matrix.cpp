@@ -6,13 +6,13 @@
 #include "frame/frame.hpp"
 #include "kernels/matrix/corr.hpp"
 #include "kernels/matrix/cov.hpp"
+#include "core/constants.hpp"
 
 namespace ms {
 namespace {
 
 namespace k = kernels::matrix;
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // ---------------------------------------------------------------- two series
 

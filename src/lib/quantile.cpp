@@ -27,7 +27,7 @@ std::tuple<double, double, double> iqr_np(Slice a) {
 
 double iqr_width_np(Slice a) {
     q::Quartiles r = q::iqr_slice(a);
-    return std::isnan(r.q1) || std::isnan(r.q3) ? kernels::kNaN : r.iqr;
+    return std::isnan(r.q1) || std::isnan(r.q3) ? kNaN : r.iqr;
 }
 
 Family family{

@@ -7,6 +7,7 @@
 #include "kernels/quantile/iqr.hpp"
 #include "kernels/quantile/percentile.hpp"
 #include "kernels/robust/extended.hpp"
+#include "core/constants.hpp"
 
 namespace ms {
 namespace {
@@ -14,7 +15,6 @@ namespace {
 namespace r = kernels::robust;
 namespace q = kernels::quantile;
 
-constexpr double kNaN = kernels::kNaN;
 
 Err not_contiguous() { return type_error("The given array is not contiguous"); }
 

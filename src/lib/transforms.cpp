@@ -89,7 +89,7 @@ Result<Array1<int64_t>> quantile_bins_np(const View1& a, uint64_t n_bins) {
 }
 
 Array1<double> pad_nan_np(uint64_t n) {
-    return Buf<double>(n, k::kNaN);
+    return Buf<double>(n, kNaN);
 }
 
 Result<std::tuple<Array1<double>, Array1<double>>> kde_gaussian_np(Slice x, uint64_t points,

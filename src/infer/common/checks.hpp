@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 #include "infer/common/sums.hpp"
 
 namespace ms::infer {

@@ -7,11 +7,11 @@
 #include <limits>
 
 #include "infer/common/policy.hpp"
+#include "core/constants.hpp"
 
 namespace ms::infer {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // cdf over the support [0, inf): NaN stays NaN, the edges are answered here.
 template <class Dist>

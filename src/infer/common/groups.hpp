@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 
 namespace ms::infer {
 

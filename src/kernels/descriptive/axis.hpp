@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 #include "kernels/descriptive/moments.hpp"
 
 namespace ms::kernels {

@@ -7,10 +7,10 @@
 #include <span>
 
 #include "core/spread.hpp"
+#include "core/constants.hpp"
 
 namespace ms::kernels {
 
-inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 inline double sum(std::span<const double> x) noexcept {
     double s = 0.0;

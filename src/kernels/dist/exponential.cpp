@@ -5,12 +5,11 @@
 #include <limits>
 
 #include "kernels/dist/map.hpp"
+#include "core/constants.hpp"
 
 namespace ms::kernels::dist {
 
 namespace {
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 }  // namespace
 
 // In pdf, cdf and sf a NaN fails "x < 0" and comes out NaN through the formula.

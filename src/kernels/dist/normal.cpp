@@ -10,6 +10,7 @@
 
 #include "infer/common/policy.hpp"
 #include "kernels/dist/map.hpp"
+#include "core/constants.hpp"
 
 namespace ms::kernels::dist {
 
@@ -19,8 +20,6 @@ constexpr double kInvSqrt2 = 0.7071067811865476;
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kNegHalfLog2Pi = -0.9189385332046727;
 constexpr double kSqrt2 = 1.4142135623730951;
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Evaluated in double: promoting to long double costs the quantile most of its
 // speed for no visible gain in the rounded result.

@@ -4,12 +4,11 @@
 #include <limits>
 
 #include "kernels/dist/map.hpp"
+#include "core/constants.hpp"
 
 namespace ms::kernels::dist {
 
 namespace {
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 }  // namespace
 
 // No NaN test: a NaN fails both bounds and gets the density.

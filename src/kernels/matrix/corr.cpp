@@ -4,12 +4,12 @@
 #include <limits>
 
 #include "core/spread.hpp"
+#include "core/constants.hpp"
 
 namespace ms::kernels::matrix {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 inline double clamp_unit(double q) {
     if (q < -1.0) return -1.0;

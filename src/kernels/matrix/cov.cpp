@@ -8,12 +8,12 @@
 #include <cstring>
 #include <limits>
 #include <vector>
+#include "core/constants.hpp"
 
 namespace ms::kernels::matrix {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 inline bool finite(double v) { return std::fabs(v) <= DBL_MAX; }
 

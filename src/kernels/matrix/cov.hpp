@@ -15,7 +15,7 @@
 #include <span>
 
 #include "core/parallel.hpp"
-#include "frame/result.hpp"
+#include "core/result.hpp"
 
 namespace ms::kernels::matrix {
 

@@ -11,7 +11,7 @@
 #include <span>
 #include <type_traits>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 #include "kernels/quantile/total_order.hpp"
 
 namespace ms::kernels::quantile {

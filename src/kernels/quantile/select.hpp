@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <span>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 #include "kernels/quantile/radix.hpp"
 #include "kernels/quantile/total_order.hpp"
 

@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 
 namespace ms::kernels {
 

@@ -6,11 +6,11 @@
 
 #include "core/spread.hpp"
 #include "kernels/resampling/replicate.hpp"
+#include "core/constants.hpp"
 
 namespace ms::kernels {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 double plain_sum(std::span<const double> v) noexcept {
     double s = 0.0;

@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 
 namespace ms::kernels {
 

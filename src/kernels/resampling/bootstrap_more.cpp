@@ -7,11 +7,11 @@
 
 #include "core/spread.hpp"
 #include "kernels/resampling/replicate.hpp"
+#include "core/constants.hpp"
 
 namespace ms::kernels {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr std::string_view kUnsupported = "Unsupported stat. Use 'mean', 'median', or 'std'.";
 
 double plain_sum(std::span<const double> v) noexcept {

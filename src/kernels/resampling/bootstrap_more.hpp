@@ -7,7 +7,7 @@
 #include <string_view>
 #include <utility>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 #include "kernels/resampling/bootstrap.hpp"
 
 namespace ms::kernels {

@@ -6,11 +6,11 @@
 #include <new>
 
 #include "kernels/resampling/replicate.hpp"
+#include "core/constants.hpp"
 
 namespace ms::kernels {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr JackknifeResult kNaNResult{kNaN, kNaN, kNaN};
 
 double plain_sum(std::span<const double> v) noexcept {

@@ -12,7 +12,7 @@
 #include <span>
 
 #include "core/parallel.hpp"
-#include "frame/result.hpp"
+#include "core/result.hpp"
 #include "kernels/resampling/pcg64.hpp"
 
 namespace ms::kernels {

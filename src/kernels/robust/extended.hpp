@@ -11,17 +11,17 @@
 #include <limits>
 #include <span>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 #include "kernels/descriptive/moments.hpp"
 #include "kernels/quantile/iqr.hpp"
 #include "kernels/quantile/radix.hpp"
 #include "kernels/quantile/select.hpp"
+#include "core/constants.hpp"
 
 namespace ms::kernels::robust {
 
 using quantile::has_nan;
 
-inline constexpr double kInf = std::numeric_limits<double>::infinity();
 // Scale factor that makes the MAD consistent for the normal distribution.
 inline constexpr double kMadNormal = 1.482602218505602;
 

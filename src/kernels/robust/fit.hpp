@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 #include "kernels/quantile/radix.hpp"
 #include "kernels/quantile/total_order.hpp"
 #include "kernels/robust/extended.hpp"

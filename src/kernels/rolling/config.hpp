@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 
 namespace ms::kernels::rolling {
 

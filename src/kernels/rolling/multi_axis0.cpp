@@ -4,7 +4,7 @@
 #include <new>
 
 #include "core/parallel.hpp"
-#include "frame/result.hpp"
+#include "core/result.hpp"
 
 namespace ms::kernels::rolling {
 

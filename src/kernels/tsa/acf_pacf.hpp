@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <span>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 
 namespace ms::tsa {
 

@@ -11,10 +11,10 @@
 
 #include <Eigen/Dense>
 #include <boost/math/distributions/chi_squared.hpp>
+#include "core/constants.hpp"
 
 namespace ms::tsa {
 
-inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Plain left-to-right mean, the sum started from -0.0 (the additive identity).
 inline double mean(std::span<const double> x) noexcept {

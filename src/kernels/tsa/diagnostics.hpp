@@ -8,7 +8,7 @@
 #include <span>
 #include <tuple>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 
 namespace ms::tsa {
 

@@ -14,7 +14,7 @@
 
 #include <Eigen/Dense>
 
-#include "frame/result.hpp"
+#include "core/result.hpp"
 
 namespace ms::tsa {
 

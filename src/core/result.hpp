@@ -154,20 +154,6 @@ private:
     size_t cap_ = 0;
 };
 
-// A new 1-D result array of float64, int8, bool or int64.
-template <class T>
-struct Array1 {
-    Buf<T> buf;
-    Array1() = default;
-    Array1(Buf<T> b) : buf(std::move(b)) {}
-};
-
-// A new 2-D float64 result array from a row-major buffer.
-struct Array2 {
-    Buf<double> buf;
-    size_t rows = 0, cols = 0;
-};
-
 // Read-only strided views of caller arrays (strides in bytes, may be negative).
 struct View1 {
     const char* data = nullptr;
