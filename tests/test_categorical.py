@@ -7,7 +7,7 @@ import pytest
 import scipy.stats as st
 from statsmodels.stats.proportion import proportions_ztest
 
-from conftest import loop_sum, same
+from reference import loop_sum, raises, same
 from marlox_stats import marlox_stats_rs as m
 
 a = np.array
@@ -32,12 +32,6 @@ def kahan(terms):
         c = (s - total) - y
         total = s
     return total
-
-
-def raises(exc, fn, *args, **kw):
-    with pytest.raises(exc) as info:
-        fn(*args, **kw)
-    return str(info.value)
 
 
 def pearson_loop(x, y):

@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 import scipy.stats
 
-from conftest import loop_sum, same
+from reference import loop_sum, same
 from marlox_stats import marlox_stats_rs as m
 
 NAN = float("nan")

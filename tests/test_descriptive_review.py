@@ -5,7 +5,7 @@ import math
 import numpy as np
 import pytest
 
-from conftest import loop_sum, same
+from reference import loop_sum, same
 from marlox_stats import marlox_stats_rs as m
 
 NAN = float("nan")

@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 import scipy.stats as st
 
-from conftest import same
+from reference import same
 from marlox_stats import marlox_stats_rs as m
 
 INF, NAN = math.inf, math.nan

@@ -6,9 +6,9 @@ import scipy.special as sp
 import scipy.stats as st
 from statsmodels.stats.multitest import multipletests
 
-from conftest import loop_sum, same
+from reference import loop_sum, same
 from marlox_stats import marlox_stats_rs as m
-from test_infer import kahan_ss
+from reference import kahan_ss
 
 a = np.array
 NAN_MSG = "{} contains NaN or Inf; marlox-stats v0.3 nan_policy is 'reject'"

@@ -5,7 +5,7 @@ import numpy as np
 import pytest
 import scipy.stats as st
 
-from conftest import loop_sum, same
+from reference import loop_sum, same, kahan_ss
 from marlox_stats import marlox_stats_rs as m
 
 a = np.array
@@ -16,17 +16,6 @@ ALT_MSG = "alternative must be one of: 'two-sided', 'less', 'greater'"
 
 def close(ours, ref, rel=1e-12, abs_=1e-12):
     return ours == pytest.approx(ref, rel=rel, abs=abs_)
-
-
-def kahan_ss(values, mean):
-    total = c = 0.0
-    for v in values:
-        d = float(v) - mean
-        y = d * d - c
-        t = total + y
-        c = (t - total) - y
-        total = t
-    return total
 
 
 def samples(seed, n1, n2, n3=None):

@@ -7,8 +7,8 @@ import numpy as np
 import pytest
 import scipy.stats as st
 
-from conftest import loop_sum, same
-from test_infer import kahan_ss
+from reference import loop_sum, same, raises
+from reference import kahan_ss
 from marlox_stats import marlox_stats_rs as m
 
 a = np.array
@@ -16,13 +16,6 @@ INF = math.inf
 NAN = math.nan
 NAN_MSG = "{} contains NaN or Inf; marlox-stats v0.3 nan_policy is 'reject'"
 ALT_MSG = "alternative must be one of: 'two-sided', 'less', 'greater'"
-
-
-def raises(kind, call, *args):
-    with pytest.raises(kind) as e:
-        call(*args)
-    assert type(e.value) is kind
-    return str(e.value)
 
 
 # ------------------------------------------------- reference arithmetic

@@ -7,7 +7,7 @@ import sys
 import numpy as np
 import pytest
 
-from conftest import same
+from reference import same
 from marlox_stats import marlox_stats_rs as m
 
 NAN = math.nan

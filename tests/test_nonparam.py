@@ -6,8 +6,8 @@ import numpy as np
 import pytest
 import scipy.stats as st
 
-from conftest import loop_sum, same
-from test_infer_review import raises
+from reference import loop_sum, same
+from reference import raises
 from marlox_stats import marlox_stats_rs as m
 
 a = np.array

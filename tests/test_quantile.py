@@ -4,39 +4,9 @@ import numpy as np
 import pytest
 import scipy.stats
 
-from conftest import same
+from reference import same, interp, ref_median, ref_percentile, selection_samples, total_sorted
 
 nan, inf = math.nan, math.inf
-
-
-def total_sorted(x):
-    """x sorted by the IEEE total order (-0.0 before +0.0), stably."""
-    x = np.asarray(x, dtype=np.float64)
-    u = x.view(np.uint64)
-    key = np.where(u >> np.uint64(63) == 1, ~u, u | np.uint64(1 << 63))
-    return x[np.argsort(key, kind="stable")]
-
-
-def interp(s, h):
-    """The interpolation rule on a sorted array, written as the kernels write it."""
-    lo, hi = math.floor(h), math.ceil(h)
-    if lo == hi:
-        return s[lo]
-    f = h - lo
-    return (1 - f) * s[lo] + f * s[hi]
-
-
-def ref_percentile(x, q):
-    s = total_sorted(x)
-    if len(s) == 1:
-        return s[0]
-    return interp(s, (len(s) - 1) * (min(max(q, 0.0), 100.0) / 100))
-
-
-def ref_median(x):
-    s = total_sorted(x)
-    m = len(s) // 2
-    return s[m] if len(s) % 2 else (s[m] + s[m - 1]) * 0.5
 
 
 def ref_quartiles(x):
@@ -46,27 +16,12 @@ def ref_quartiles(x):
         return q1, q3, q3 - q1
 
 
-def samples(n, seed=0):
-    """Inputs that exercise every selection path: spread, ties, signed zeros,
-    infinities, one huge outlier, many binades, a constant."""
-    rng = np.random.default_rng(seed)
-    yield "normal", rng.standard_normal(n)
-    yield "ties", rng.integers(0, 5, n).astype(float)
-    yield "narrow", 1000.0 + rng.random(n)
-    yield "outlier", np.r_[rng.random(n - 1), 1e300]
-    yield "infinities", rng.permutation(np.r_[rng.standard_normal(n - 3), inf, -inf, inf])
-    yield "signed zeros", rng.choice([-0.0, 0.0, 1.0, -1.0], n)
-    yield "zeros only", rng.choice([-0.0, 0.0], n)
-    yield "binades", np.exp(rng.standard_normal(n) * 30)
-    yield "constant", np.full(n, 3.5)
-
-
 SIZES = [1, 2, 3, 4, 7, 100, 2048, 2049, 5001, 300_000]
 
 
 @pytest.mark.parametrize("n", SIZES)
 def test_order_statistics_match_a_total_order_sort(mod, n):
-    for name, x in samples(max(n, 4)):
+    for name, x in selection_samples(max(n, 4)):
         x = np.ascontiguousarray(x[:n])
         before = x.copy()
         assert same(mod.median_np(x), ref_median(x)), name

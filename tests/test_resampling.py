@@ -1,3 +1,4 @@
+import inspect
 import math
 import os
 import shutil
@@ -9,72 +10,23 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-from conftest import loop_sum, same
+from reference import floor_interval, interp_percentile, loop_sum, median_of, NAN3, Pcg, rep_gen, same, UNSUPPORTED
 from marlox_stats import marlox_stats_rs as m
 
 NAN = float("nan")
-NAN3 = (NAN, NAN, NAN)
-UNSUPPORTED = "Unsupported stat. Use 'mean', 'median', or 'std'."
-M64 = (1 << 64) - 1
-M128 = (1 << 128) - 1
 
 
 # ---------------------------------------------------------------- the model
-# The generator and the replicate rules with Python ints and floats; float
-# arithmetic here is the same IEEE double arithmetic in the same order.
-
-class Pcg:
-    MUL = (0x2360ED051FC65DA4 << 64) | 0x4385DF649FCCF645
-
-    def __init__(self, seed):
-        t, w = seed, []
-        for _ in range(8):
-            t = (t * 0x5851F42D4C957F2D + 0xA17654E46FBE17F3) & M64
-            x, r = ((t >> 45) ^ (t >> 27)) & 0xFFFFFFFF, t >> 59
-            w.append(((x >> r) | (x << (32 - r))) & 0xFFFFFFFF)
-        self.inc = (w[4] | w[5] << 32 | w[6] << 64 | w[7] << 96) | 1
-        self.state = ((w[0] | w[1] << 32 | w[2] << 64 | w[3] << 96) + self.inc) & M128
-        self._step()
-
-    def _step(self):
-        self.state = (self.state * self.MUL + self.inc) & M128
-
-    def next(self):
-        self._step()
-        hi, lo = self.state >> 64, self.state & M64
-        x, r = hi ^ lo, hi >> 58
-        return ((x >> r) | (x << (64 - r))) & M64
-
-    def below(self, n):
-        zone = ((n << (64 - n.bit_length())) & M64) - 1
-        while True:
-            p = self.next() * n
-            if p & M64 <= zone:
-                return p >> 64
-
-    def uniform(self):
-        return (self.next() >> 11) * 2.0**-53
-
-    def exp_weight(self):
-        return -math.log(max(self.uniform(), 1e-15))
-
-    def shuffle(self, v):
-        for j in range(len(v) - 1, 0, -1):
-            k = self.below(j + 1)
-            v[j], v[k] = v[k], v[j]
-
-
-def rep_gen(seed, i):
-    return Pcg((seed * 0x9E3779B97F4A7C15 + i) & M64)
+# The replicate rules over the generator in reference.py.
 
 
 def resample(x, g):
     return [float(x[g.below(len(x))]) for _ in range(len(x))]
 
 
-def median_of(v):
-    d, n = sorted(v), len(v)  # stable, by <: the draw sort on NaN-free values
-    return d[n // 2] if n % 2 else (d[n // 2 - 1] + d[n // 2]) * 0.5
+def indices(seed, i, n):
+    g = rep_gen(seed, i)
+    return [g.below(n) for _ in range(n)]
 
 
 def pop_std(v):
@@ -104,31 +56,6 @@ SE_STATS = {"mean": mean_of, "median": median_of, "std": sample_std}
 
 def model_draws(x, fn, B, seed):
     return [fn(resample(x, rep_gen(seed, i))) for i in range(B)]
-
-
-def floor_interval(d, conf):
-    a = (1 - conf) * 0.5
-
-    def at(pos):
-        i = 0 if math.isnan(pos) else (len(d) - 1 if pos == math.inf else 0 if pos == -math.inf else math.floor(pos))
-        return d[min(max(i, 0), len(d) - 1)]
-
-    return at(a * len(d)), at((1 - a) * len(d))
-
-
-def interp_percentile(d, p):
-    if p <= 0:
-        return d[0]
-    if p >= 1:
-        return d[-1]
-    h = (len(d) - 1) * p
-    if math.isnan(h):
-        return d[0]
-    lo, hi = math.floor(h), math.ceil(h)
-    if lo == hi:
-        return d[lo]
-    w = h - lo
-    return (1 - w) * d[lo] + w * d[hi]
 
 
 def model_ci(draws, conf):
@@ -309,11 +236,16 @@ def test_draw_sort_with_nan_keeps_values(driver_lines):
 
 
 def test_worked_example():
-    g0, g1 = rep_gen(42, 0), rep_gen(42, 1)
-    assert [g0.below(10) for _ in range(10)] == [4, 5, 4, 8, 4, 0, 2, 3, 0, 2]
-    assert [g1.below(10) for _ in range(10)] == [1, 6, 0, 2, 6, 1, 3, 5, 3, 2]
+    assert indices(42, 0, 10) == [4, 5, 4, 8, 4, 0, 2, 3, 0, 2]
+    assert indices(42, 1, 10) == [1, 6, 0, 2, 6, 1, 3, 5, 3, 2]
     draws = m.bootstrap_ci_with_draws(np.arange(10.0), n_resamples=2, random_state=42)[3]
     assert draws[0] == 3.2 and draws[1] == mean_of([1.0, 6, 0, 2, 6, 1, 3, 5, 3, 2])
+    assert m.bootstrap_ci_with_draws(np.arange(10.0), "mean", 2, 0.95, 42)[3].tolist() == [3.2, 2.9]
+    # Base-11 digits recover how often each index was drawn.
+    x = 11.0 ** np.arange(10)
+    for i, s in enumerate(np.rint(m.bootstrap_ci_with_draws(x, "mean", 2, 0.95, 42)[3] * 10)):
+        counts = [int(s) // 11**k % 11 for k in range(10)]
+        assert counts == [indices(42, i, 10).count(k) for k in range(10)]
 
 
 # ----------------------------------------------------- known answers, small n
@@ -392,6 +324,10 @@ def test_one_replicate():
     est, lo, hi = m.bootstrap_ci(X, "mean", 1, 0.95, 4)
     assert est == lo == hi
     assert m.bootstrap_se(X, "median", 1) == 0.0
+    for stat, fn in (("mean", mean_of), ("median", median_of), ("std", pop_std)):
+        (v,) = model_draws(SIGNED_X, fn, 1, 6)
+        assert same(m.bootstrap_ci(SIGNED_X, stat, 1, 0.95, 6), (v, v, v))
+    assert m.bootstrap_se(SIGNED_X, "std", 1, 6) == 0.0 and m.bootstrap_var(SIGNED_X, "std", 1, 6) == 0.0
 
 
 @pytest.mark.parametrize("stat", ["Mean", "mean ", "", "var"])
@@ -565,3 +501,227 @@ def test_agrees_with_scipy_percentile_bootstrap():
         assert abs(lo - res.confidence_interval.low) < tol and abs(hi - res.confidence_interval.high) < tol
         # Our "std" SE resamples the n - 1 form; at n = 200 that differs by 0.25%.
         assert abs(m.bootstrap_se(x, stat, B, 1) - se) < 0.05 * se
+
+
+# ---------------------------------------------------------------- replicate rules, interval ends, arguments
+
+INF = math.inf
+
+# ------------------------------------------------------------ the generator
+
+@pytest.mark.parametrize("seed", [0, 1, 42, 2**63, 2**64 - 1])
+@pytest.mark.parametrize("n", [1, 2, 3, 4, 7, 8, 16, 33])
+def test_mean_draws_follow_the_generator(seed, n):
+    x = np.cos(np.arange(n) * 1.7) * 3.0
+    B = 5
+    got = m.bootstrap_ci_with_draws(x, "mean", B, 0.95, seed)[3]
+    assert same(got, model_draws(x, mean_of, B, seed))
+
+
+def test_seed_none_absent_and_zero_agree():
+    x = np.linspace(-2.0, 3.0, 13)
+    ref = m.bootstrap_ci(x, "median", 40, 0.9, 0)
+    assert same(m.bootstrap_ci(x, "median", 40, 0.9), ref)
+    assert same(m.bootstrap_ci(x, "median", 40, 0.9, None), ref)
+    assert same(ref, model_ci(model_draws(x, median_of, 40, 0), 0.9))
+    assert same(m.bootstrap_mean(x, 40), m.bootstrap_mean(x, 40, None))
+    assert same(m.bootstrap_se(x, "std", 40), m.bootstrap_se(x, "std", 40, 0))
+
+
+# ------------------------------------------------------ the interval rule
+
+SIGNED_X = np.array([0.5, -1.25, 3.0, 0.0, -0.0, 2.0, 7.5, -4.0, 1.0 / 3.0, 0.0, 6.0, -0.0])
+
+
+@pytest.mark.parametrize("conf", [-0.5, -1.0, -3.0, -1e300, -INF, 0.0, 0.5, 0.95, 1.0, 1.5, INF, NAN])
+def test_floor_index_ends_for_any_conf(conf):
+    # A negative conf puts the lower index above the upper one; both ends
+    # are still the sorted draws at those indices.
+    B = 37
+    for stat, fn in (("mean", mean_of), ("median", median_of), ("std", pop_std)):
+        d = model_draws(SIGNED_X, fn, B, 9)
+        expect = model_ci(d, conf)
+        assert same(m.bootstrap_ci(SIGNED_X, stat, B, conf, 9), expect), stat
+        assert same(m.bootstrap_ci_with_draws(SIGNED_X, stat, B, conf, 9)[:3], expect), stat
+    assert same(m.bootstrap_mean_ci(SIGNED_X, B, conf, 9), model_ci(model_draws(SIGNED_X, mean_of, B, 9), conf))
+    y = np.sin(np.arange(12.0))
+    assert same(m.bootstrap_corr(SIGNED_X, y, B, conf, 9), model_corr(SIGNED_X, y, B, conf, 9))
+
+
+@pytest.mark.parametrize("conf", [-0.6, -0.2, 0.2, 0.6])
+def test_signed_zero_ends_keep_draw_order(conf):
+    # Median draws of mostly-zero data are a mix of 0.0 and -0.0; a stable
+    # sort keeps them in slot order, and the chosen end keeps its sign.
+    x = np.array([0.0, -0.0, -0.0, 0.0, 0.0, -0.0, 1.0])
+    for B in (9, 30):
+        d = model_draws(x, median_of, B, 5)
+        assert {math.copysign(1.0, v) for v in d} == {1.0, -1.0}
+        assert same(m.bootstrap_ci(x, "median", B, conf, 5), model_ci(d, conf))
+
+
+def test_signed_zero_sums_start_from_positive_zero():
+    z = np.array([-0.0])
+    assert same(m.bootstrap_ci(z, "median", 5), (0.0, -0.0, -0.0))
+    assert same(m.bootstrap_ci(z, "mean", 5), (0.0, 0.0, 0.0))
+    assert same(m.bootstrap_mean(np.array([-0.0, -0.0]), 3), 0.0)
+    assert same(m.bootstrap_ci(z, "std", 3), (0.0, 0.0, 0.0))
+
+
+def test_index_exactly_on_an_integer():
+    # B = 40, conf = 0.5: alpha * B = 10 and (1 - alpha) * B = 30 exactly.
+    d = sorted(model_draws(SIGNED_X, mean_of, 40, 2))
+    assert m.bootstrap_mean_ci(SIGNED_X, 40, 0.5, 2)[1:] == (d[10], d[30])
+
+
+# ------------------------------------------------------------ statistics
+
+@pytest.mark.parametrize("n", [1, 2, 3, 6])
+def test_se_and_var_divisors(n):
+    x = SIGNED_X[:n]
+    for B in (1, 2, 25):
+        for stat, fn in (("mean", mean_of), ("median", median_of), ("std", sample_std)):
+            s = model_se(model_draws(x, fn, B, 4))
+            assert same(m.bootstrap_se(x, stat, B, 4), s), (stat, B)
+            assert same(m.bootstrap_var(x, stat, B, 4), s * s), (stat, B)
+
+
+def test_se_uses_the_same_resamples_as_the_interval_functions():
+    x = np.linspace(0.0, 1.0, 17) ** 2
+    for stat in ("mean", "median"):
+        d = m.bootstrap_ci_with_draws(x, stat, 50, 0.9, 3)[3].tolist()
+        assert same(m.bootstrap_se(x, stat, 50, 3), model_se(d))
+
+
+def test_population_std_follows_the_one_pass_formula():
+    # Q/n - m*m of a constant rounds below zero for 0.3 (n = 7), so the value
+    # is 0; for 0.1 (n = 7) it rounds above zero, and the square root stays.
+    x = np.full(7, 0.3)
+    assert same(m.bootstrap_ci(x, "std", 6), (0.0, 0.0, 0.0))
+    x = np.full(7, 0.1)
+    v = pop_std([0.1] * 7)
+    assert v > 0.0 and same(m.bootstrap_ci(x, "std", 6), (v, v, v))
+
+
+def test_infinite_values():
+    x = np.array([1.0, INF, 2.0, 3.0])
+    assert same(m.bootstrap_ci(x, "mean", 21, 0.5, 1), model_ci(model_draws(x, mean_of, 21, 1), 0.5))
+    assert same(m.bootstrap_ci(x, "median", 21, 0.5, 1), model_ci(model_draws(x, median_of, 21, 1), 0.5))
+    assert math.isnan(m.bootstrap_se(x, "mean", 21, 1))
+    # Replicates that draw the infinite value have a NaN variance and drop out.
+    y = np.array([0.5, 1.0, -2.0, 4.0])
+    assert same(m.bootstrap_corr(x, y, 30, 0.8, 1), model_corr(x, y, 30, 0.8, 1))
+
+
+def test_corr_known_answer_and_drops():
+    x = np.array([1.0, 2.0, 2.0, 5.0, -1.0])
+    y = np.array([0.0, 1.0, 1.0, 0.0, 3.0])
+    for seed in (0, 13):
+        got = m.bootstrap_corr(x, y, 64, 0.9, seed)
+        assert same(got, model_corr(x, y, 64, 0.9, seed))
+    assert same(m.bootstrap_corr(np.array([1.0]), np.array([2.0]), 10), NAN3)
+    assert same(m.bootstrap_corr(np.full(8, 0.3), np.arange(8.0), 10), NAN3)
+
+
+# ------------------------------------------------------ degenerate inputs
+
+def test_empty_and_zero_replicates_win_over_size():
+    e = np.array([])
+    big = 2**64 - 1
+    assert same(m.bootstrap_mean(e, big), NAN)
+    assert same(m.bootstrap_mean_ci(e, big), NAN3)
+    assert same(m.bootstrap_ci(e, "no", big), NAN3)
+    assert same(m.bootstrap_se(e, "std", big), NAN)
+    assert same(m.bootstrap_corr(e, e, big), NAN3)
+    assert same(m.bootstrap_corr(SIGNED_X, SIGNED_X[:3], big), NAN3)
+
+
+# ------------------------------------------------------- argument handling
+
+def test_signatures_and_docs():
+    sigs = {
+        "bootstrap_mean": "(x, n_resamples, random_state=None)",
+        "bootstrap_mean_ci": "(x, n_resamples, conf=0.95, random_state=None)",
+        "bootstrap_ci": "(x, stat='mean', n_resamples=1000, conf=0.95, random_state=None)",
+        "bootstrap_ci_with_draws": "(x, stat='mean', n_resamples=1000, conf=0.95, random_state=None)",
+        "bootstrap_se": "(x, stat='mean', n_resamples=1000, random_state=None)",
+        "bootstrap_var": "(x, stat='mean', n_resamples=1000, random_state=None)",
+        "bootstrap_corr": "(x, y, n_resamples, conf=0.95, random_state=None)",
+    }
+    for name, sig in sigs.items():
+        f = getattr(m, name)
+        assert str(inspect.signature(f)) == sig
+        assert f.__doc__
+    doc = m.bootstrap_ci_with_draws.__doc__
+    assert "(estimate, ci_lower, ci_upper, draws)" in doc and "bootstrap_ci" in doc
+
+
+def test_result_kinds():
+    for r in (m.bootstrap_mean_ci(SIGNED_X, 3), m.bootstrap_ci(SIGNED_X, "std", 3), m.bootstrap_corr(SIGNED_X, SIGNED_X[::-1].copy(), 3)):
+        assert type(r) is tuple and len(r) == 3 and all(type(v) is float for v in r)
+    r = m.bootstrap_ci_with_draws(SIGNED_X, "median", 4)
+    assert type(r) is tuple and len(r) == 4 and all(type(v) is float for v in r[:3])
+    assert isinstance(r[3], np.ndarray) and r[3].dtype == np.float64 and r[3].shape == (4,)
+    assert all(type(f(SIGNED_X, n_resamples=3)) is float for f in (m.bootstrap_mean, m.bootstrap_se, m.bootstrap_var))
+
+
+def test_random_state_conversion():
+    x = np.arange(6.0)
+    ref = m.bootstrap_ci(x, "mean", 7, 0.9, 1)
+    assert same(m.bootstrap_ci(x, "mean", 7, 0.9, True), ref)
+    assert same(m.bootstrap_ci(x, "mean", 7, 0.9, np.uint64(1)), ref)
+    assert same(m.bootstrap_ci(x, "mean", 7, 0.9, 2**64 - 1), model_ci(model_draws(x, mean_of, 7, 2**64 - 1), 0.9))
+    for bad in (-1, 2**64, np.int64(-3)):
+        with pytest.raises(OverflowError) as e:
+            m.bootstrap_ci(x, random_state=bad)
+        assert type(e.value) is OverflowError and "random_state" not in str(e.value)
+    with pytest.raises(TypeError, match=r"^argument 'random_state': "):
+        m.bootstrap_mean(x, 5, 1.0)
+    with pytest.raises(TypeError, match=r"^argument 'random_state': "):
+        m.bootstrap_se(x, random_state="1")
+
+
+def test_n_resamples_conversion():
+    x = np.arange(6.0)
+    assert same(m.bootstrap_ci(x, "mean", True), m.bootstrap_ci(x, "mean", 1))
+    with pytest.raises(OverflowError):
+        m.bootstrap_mean(x, -1)
+    with pytest.raises(OverflowError):
+        m.bootstrap_corr(x, x, 2**64)
+    with pytest.raises(TypeError, match=r"^argument 'n_resamples': "):
+        m.bootstrap_ci(x, "mean", 10.0)
+    with pytest.raises(TypeError, match=r"^bootstrap_mean_ci\(\) missing 1 required positional argument: "
+                                        r"'n_resamples'$"):
+        m.bootstrap_mean_ci(x)
+
+
+def test_stat_conversion_and_conf_kinds():
+    x = np.arange(6.0)
+    with pytest.raises(TypeError, match=r"^argument 'stat': 'int' object cannot be converted to 'PyString'$"):
+        m.bootstrap_ci(x, 1)
+    with pytest.raises(TypeError, match=r"^argument 'stat': "):
+        m.bootstrap_se(x, None)
+    assert same(m.bootstrap_ci(x, "mean", 9, 1), m.bootstrap_ci(x, "mean", 9, 1.0))
+    assert same(m.bootstrap_mean_ci(x, 9, np.float32(0.5)), m.bootstrap_mean_ci(x, 9, 0.5))
+
+
+def test_contiguity():
+    x = np.arange(20.0)
+    for call in (lambda: m.bootstrap_mean(x[::2], 5), lambda: m.bootstrap_mean_ci(x[::2], 0),
+                 lambda: m.bootstrap_ci(x[::-1], "bogus", 0), lambda: m.bootstrap_ci_with_draws(x[::2]),
+                 lambda: m.bootstrap_se(x[::3]), lambda: m.bootstrap_var(x[::2], "x", 0),
+                 lambda: m.bootstrap_corr(x[:10], x[::2], 5)):
+        with pytest.raises(TypeError, match=r"^The given array is not contiguous$"):
+            call()
+    # Conversions come first: a bad conf is reported before the strided array.
+    with pytest.raises(TypeError, match=r"^argument 'conf': "):
+        m.bootstrap_corr(x[::2], x[::2], 5, "0.9")
+
+
+def test_inputs_unchanged():
+    x = SIGNED_X.copy()
+    y = np.sin(np.arange(12.0))
+    for stat in ("mean", "median", "std"):
+        m.bootstrap_ci_with_draws(x, stat, 33)
+        m.bootstrap_se(x, stat, 33)
+    m.bootstrap_corr(x, y, 33)
+    assert same(x, SIGNED_X) and same(y, np.sin(np.arange(12.0)))

@@ -5,60 +5,14 @@ import pytest
 import scipy.stats
 from statsmodels.robust import scale as sm_scale
 
-from conftest import loop_sum, same
-from test_quantile import ref_median, ref_percentile, samples, total_sorted
+from reference import loop_sum, same, ref_huber, ref_mad, ref_qn, ref_trimmed
+from reference import ref_median, ref_percentile, selection_samples, total_sorted
 
 nan, inf = math.nan, math.inf
 
 
 def arr(x):
     return np.array(x, dtype=np.float64)
-
-
-def ref_mad(x):
-    m = ref_median(x)
-    return ref_median(np.abs(np.asarray(x) - m))
-
-
-def ref_qn(x):
-    x = np.asarray(x)
-    i, j = np.triu_indices(len(x), 1)
-    with np.errstate(invalid="ignore", over="ignore"):
-        d = total_sorted(np.abs(x[i] - x[j]))
-        return d[len(d) >> 2] * 2.2219
-
-
-def ref_trimmed(x, trim):
-    s = total_sorted(x)
-    g = int(trim * len(s))
-    kept = s[g:len(s) - g]
-    return kept, loop_sum(kept) / len(kept)
-
-
-def ref_huber(x, k=1.345, max_iter=30):
-    mu, mad = ref_median(x), ref_mad(x)
-    if not math.isfinite(mad) or mad == 0 or max_iter == 0:
-        return mu
-    s = mad * 1.4826
-    tol, it = s * 1e-6, 0
-    while True:
-        psi = w = 0.0
-        for v in x:
-            u = (float(v) - mu) / s
-            if abs(u) <= k:
-                psi += u
-                w += 1.0
-            else:
-                psi += k * math.copysign(1.0, u)
-                with np.errstate(divide="ignore", invalid="ignore"):
-                    w += float(np.float64(k) / abs(u))  # IEEE: k <= 0 may divide by zero
-        if w == 0.0:
-            return mu
-        it += 1
-        step = (s * psi) / w
-        mu = mu + step
-        if abs(step) < tol or it >= max_iter:
-            return mu
 
 
 def ref_biweight(x, c=9.0):
@@ -98,7 +52,7 @@ def test_mad_matches_scipy_and_statsmodels_exactly(mod, x):
 
 @pytest.mark.parametrize("n", [1, 2, 5, 2049, 300_000])
 def test_mad_and_finite_median_over_awkward_samples(mod, n):
-    for name, x in samples(max(n, 4), seed=n):
+    for name, x in selection_samples(max(n, 4), seed=n):
         x = np.ascontiguousarray(x[:n])
         with np.errstate(invalid="ignore"):
             assert same(mod.mad_np(x), ref_mad(x)), name
@@ -163,7 +117,7 @@ def test_qn_cases(mod, x, qn):
 @pytest.mark.parametrize("n", [3, 4, 5, 10, 101, 1500])
 def test_qn_equals_selection_over_all_pairs(mod, n):
     rng = np.random.default_rng(n)
-    cases = dict(samples(n, seed=n))
+    cases = dict(selection_samples(n, seed=n))
     cases["extremes"] = rng.choice([1e308, -1e308, 0.0, 1.0], n)  # differences overflow
     cases["infinities mixed"] = rng.choice([inf, -inf, 1.0, 2.0], n)
     for name, x in cases.items():

@@ -12,9 +12,9 @@ import numpy as np
 import pandas as pd
 import pytest
 
-from conftest import loop_sum, same
-from test_quantile import interp, total_sorted
-from test_robust import ref_mad, ref_qn, ref_trimmed
+from reference import loop_sum, same
+from reference import interp, total_sorted
+from reference import ref_mad, ref_qn, ref_trimmed
 
 nan, inf = math.nan, math.inf
 MAD_NORMAL = 1.482602218505602

@@ -9,7 +9,7 @@ import sys
 import numpy as np
 import pytest
 
-from conftest import same
+from reference import same
 
 nan, inf = math.nan, math.inf
 MAD_NORMAL = 1.482602218505602

@@ -7,9 +7,9 @@ import sys
 import numpy as np
 import pytest
 
-from conftest import loop_sum, same
-from test_quantile import ref_median as median
-from test_robust import ref_huber as huber, ref_mad as mad
+from reference import loop_sum, same
+from reference import ref_median as median
+from reference import ref_huber as huber, ref_mad as mad
 
 nan, inf = math.nan, math.inf
 

@@ -5,8 +5,8 @@ from fractions import Fraction
 import numpy as np
 import pytest
 
-from conftest import same
-from test_rolling import messy
+from reference import same
+from reference import messy
 from marlox_stats import marlox_stats_rs as m
 
 NAN = math.nan

@@ -3,7 +3,7 @@ import math
 import numpy as np
 import pytest
 
-from conftest import loop_sum, same
+from reference import loop_sum, same
 from marlox_stats import marlox_stats_rs as m
 
 nan, inf = math.nan, math.inf

@@ -6,9 +6,9 @@ import sys
 import numpy as np
 import pytest
 
-from conftest import loop_sum, same
+from reference import loop_sum, same
 from marlox_stats import marlox_stats_rs as m
-from test_resampling import NAN, NAN3, UNSUPPORTED, Pcg, interp_percentile, median_of, rep_gen, floor_interval
+from reference import NAN, NAN3, UNSUPPORTED, Pcg, interp_percentile, median_of, rep_gen, floor_interval
 
 # ---------------------------------------------------------------- the model
 # Each function's rules with Python floats, in the same order of operations.
