@@ -122,8 +122,8 @@ int main() {
     const double ps[] = {0.0, -1.0, 1.0, 2.0, 0.3, 0.5, 1e-300, 0.999999, __builtin_nan("")};
     for (size_t B : {1, 2, 7}) {
         for (double c : confs) {
-            Ends e = floor_index_interval({d, B}, c);
-            std::printf("floor %zu %llu %llu %llu\n", B, bits(c), bits(e.lower), bits(e.upper));
+            const Positions p = floor_index_positions(B, c);
+            std::printf("floor %zu %llu %llu %llu\n", B, bits(c), bits(d[p.lower]), bits(d[p.upper]));
         }
         for (double p : ps)
             std::printf("interp %zu %llu %llu\n", B, bits(p), bits(interpolated_percentile({d, B}, p)));

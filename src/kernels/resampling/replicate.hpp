@@ -218,12 +218,6 @@ inline Positions floor_index_positions(size_t B, double conf) noexcept {
     return {at(alpha * b), at((1.0 - alpha) * b)};
 }
 
-// The floor-index interval of sorted d.
-inline Ends floor_index_interval(std::span<const double> d, double conf) noexcept {
-    const Positions p = floor_index_positions(d.size(), conf);
-    return {d[p.lower], d[p.upper]};
-}
-
 // Linear interpolation between order statistics at (B-1)*p; sorted d,
 // B >= 1. A NaN level reads d[0].
 inline double interpolated_percentile(std::span<const double> d, double p) noexcept {
