@@ -1,3 +1,4 @@
+import inspect
 import math
 
 import numpy as np
@@ -98,3 +99,157 @@ def test_zscore_skipna_cases(x, expected):
     out = m.zscore_skipna_np(x)
     assert out.dtype == np.float64 and same(out, expected)
     assert not np.signbit(out[np.isnan(out)]).any()
+
+
+# ---------------------------------------------------------------- NaN-skipping loops: values, signatures and check order
+
+NAMES = ["mean_skipna_np", "mean_nan_np", "var_skipna_np", "var_nan_np", "std_skipna_np", "std_nan_np",
+         "zscore_skipna_np", "welford_np"]
+
+
+def kept(x):
+    return [float(v) for v in x if not math.isnan(v)]
+
+
+def mean_loop(x):
+    s, k = 0.0, 0
+    for v in kept(x):
+        s += v
+        k += 1
+    return s / k if k else nan
+
+
+def var_loop(x):
+    vals = kept(x)
+    if len(vals) < 2:
+        return nan
+    s = 0.0
+    for v in vals:
+        s += v
+    mu = s / len(vals)
+    if math.isfinite(vals[0]) and all(v == vals[0] for v in vals):
+        return 0.0  # equal values have no spread, whatever their rounded mean
+    q = 0.0
+    for v in vals:
+        q += (v - mu) ** 2
+    return q / (len(vals) - 1)
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_signature_and_no_description(name):
+    f = getattr(m, name)
+    assert str(inspect.signature(f)) == "(a)" and f.__doc__ is None
+
+
+@pytest.mark.parametrize(
+    "name, x, expected",
+    [
+        ("mean_skipna_np", arr(1, nan, 3), 2.0),
+        ("mean_nan_np", arr(1, nan, 3), 2.0),
+        ("mean_nan_np", arr(nan, nan), nan),
+        ("mean_skipna_np", arr(1, inf), inf),
+        ("mean_skipna_np", arr(-inf, inf, nan), nan),
+        ("mean_nan_np", arr(), nan),
+        # the sum starts from +0.0, so a lone -0.0 averages to +0.0
+        ("mean_skipna_np", arr(nan, -0.0, -0.0), 0.0),
+        ("var_skipna_np", arr(1, nan), nan),
+        ("var_nan_np", arr(1, nan, 3), 2.0),
+        ("var_skipna_np", arr(), nan),
+        ("var_nan_np", arr(1, inf, nan), nan),
+        ("std_nan_np", arr(1, nan, 3), math.sqrt(2.0)),
+        ("std_skipna_np", arr(nan), nan),
+        ("std_skipna_np", arr(7, 7, 7, nan), 0.0),
+    ],
+)
+def test_documented_values(name, x, expected):
+    assert same(getattr(m, name)(x), expected)
+
+
+def awkward_series():
+    """Magnitudes that make the summation order visible, NaN across block edges."""
+    rng = np.random.default_rng(21)
+    out = []
+    for n in (31, 32, 33, 64, 65, 257):
+        x = rng.standard_normal(n) * 10.0 ** rng.integers(-8, 17, n)
+        x[rng.random(n) < 0.25] = nan
+        x[[0, n // 2, n - 1]] = [nan, -nan, nan] if n % 2 else [1e16, nan, -1e16]
+        out.append(x)
+    return out
+
+
+@pytest.mark.parametrize("x", awkward_series(), ids=lambda x: f"n{len(x)}")
+def test_pairs_follow_the_skipping_loop(x):
+    mean, var = mean_loop(x), var_loop(x)
+    for a, b, expected in (("mean_skipna_np", "mean_nan_np", mean), ("var_skipna_np", "var_nan_np", var),
+                           ("std_skipna_np", "std_nan_np", math.sqrt(var))):
+        assert same(getattr(m, a)(x), expected) and same(getattr(m, b)(x), expected)
+
+
+@pytest.mark.parametrize(
+    "x, expected",
+    [
+        (arr(1, nan, 3), [-1 / math.sqrt(2.0), nan, 1 / math.sqrt(2.0)]),
+        (arr(2, 2, nan), [nan, nan, nan]),
+        (arr(nan, nan), [nan, nan]),
+        (arr(4), [nan]),
+        (arr(), []),
+        (arr(inf, 1, 2), [nan, nan, nan]),
+    ],
+)
+def test_zscore_skipna_values(x, expected):
+    out = m.zscore_skipna_np(x)
+    assert out.dtype == np.float64 and out.shape == (len(x),) and same(out, expected)
+
+
+@pytest.mark.parametrize("x", awkward_series() + [arr(0.0, 1e-160, nan)], ids=lambda x: f"n{len(x)}")
+def test_zscore_skipna_follows_the_loop(x):
+    mu, v = mean_loop(x), var_loop(x)
+    s = math.sqrt(v) if v > 0 else nan
+    expected = [nan if math.isnan(a) or math.isnan(s) or math.isinf(s) else (float(a) - mu) / s for a in x]
+    assert same(m.zscore_skipna_np(x), expected)
+
+
+def test_zscore_skipna_overflowing_variance_gives_nan():
+    out = m.zscore_skipna_np(arr(1e308, -1e308, 5.0))
+    assert np.isnan(out).all() and len(out) == 3
+
+
+@pytest.mark.parametrize(
+    "x, expected",
+    [
+        (arr(), (nan, nan, 0)),
+        (arr(5), (5.0, nan, 1)),
+        (arr(1, nan, 3), (2.0, 2.0, 2)),
+        (arr(nan, nan), (nan, nan, 0)),
+        (arr(-0.0), (0.0, nan, 1)),
+        (arr(inf), (inf, nan, 1)),
+        (arr(1, inf), (inf, nan, 2)),
+    ],
+)
+def test_welford_tuple(x, expected):
+    out = m.welford_np(x)
+    assert type(out) is tuple and len(out) == 3
+    assert type(out[0]) is float and type(out[1]) is float and type(out[2]) is int
+    assert same(out[:2], expected[:2]) and out[2] == expected[2]
+
+
+@pytest.mark.parametrize("x", awkward_series(), ids=lambda x: f"n{len(x)}")
+def test_welford_follows_the_update_rule(x):
+    k, mu, M = 0, 0.0, 0.0
+    for v in kept(x):
+        k += 1
+        d = v - mu
+        mu = mu + d / k
+        M = M + d * (v - mu)
+    mean, var, count = m.welford_np(x)
+    assert count == k and same(mean, mu) and same(var, M / (k - 1.0))
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_strided_input_refused_and_input_kept(name):
+    with pytest.raises(TypeError, match="^The given array is not contiguous$"):
+        getattr(m, name)(np.arange(6.0)[::2])
+    x = arr(1, nan, -0.0, 3)
+    before = x.tobytes()
+    getattr(m, name)(x)
+    assert x.tobytes() == before
