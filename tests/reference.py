@@ -3,6 +3,9 @@
 Each model is written from the documented arithmetic, independently of the
 kernels, so that results can be compared with == where the order is fixed."""
 import math
+import os
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -30,6 +33,16 @@ def same(a, b):
     return a.shape == b.shape and a.tobytes() == b.tobytes() or (
         a.shape == b.shape and bool(np.all((a == b) & (np.signbit(a) == np.signbit(b)) | (np.isnan(a) & np.isnan(b))))
     )
+
+
+def outputs_by_thread_count(code, counts):
+    """The distinct outputs of `code`, run in a fresh interpreter under each
+    worker count: one element when the results do not depend on it."""
+    outs = set()
+    for n in counts:
+        env = dict(os.environ, OMP_NUM_THREADS=str(n))
+        outs.add(subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, check=True).stdout)
+    return outs
 
 
 # ---------------------------------------------------------------- order statistics
@@ -78,6 +91,21 @@ def selection_samples(n, seed=0):
     yield "zeros only", rng.choice([-0.0, 0.0], n)
     yield "binades", np.exp(rng.standard_normal(n) * 30)
     yield "constant", np.full(n, 3.5)
+
+
+def central_moments(x):
+    """Mean and the second to fourth central moments (divisor n), each a
+    plain sum in the order of x around the plain-sum mean."""
+    n = len(x)
+    mean = loop_sum(x) / n
+    s2 = s3 = s4 = 0.0
+    for v in x:
+        d = float(v) - mean
+        d2 = d * d
+        s2 += d2
+        s3 += d * d2
+        s4 += d2 * d2
+    return mean, s2 / n, s3 / n, s4 / n
 
 
 # ---------------------------------------------------------------- robust location and scale

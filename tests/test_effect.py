@@ -6,9 +6,8 @@ import scipy.special as sp
 import scipy.stats as st
 from statsmodels.stats.multitest import multipletests
 
-from reference import loop_sum, same
+from reference import central_moments, kahan_ss, loop_sum, same
 from marlox_stats import marlox_stats_rs as m
-from reference import kahan_ss
 
 a = np.array
 NAN_MSG = "{} contains NaN or Inf; marlox-stats v0.3 nan_policy is 'reject'"
@@ -330,15 +329,7 @@ def test_anova_effect_sizes_errors():
 def ref_normality(x):
     n = len(x)
     dn = float(n)
-    mean = loop_sum(x) / dn
-    s2 = s3 = s4 = 0.0
-    for v in x:
-        d = float(v) - mean
-        d2 = d * d
-        s2 += d2
-        s3 += d * d2
-        s4 += d2 * d2
-    m2, m3, m4 = s2 / dn, s3 / dn, s4 / dn
+    mean, m2, m3, m4 = central_moments(x)
     skew = m3 / m2 ** 1.5
     kurt = m4 / (m2 * m2)
     ex = kurt - 3.0

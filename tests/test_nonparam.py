@@ -6,8 +6,7 @@ import numpy as np
 import pytest
 import scipy.stats as st
 
-from reference import loop_sum, same
-from reference import raises
+from reference import central_moments, loop_sum, raises, same
 from marlox_stats import marlox_stats_rs as m
 
 a = np.array
@@ -267,22 +266,9 @@ def test_ks_errors_in_order():
 
 # ---------------------------------------------------------------- normality
 
-def moments(x):
-    n = len(x)
-    mean = loop_sum(x) / n
-    s2 = s3 = s4 = 0.0
-    for v in x:
-        d = float(v) - mean
-        d2 = d * d
-        s2 += d2
-        s3 += d * d2
-        s4 += d2 * d2
-    return mean, s2 / n, s3 / n, s4 / n
-
-
 def jb_reference(x):
     n = len(x)
-    _, m2, m3, m4 = moments(x)
+    _, m2, m3, m4 = central_moments(x)
     s = m3 / math.pow(m2, 1.5)
     k = m4 / (m2 * m2)
     return n / 6 * (s * s + (k - 3.0) * (k - 3.0) * 0.25), s, k
@@ -382,7 +368,7 @@ def test_normality_summary():
     assert same(r["skewness"], jb["skewness"]) and same(r["kurtosis"], jb["kurtosis"])
     assert same(r["excess_kurtosis"], jb["kurtosis"] - 3.0)
     assert same(r["jb_statistic"], jb["statistic"]) and same(r["jb_pvalue"], jb["pvalue"])
-    mean, m2, _, _ = moments(x)
+    mean, m2, _, _ = central_moments(x)
     assert close(r["ad_statistic"], ad_reference(x, mean, math.sqrt(m2 * 400 / 399)), rel=1e-12)
     assert close(r["ad_statistic"], m.anderson_darling_np(x)["statistic"], rel=1e-12)
     assert abs(m.normality_summary_np(a([-3.0, -1.0, 1.0, 3.0]))["skewness"]) < 1e-15

@@ -6,9 +6,8 @@ import sys
 import numpy as np
 import pytest
 
-from reference import loop_sum, same
+from reference import floor_interval, interp_percentile, loop_sum, median_of, NAN, NAN3, Pcg, rep_gen, same, UNSUPPORTED
 from marlox_stats import marlox_stats_rs as m
-from reference import NAN, NAN3, UNSUPPORTED, Pcg, interp_percentile, median_of, rep_gen, floor_interval
 
 # ---------------------------------------------------------------- the model
 # Each function's rules with Python floats, in the same order of operations.

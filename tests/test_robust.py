@@ -7,8 +7,7 @@ import pytest
 import scipy.stats
 from statsmodels.robust import scale as sm_scale
 
-from reference import loop_sum, ref_huber, ref_mad, ref_median, ref_percentile, ref_qn, ref_trimmed, same
-from reference import selection_samples, total_sorted
+from reference import loop_sum, ref_huber, ref_mad, ref_median, ref_percentile, ref_qn, ref_trimmed, same, selection_samples, total_sorted
 
 nan, inf = math.nan, math.inf
 

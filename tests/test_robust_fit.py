@@ -13,7 +13,7 @@ import numpy as np
 import pandas as pd
 import pytest
 
-from reference import interp, loop_sum, ref_mad, ref_qn, ref_trimmed, same, total_sorted
+from reference import interp, loop_sum, ref_mad, ref_median, ref_qn, ref_trimmed, same, total_sorted
 
 nan, inf = math.nan, math.inf
 MAD_NORMAL = 1.482602218505602
@@ -26,12 +26,8 @@ def arr(x):
 # ---------------------------------------------------------------- references
 
 
-def ref_median(x):
-    if len(x) == 0 or np.isnan(x).any():
-        return nan
-    s = total_sorted(x)
-    m = len(s) // 2
-    return s[m] if len(s) % 2 else (s[m] + s[m - 1]) * 0.5
+def nan_aware_median(x):
+    return nan if len(x) == 0 or np.isnan(x).any() else ref_median(x)
 
 
 def ref_scale(x, scale, mad_consistent):
@@ -53,7 +49,7 @@ def ref_scale(x, scale, mad_consistent):
 def ref_huber(x, s, c, max_iter, tol):
     """The Huber iteration of robust fit: tolerance relative to the scale, a
     zero weight sum keeps the current location."""
-    mu = ref_median(x)
+    mu = nan_aware_median(x)
     if max_iter == 0 or s == 0 or not math.isfinite(s):
         return mu
     for it in range(1, max_iter + 1):
@@ -78,7 +74,7 @@ def ref_fit(x, location="median", scale="mad", c=1.345, trim=0.1, max_iter=50, t
         return nan, nan
     s = ref_scale(x, scale, mad_consistent)
     if location == "median":
-        loc = ref_median(x)
+        loc = nan_aware_median(x)
     elif location == "trimmed_mean":
         ok = math.isfinite(trim) and 0.0 <= trim < 0.5 and not np.isnan(x).any()
         g = int(trim * len(x)) if ok else 0
@@ -104,7 +100,7 @@ def ref_rolling_median(x, w):
     if w == 0 or w > len(x):
         return out
     for i in range(w - 1, len(x)):
-        out[i] = ref_median(x[i - w + 1:i + 1])
+        out[i] = nan_aware_median(x[i - w + 1:i + 1])
     return out
 
 

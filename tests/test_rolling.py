@@ -1,15 +1,13 @@
 import inspect
 import math
 from fractions import Fraction
-import os
 import subprocess
 import sys
 
 import numpy as np
 import pytest
 
-# literal transcriptions of the arithmetic order
-from reference import STATS, check_fused, engine, fused, loop_sum, messy, nan_engine, same
+from reference import check_fused, engine, fused, loop_sum, messy, nan_engine, outputs_by_thread_count, same, STATS
 from marlox_stats import marlox_stats_rs as m
 
 NAN = math.nan
@@ -377,12 +375,7 @@ def test_results_do_not_depend_on_thread_count():
         "        for r in m.rolling_multi_axis0_np(y, 40, 5, a, p, ['mean','std','min']):\n"
         "            h.update(r.tobytes())\n"
         "print(h.hexdigest())\n")
-    outs = set()
-    for threads in ("1", "3", "8"):
-        env = dict(os.environ, OMP_NUM_THREADS=threads)
-        outs.add(subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
-                                check=True).stdout)
-    assert len(outs) == 1
+    assert len(outputs_by_thread_count(code, ("1", "3", "8"))) == 1
 
 
 # ---------------------------------------------------------------- exact windows

@@ -5,8 +5,7 @@ from fractions import Fraction
 import numpy as np
 import pytest
 
-from reference import same
-from reference import messy
+from reference import messy, same
 from marlox_stats import marlox_stats_rs as m
 
 NAN = math.nan

@@ -1,16 +1,13 @@
 import inspect
 import math
-import os
 import struct
-import subprocess
-import sys
 import time
 
 import numpy as np
 import pandas as pd
 import pytest
 
-from reference import loop_sum, same
+from reference import loop_sum, outputs_by_thread_count, same
 from marlox_stats import marlox_stats_rs as m
 
 nan, inf = math.nan, math.inf
@@ -361,11 +358,7 @@ def test_kde_independent_of_thread_count():
         "x = np.random.default_rng(3).standard_normal(5000);"
         "g, d = m.kde_gaussian_np(x, 257); sys.stdout.write((g.tobytes() + d.tobytes()).hex())"
     )
-    outs = set()
-    for threads in ("1", "3", "8"):
-        env = dict(os.environ, OMP_NUM_THREADS=threads)
-        outs.add(subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, check=True).stdout)
-    assert len(outs) == 1
+    assert len(outputs_by_thread_count(code, ("1", "3", "8"))) == 1
 
 
 # ---------------------------------------------------------------- signatures, result kinds, check order, messages and documented values
