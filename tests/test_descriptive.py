@@ -301,7 +301,7 @@ def test_mean_over_last_axis_shapes():
     assert math.copysign(1.0, m.mean_over_last_axis_dyn_np(np.array([[-0.0]]))[0]) == -1.0
 
 
-# ---------------------------------------------------------------- summation order, degenerate inputs, check order and layouts against plain loops
+# ================================== summation order, degenerate inputs, layouts
 
 def sign(v):
     return math.copysign(1.0, v)

@@ -373,7 +373,7 @@ def test_container_type_documented():
     assert type(z.base).__doc__
 
 
-# ---------------------------------------------------------------- binding texts, the conversion table row by row, the rewrap and the result objects
+# ======================= binding texts, conversions row by row, rewrap, results
 
 X = np.arange(10.0)
 Y = X + 1.0

@@ -478,7 +478,7 @@ def test_inputs_unchanged():
     assert all(np.array_equal(u, v) for u, v in zip(g, keep))
 
 
-# ---------------------------------------------------------------- t tests, ANOVA and variance tests: documented arithmetic, messages, check order, groups
+# ================= t tests, ANOVA, variance tests: arithmetic, messages, groups
 
 NAN = math.nan
 

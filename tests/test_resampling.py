@@ -503,7 +503,7 @@ def test_agrees_with_scipy_percentile_bootstrap():
         assert abs(m.bootstrap_se(x, stat, B, 1) - se) < 0.05 * se
 
 
-# ---------------------------------------------------------------- replicate rules, interval ends, arguments
+# ==================================== replicate rules, interval ends, arguments
 
 INF = math.inf
 

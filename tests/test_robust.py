@@ -361,7 +361,7 @@ def test_strided_refused_and_input_unchanged(mod, name):
     assert same(x, before)
 
 
-# ---------------------------------------------------------------- order statistics, MAD, Qn, biweight and outlier masks against their definitions
+# =========================== order statistics, MAD, Qn, biweight, outlier masks
 
 
 

@@ -547,7 +547,7 @@ def test_rolling_median_window_errors(mod):
     assert same(mod.rolling_median(x, 2**64 - 1), [nan] * 3)
 
 
-# ---------------------------------------------------------------- records, error order, Huber with any limit, rolling median window by window
+# =================== records, error order, Huber with any limit, rolling median
 
 SIG = '(x, location="median", scale="mad", c=1.345, trim=0.1, max_iter=50, tol=1e-6, mad_consistent=True)'
 

@@ -493,7 +493,7 @@ def test_running_sums_match_exact_windows(w, seed):
     check_exact_one(messy(90, seed * 31 + w, scale=[1.0, 1e-3, 250.0][seed % 3]), w)
 
 
-# ---------------------------------------------------------------- options, running sums, fused kernel: transcribed
+# ============================= options, running sums, fused kernel: transcribed
 
 def both(fn, x, window, **kw):
     """The error text of fn on a series and of the column form on a matrix."""
@@ -618,8 +618,8 @@ def test_signatures_and_docstrings():
 
 
 def test_running_family_examples():
-    # the Part's own examples are in test_rolling.py; these add the mirror
-    # image and other constants
+    # beside the documented examples above: the mirror image and other
+    # constants
     assert same(m.rolling_zscore_np(X5[::-1].copy(), 3), [1.0, 1.0, 1.0])
     assert same(m.rolling_zscore_np(np.full(5, 3.25), 2), [0.0] * 4)
     assert same(m.rolling_zscore_nan_np(X5, 3), [NAN, 0.7071067811865475, 1.0, 1.0, 1.0])
@@ -771,7 +771,7 @@ def test_fused_examples():
     assert same(a, [1.0] * 3) and same(b, [2, 3, 4]) and same(c, a) and a is not c
     c[0] = 9.0
     assert a[0] == 1.0
-    # (the Part's examples on [1, NaN, 3, 4] are in test_rolling.py)
+    # (the documented examples on [1, NaN, 3, 4] are in test_fused_small_cases)
     var, std = m.rolling_multi_np(arr(1, NAN, 3, 4), 1, nan_policy="ignore", stats=["var", "std"])
     assert same(std, [NAN] * 4)
     assert same(m.rolling_multi_np(X5, 3, alignment="centered")[0], [1.5, 2.0, 3.0, 4.0, 4.5])

@@ -101,7 +101,7 @@ def test_zscore_skipna_cases(x, expected):
     assert not np.signbit(out[np.isnan(out)]).any()
 
 
-# ---------------------------------------------------------------- NaN-skipping loops: values, signatures and check order
+# ========================== NaN-skipping loops: values, signatures, check order
 
 NAMES = ["mean_skipna_np", "mean_nan_np", "var_skipna_np", "var_nan_np", "std_skipna_np", "std_nan_np",
          "zscore_skipna_np", "welford_np"]

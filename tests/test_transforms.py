@@ -361,7 +361,7 @@ def test_kde_independent_of_thread_count():
     assert len(outputs_by_thread_count(code, ("1", "3", "8"))) == 1
 
 
-# ---------------------------------------------------------------- signatures, result kinds, check order, messages and documented values
+# ============================== signatures, result kinds, check order, messages
 
 strided = np.arange(6.0)[::2]
 

@@ -615,7 +615,7 @@ def test_text_signatures():
     assert m.ljung_box.__text_signature__ == m.box_pierce.__text_signature__ == "(x, lags=20)"
 
 
-# ---------------------------------------------------------------- second look: exact small cases and transcribed recursions
+# ================================= exact small cases and transcribed recursions
 
 HUGE = [2**63, 2**64 - 1]
 
