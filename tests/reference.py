@@ -45,6 +45,17 @@ def outputs_by_thread_count(code, counts):
     return outs
 
 
+# ---------------------------------------------------------------- correlation
+def first_finite(v):
+    """The shift of the shifted sums: the first finite value, else 0.0."""
+    return next((float(e) for e in v if math.isfinite(e)), 0.0)
+
+
+def clamp_corr(r):
+    """A correlation pulled back into [-1, 1]; NaN stays NaN."""
+    return -1.0 if r < -1.0 else 1.0 if r > 1.0 else r
+
+
 # ---------------------------------------------------------------- order statistics
 
 

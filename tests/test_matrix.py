@@ -4,7 +4,7 @@ from fractions import Fraction
 import numpy as np
 import pytest
 
-from reference import outputs_by_thread_count, same
+from reference import clamp_corr, first_finite, outputs_by_thread_count, same
 from marlox_stats import marlox_stats_rs as m
 
 NAN = math.nan
@@ -17,14 +17,6 @@ def arr(*v):
 
 
 # ------------------------------------------------ references: literal arithmetic order
-
-
-def clamp(q):
-    return -1.0 if q < -1.0 else 1.0 if q > 1.0 else q
-
-
-def first_finite(v):
-    return next((float(e) for e in v if math.isfinite(e)), 0.0)
 
 
 def ref_pair(x, y, skip, corr):
@@ -56,7 +48,7 @@ def ref_pair(x, y, skip, corr):
     vy = (syy - sy * sy / c) / (c - 1)
     if not (math.isfinite(vx) and vx > 0 and math.isfinite(vy) and vy > 0 and math.isfinite(cxy)):
         return NAN
-    return clamp(cxy / math.sqrt(vx * vy))
+    return clamp_corr(cxy / math.sqrt(vx * vy))
 
 
 # Sums below run down the rows with a running sum (np.add.accumulate adds
@@ -129,7 +121,7 @@ def ref_corr_from_cov(c):
     for i in range(p):
         for j in range(i, p):
             d = sd[i] * sd[j]
-            out[i, j] = out[j, i] = NAN if d == 0 or math.isnan(d) else clamp(c[i, j] / d)
+            out[i, j] = out[j, i] = NAN if d == 0 or math.isnan(d) else clamp_corr(c[i, j] / d)
         out[i, i] = NAN if math.isnan(sd[i]) or sd[i] == 0 else 1.0
     return out
 

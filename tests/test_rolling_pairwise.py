@@ -5,7 +5,7 @@ from fractions import Fraction
 import numpy as np
 import pytest
 
-from reference import messy, same
+from reference import clamp_corr, first_finite, messy, same, share
 from marlox_stats import marlox_stats_rs as m
 
 NAN = math.nan
@@ -17,19 +17,6 @@ AWARE = ["rolling_cov_nan_np", "rolling_corr_nan_np", "rolling_cov_skipna", "rol
 
 def arr(*v):
     return np.array(v, dtype=np.float64)
-
-
-def first_finite(v):
-    return next((a for a in v if math.isfinite(a)), 0.0)
-
-
-def clamp(r):
-    return -1.0 if r < -1.0 else 1.0 if r > 1.0 else r
-
-
-def share(w):
-    """The share of the largest sum of squares below which a spread is lost."""
-    return min(0.5 / w, 2.0 ** -8)
 
 
 def walk(x, y, w, usable_only):
@@ -101,7 +88,7 @@ def ref_plain(x, y, w):
         vx = 0.0 if math.isnan(vx) else max(vx, 0.0)
         vy = 0.0 if math.isnan(vy) else max(vy, 0.0)
         den = math.sqrt(vx) * math.sqrt(vy)
-        corr.append(NAN if den == 0 or math.isnan(den) else clamp(((Sxy - (mx * W) * my) / (W - 1)) / den))
+        corr.append(NAN if den == 0 or math.isnan(den) else clamp_corr(((Sxy - (mx * W) * my) / (W - 1)) / den))
     return cov, corr
 
 
@@ -118,7 +105,7 @@ def ref_aware(x, y, w):
             cxy = (Sxy - (Sx * Sy) / K) / (K - 1)
             if math.isfinite(vx) and vx > 0 and math.isfinite(vy) and vy > 0 and math.isfinite(cxy):
                 p = vx * vy  # kept whenever it is a normal number
-                r = clamp(cxy / (math.sqrt(p) if p == 0 or sys.float_info.min <= p < INF
+                r = clamp_corr(cxy / (math.sqrt(p) if p == 0 or sys.float_info.min <= p < INF
                                  else math.sqrt(vx) * math.sqrt(vy)))
         corr.append(r)
         b = a = NAN
