@@ -46,6 +46,8 @@ def outputs_by_thread_count(code, counts):
 
 
 # ---------------------------------------------------------------- correlation
+
+
 def first_finite(v):
     """The shift of the shifted sums: the first finite value, else 0.0."""
     return next((float(e) for e in v if math.isfinite(e)), 0.0)
@@ -180,6 +182,7 @@ def raises(kind, call, *args, **kw):
 
 
 def kahan_ss(values, mean):
+    """The sum of squared deviations from mean, Kahan-compensated, in order."""
     total = c = 0.0
     for v in values:
         d = float(v) - mean
