@@ -66,6 +66,45 @@ struct Moments {
 // fallen far below its largest value (a large value has left), the shifted
 // sums when their spread has (a large value has left, or the data have moved
 // far from s); the shifted sums then move to the window's first value.
+// The running state of the engine below, handed by value to the rare step so
+// that no value of the common step lives across a call (which would keep it
+// in memory, and a compensation in memory lengthens the chain of additions).
+struct EngineState {
+    Kahan<double> sx, s1, s2;
+    double mag, mag_peak, s2_peak, s;
+};
+
+// Window k, free of non-finite values, whose sums failed the one test of a
+// step: sums that are not finite are summed afresh (same shift), then sums
+// whose digits are gone, the shifted ones around the window's first value.
+template <bool Raw, bool Shifted>
+[[gnu::noinline]] EngineState settle_window(const double* p, size_t k, size_t w, EngineState st) noexcept {
+    const double share = trusted_share(w);
+    if constexpr (Raw) {
+        if (!finite(st.sx.s) || magnitude_lost(st.mag, st.mag_peak, share)) {
+            RawSums f = fresh_raw(p + k, w);
+            st.sx = f.sx;
+            st.mag = st.mag_peak = f.mag;
+        }
+    }
+    if constexpr (Shifted) {
+        if (!(finite(st.s1.s) && finite(st.s2.s))) {
+            Moments f = fresh_moments(p + k, w, st.s);
+            st.s1 = f.s1;
+            st.s2 = f.s2;
+            st.s2_peak = st.s2.s;
+        }
+        if (w > 1 && spread_lost(static_cast<double>(w), st.s1.s, st.s2.s, st.s2_peak, share)) {
+            st.s = p[k];
+            Moments f = fresh_moments(p + k, w, st.s);
+            st.s1 = f.s1;
+            st.s2 = f.s2;
+            st.s2_peak = st.s2.s;
+        }
+    }
+    return st;
+}
+
 template <bool Raw, bool Shifted, class Emit>
 void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
     const size_t n = x.size();
@@ -77,8 +116,12 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
     const bool single = w == 1;  // no spread from one value
     Kahan<double> sx, s1, s2;
     double mag = 0.0, mag_peak = 0.0, s2_peak = 0.0;
-    size_t bad = 0;  // non-finite values in the window
-    for (size_t j = 0; j < w; ++j) bad += !finite(p[j]);
+    // One past the latest non-finite value that entered (0: none): window k
+    // holds one while this is above k. A non-finite value leaves the sums
+    // non-finite from the step it enters until they are rebuilt, so it is
+    // looked for only on the steps that fail the test below.
+    size_t bad_end = 0;
+    for (size_t j = 0; j < w; ++j) bad_end = finite(p[j]) ? bad_end : j + 1;
     if constexpr (Raw) {
         RawSums f = fresh_raw(p, w);
         sx = f.sx;
@@ -103,8 +146,6 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
     const size_t L = n - w + 1;
     for (size_t k = 1; k < L; ++k) {
         const double nw = p[k + w - 1], old = p[k - 1];
-        bad += !finite(nw);
-        bad -= !finite(old);
         if constexpr (Shifted) {
             double dn = nw - s, dold = old - s;
             s1.add(dn);
@@ -119,37 +160,24 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
             mag += std::fabs(nw) - std::fabs(old);
             mag_peak = mag > mag_peak ? mag : mag_peak;
         }
-        // With no non-finite value in window k: sums that are not finite are
-        // summed afresh (same shift), then sums whose digits are gone. One
-        // test of all of it first, false for NaN, so that the common step
+        // One test of all of it first, false for NaN, so that the common step
         // takes one branch: the sum of |v| and the sum of squares are not
         // finite when the sums beside them are not.
         bool fine = true;
         if constexpr (Raw) fine = (mag >= share * mag_peak) & (mag <= kLargest);
         if constexpr (Shifted)
             fine = fine & (s2.s <= kLargest) & (single | (wd * s2.s - s1.s * s1.s >= wshare * s2_peak));
-        if (!fine && bad == 0) [[unlikely]] {
-            if constexpr (Raw) {
-                if (!finite(sx.s) || magnitude_lost(mag, mag_peak, share)) {
-                    RawSums f = fresh_raw(p + k, w);
-                    sx = f.sx;
-                    mag = mag_peak = f.mag;
-                }
-            }
-            if constexpr (Shifted) {
-                if (!(finite(s1.s) && finite(s2.s))) {
-                    Moments f = fresh_moments(p + k, w, s);
-                    s1 = f.s1;
-                    s2 = f.s2;
-                    s2_peak = s2.s;
-                }
-                if (!single && spread_lost(wd, s1.s, s2.s, s2_peak, share)) {
-                    s = p[k];
-                    Moments f = fresh_moments(p + k, w, s);
-                    s1 = f.s1;
-                    s2 = f.s2;
-                    s2_peak = s2.s;
-                }
+        if (!fine) [[unlikely]] {
+            bad_end = finite(nw) ? bad_end : k + w;
+            if (bad_end <= k) {
+                const EngineState st = settle_window<Raw, Shifted>(p, k, w, {sx, s1, s2, mag, mag_peak, s2_peak, s});
+                sx = st.sx;
+                s1 = st.s1;
+                s2 = st.s2;
+                mag = st.mag;
+                mag_peak = st.mag_peak;
+                s2_peak = st.s2_peak;
+                s = st.s;
             }
         }
         out(k);
