@@ -149,14 +149,14 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
         if constexpr (Shifted) {
             double dn = nw - s, dold = old - s;
             s1.add(dn);
-            s1.add(-dold);
+            s1.sub(dold);
             s2.add(dn * dn);
-            s2.add(-(dold * dold));
+            s2.sub(dold * dold);
             s2_peak = s2.s > s2_peak ? s2.s : s2_peak;
         }
         if constexpr (Raw) {
             sx.add(nw);
-            sx.add(-old);
+            sx.sub(old);
             mag += std::fabs(nw) - std::fabs(old);
             mag_peak = mag > mag_peak ? mag : mag_peak;
         }
