@@ -198,6 +198,33 @@ template <bool Raw>
     return {a, b};
 }
 
+// The running state of nan_sums, handed by value to its rare step.
+struct NanState {
+    double s1, s2, peak, s;
+};
+
+// The window x[first .. i], free of infinities, whose sums failed the one test
+// of a step: sums that are not finite are summed afresh; then shifted sums of
+// two or more values whose spread is lost, around the window's first non-NaN
+// value.
+template <bool Raw>
+[[gnu::noinline]] NanState settle_nan(const double* x, size_t first, size_t i, size_t count, double share,
+                                      NanState st) noexcept {
+    auto rebuild = [&] {
+        auto f = nan_window_sums<Raw>(x + first, i + 1 - first, st.s);
+        st.s1 = f.first;
+        st.s2 = st.peak = f.second;
+    };
+    if (!(finite(st.s1) && (Raw || finite(st.s2)))) rebuild();
+    if (!Raw && count >= 2 && spread_lost(static_cast<double>(count), st.s1, st.s2, st.peak, share)) {
+        size_t q = first;  // bounded, whatever a caller does to x meanwhile
+        while (q < i && std::isnan(x[q])) ++q;
+        st.s = x[q];
+        rebuild();
+    }
+    return st;
+}
+
 // NaN-skipping plain running sums over x[max(0, i - w + 1)], ..., x[i] for
 // every i: `Raw` keeps the sum of the values, otherwise S1 of d = v - s and S2
 // of d * d around the shift s (the series' first finite value to begin with).
@@ -207,59 +234,51 @@ template <bool Raw>
 // Once no infinity is left in the window, sums that are not finite are summed
 // afresh; so are shifted sums of two or more values whose spread is lost (see
 // resum.hpp), around the window's first non-NaN value.
+//
+// The two sums stay two scalar chains: packed side by side into one vector
+// register, each step would pay for packing and unpacking them.
 template <bool Raw, class Emit>
-void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
+__attribute__((optimize("no-tree-slp-vectorize"))) void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
     const size_t n = x.size();
     const double share = trusted_share(w);
     double s1 = 0.0, s2 = 0.0, peak = 0.0;
-    size_t count = 0, inf = 0;  // non-NaN values and infinities in the window
-    auto enter = [&](double v) {
-        if (std::isnan(v)) return;
-        ++count;
-        if (std::isinf(v)) ++inf;
-        if constexpr (Raw) {
-            s1 += v;
-        } else {
-            double d = v - s;
-            s1 += d;
-            s2 += d * d;
-        }
-    };
-    auto leave = [&](double v) {
-        if (std::isnan(v)) return;
-        --count;
-        if (std::isinf(v)) --inf;
-        if constexpr (Raw) {
-            s1 -= v;
-        } else {
-            double d = v - s;
-            s1 -= d;
-            s2 -= d * d;
-        }
-    };
-    // The window ending at i summed afresh, out of line (returned by value, so
-    // that the running sums stay in registers).
-    auto rebuild = [&](size_t i) __attribute__((always_inline)) {
-        auto f = nan_window_sums<Raw>(x.data() + (i + 1 - std::min(i + 1, w)), std::min(i + 1, w), s);
-        s1 = f.first;
-        s2 = peak = f.second;
-    };
+    size_t count = 0;  // non-NaN values in the window
+    // One past the latest infinity that entered (0: none). An infinity leaves
+    // the sums non-finite from the step it enters until they are rebuilt, so
+    // it is looked for only on the steps that fail the test below.
+    size_t inf_end = 0;
     for (size_t i = 0; i < n; ++i) {
-        enter(x[i]);
-        if (i >= w) leave(x[i - w]);
+        const double v = x[i];
+        if (!std::isnan(v)) {
+            ++count;
+            const double d = Raw ? v : v - s;
+            s1 += d;
+            if constexpr (!Raw) s2 += d * d;
+        }
+        if (i >= w) {
+            const double o = x[i - w];
+            if (!std::isnan(o)) {
+                --count;
+                const double d = Raw ? o : o - s;
+                s1 -= d;
+                if constexpr (!Raw) s2 -= d * d;
+            }
+        }
         if constexpr (!Raw) peak = s2 > peak ? s2 : peak;
         // One test first, false for NaN (a sum of squares is not finite when
-        // the sum of values is not); the rules below only when it fails.
+        // the sum of values is not); the rules only when it fails.
         const double c = static_cast<double>(count);
         const bool fine =
             Raw ? finite(s1) : (s2 <= kLargest) & ((count < 2) | (c * s2 - s1 * s1 >= c * share * peak));
-        if (!fine && inf == 0) [[unlikely]] {
-            if (!(finite(s1) && (Raw || finite(s2)))) rebuild(i);
-            if (!Raw && count >= 2 && spread_lost(c, s1, s2, peak, share)) {
-                size_t q = i + 1 - std::min(i + 1, w);  // bounded, whatever a caller does to x meanwhile
-                while (q < i && std::isnan(x[q])) ++q;
-                s = x[q];
-                rebuild(i);
+        if (!fine) [[unlikely]] {
+            inf_end = std::isinf(v) ? i + 1 : inf_end;
+            const size_t first = i + 1 - std::min(i + 1, w);
+            if (inf_end <= first) {
+                const NanState st = settle_nan<Raw>(x.data(), first, i, count, share, {s1, s2, peak, s});
+                s1 = st.s1;
+                s2 = st.s2;
+                peak = st.peak;
+                s = st.s;
             }
         }
         emit(i, count, s1, s2, s);
