@@ -208,7 +208,7 @@ struct NanState {
 // two or more values whose spread is lost, around the window's first non-NaN
 // value.
 template <bool Raw>
-[[gnu::noinline]] NanState settle_nan(const double* x, size_t first, size_t i, size_t count, double share,
+[[gnu::noinline]] NanState settle_nan(const double* x, size_t first, size_t i, double count, double share,
                                       NanState st) noexcept {
     auto rebuild = [&] {
         auto f = nan_window_sums<Raw>(x + first, i + 1 - first, st.s);
@@ -216,7 +216,7 @@ template <bool Raw>
         st.s2 = st.peak = f.second;
     };
     if (!(finite(st.s1) && (Raw || finite(st.s2)))) rebuild();
-    if (!Raw && count >= 2 && spread_lost(static_cast<double>(count), st.s1, st.s2, st.peak, share)) {
+    if (!Raw && count >= 2.0 && spread_lost(count, st.s1, st.s2, st.peak, share)) {
         size_t q = first;  // bounded, whatever a caller does to x meanwhile
         while (q < i && std::isnan(x[q])) ++q;
         st.s = x[q];
@@ -229,7 +229,7 @@ template <bool Raw>
 // every i: `Raw` keeps the sum of the values, otherwise S1 of d = v - s and S2
 // of d * d around the shift s (the series' first finite value to begin with).
 // emit(i, c, sum or S1, S2, s) with c the number of non-NaN values in the
-// window. An infinity is not skipped: it enters the sums like any value.
+// window, as a double. An infinity is not skipped: it enters the sums like any value.
 //
 // Once no infinity is left in the window, sums that are not finite are summed
 // afresh; so are shifted sums of two or more values whose spread is lost (see
@@ -242,7 +242,7 @@ __attribute__((optimize("no-tree-slp-vectorize"))) void nan_sums(std::span<const
     const size_t n = x.size();
     const double share = trusted_share(w);
     double s1 = 0.0, s2 = 0.0, peak = 0.0;
-    size_t count = 0;  // non-NaN values in the window
+    double count = 0.0;  // non-NaN values in the window (a double: exact, and no conversion per step)
     // One past the latest infinity that entered (0: none). An infinity leaves
     // the sums non-finite from the step it enters until they are rebuilt, so
     // it is looked for only on the steps that fail the test below.
@@ -250,7 +250,7 @@ __attribute__((optimize("no-tree-slp-vectorize"))) void nan_sums(std::span<const
     for (size_t i = 0; i < n; ++i) {
         const double v = x[i];
         if (!std::isnan(v)) {
-            ++count;
+            count += 1.0;
             const double d = Raw ? v : v - s;
             s1 += d;
             if constexpr (!Raw) s2 += d * d;
@@ -258,7 +258,7 @@ __attribute__((optimize("no-tree-slp-vectorize"))) void nan_sums(std::span<const
         if (i >= w) {
             const double o = x[i - w];
             if (!std::isnan(o)) {
-                --count;
+                count -= 1.0;
                 const double d = Raw ? o : o - s;
                 s1 -= d;
                 if constexpr (!Raw) s2 -= d * d;
@@ -267,9 +267,9 @@ __attribute__((optimize("no-tree-slp-vectorize"))) void nan_sums(std::span<const
         if constexpr (!Raw) peak = s2 > peak ? s2 : peak;
         // One test first, false for NaN (a sum of squares is not finite when
         // the sum of values is not); the rules only when it fails.
-        const double c = static_cast<double>(count);
+        const double c = count;
         const bool fine =
-            Raw ? finite(s1) : (s2 <= kLargest) & ((count < 2) | (c * s2 - s1 * s1 >= c * share * peak));
+            Raw ? finite(s1) : (s2 <= kLargest) & ((c < 2.0) | (c * s2 - s1 * s1 >= c * share * peak));
         if (!fine) [[unlikely]] {
             inf_end = std::isinf(v) ? i + 1 : inf_end;
             const size_t first = i + 1 - std::min(i + 1, w);
@@ -287,8 +287,8 @@ __attribute__((optimize("no-tree-slp-vectorize"))) void nan_sums(std::span<const
 
 // NaN-skipping means; NaN where the window holds no value.
 inline void rolling_mean_nan(std::span<const double> x, size_t w, double* out) {
-    nan_sums<true>(x, w, 0.0, [out](size_t i, size_t c, double sum, double, double) {
-        out[i] = c >= 1 ? sum / static_cast<double>(c) : kNaN;
+    nan_sums<true>(x, w, 0.0, [out](size_t i, double c, double sum, double, double) {
+        out[i] = c >= 1.0 ? sum / c : kNaN;
     });
 }
 
@@ -301,15 +301,14 @@ inline double first_finite(std::span<const double> x) noexcept {
 
 // Sample variance from the NaN-skipping sums (count c >= 2): negative
 // rounding gives 0.0, a NaN variance (an infinity in the window) stays NaN.
-inline double nan_window_var(size_t count, double s1, double s2) noexcept {
-    double c = static_cast<double>(count);
+inline double nan_window_var(double c, double s1, double s2) noexcept {
     double var = (s2 - (s1 * s1) / c) / (c - 1.0);
     return var > 0.0 || std::isnan(var) ? var : 0.0;
 }
 
 inline void rolling_std_nan(std::span<const double> x, size_t w, double* out) {
-    nan_sums<false>(x, w, first_finite(x), [out](size_t i, size_t c, double s1, double s2, double) {
-        out[i] = c >= 2 ? std::sqrt(nan_window_var(c, s1, s2)) : kNaN;
+    nan_sums<false>(x, w, first_finite(x), [out](size_t i, double c, double s1, double s2, double) {
+        out[i] = c >= 2.0 ? std::sqrt(nan_window_var(c, s1, s2)) : kNaN;
     });
 }
 
