@@ -88,7 +88,8 @@ template <bool Raw, bool Mean, bool Sd>
                 peak[j] = s2[j] > peak[j] ? s2[j] : peak[j];
                 // Both tests at once, true for NaN: S1 is not finite only
                 // when S2 is not, and a lost spread fails the second.
-                spoilt |= static_cast<uint64_t>(!((s2[j] <= kLargest) & (wd * s2[j] - s1[j] * s1[j] >= wshare * peak[j])));
+                const bool kept = (s2[j] <= kLargest) & (wd * s2[j] - s1[j] * s1[j] >= wshare * peak[j]);
+                spoilt |= static_cast<uint64_t>(!kept);
             } else {
                 spoilt |= not_finite(s1[j]);
             }

@@ -170,7 +170,8 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
         if (!fine) [[unlikely]] {
             bad_end = finite(nw) ? bad_end : k + w;
             if (bad_end <= k) {
-                const EngineState st = settle_window<Raw, Shifted>(p, k, w, {sx, s1, s2, mag, mag_peak, s2_peak, s});
+                const EngineState st =
+                    settle_window<Raw, Shifted>(p, k, w, {sx, s1, s2, mag, mag_peak, s2_peak, s});
                 sx = st.sx;
                 s1 = st.s1;
                 s2 = st.s2;
@@ -238,7 +239,8 @@ template <bool Raw>
 // The two sums stay two scalar chains: packed side by side into one vector
 // register, each step would pay for packing and unpacking them.
 template <bool Raw, class Emit>
-__attribute__((optimize("no-tree-slp-vectorize"))) void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
+__attribute__((optimize("no-tree-slp-vectorize"))) void nan_sums(std::span<const double> x, size_t w, double s,
+                                                                 Emit&& emit) {
     const size_t n = x.size();
     const double share = trusted_share(w);
     double s1 = 0.0, s2 = 0.0, peak = 0.0;
@@ -287,9 +289,8 @@ __attribute__((optimize("no-tree-slp-vectorize"))) void nan_sums(std::span<const
 
 // NaN-skipping means; NaN where the window holds no value.
 inline void rolling_mean_nan(std::span<const double> x, size_t w, double* out) {
-    nan_sums<true>(x, w, 0.0, [out](size_t i, double c, double sum, double, double) {
-        out[i] = c >= 1.0 ? sum / c : kNaN;
-    });
+    nan_sums<true>(x, w, 0.0,
+                   [out](size_t i, double c, double sum, double, double) { out[i] = c >= 1.0 ? sum / c : kNaN; });
 }
 
 // The first finite value of x, 0.0 when there is none.
