@@ -4,8 +4,9 @@
 //
 // A running sum that has taken in an infinity (or overflowed) is NaN or
 // infinite from then on, whatever leaves the window later. Each engine
-// therefore counts the non-finite values its window holds; once none is left
-// while a sum is still not finite, the current window is summed afresh.
+// therefore keeps where the latest non-finite value entered (looked for only
+// on the steps whose sums fail their test, as sums that take one in do); once
+// it has left while a sum is still not finite, the window is summed afresh.
 #pragma once
 
 #include <algorithm>
@@ -21,6 +22,12 @@
 namespace ms::kernels::rolling {
 
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+#if defined(__GNUC__) && !defined(__clang__)
+#define MS_SCALAR_CHAINS __attribute__((optimize("no-tree-slp-vectorize")))
+#else
+#define MS_SCALAR_CHAINS
+#endif
 
 inline constexpr double kLargest = std::numeric_limits<double>::max();
 
@@ -239,8 +246,7 @@ template <bool Raw>
 // The two sums stay two scalar chains: packed side by side into one vector
 // register, each step would pay for packing and unpacking them.
 template <bool Raw, class Emit>
-__attribute__((optimize("no-tree-slp-vectorize"))) void nan_sums(std::span<const double> x, size_t w, double s,
-                                                                 Emit&& emit) {
+MS_SCALAR_CHAINS void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
     const size_t n = x.size();
     const double share = trusted_share(w);
     double s1 = 0.0, s2 = 0.0, peak = 0.0;
