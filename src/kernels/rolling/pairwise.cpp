@@ -211,7 +211,7 @@ template <bool Usable, class Emit>
         for (size_t j = 0; j < m; ++j) failed |= fine(j) ? 0u : 1u;
         size_t good = m;
         if (failed)
-            for (good = 0; fine(good);) ++good;
+            for (good = 0; good < m && fine(good);) ++good;
         if (good) emit(k, good, r, sx, sy);
         // The state after the last good step, or after the failing one.
         const size_t g = good < m ? good : m - 1;
