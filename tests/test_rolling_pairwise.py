@@ -170,7 +170,8 @@ def test_window_one():
     check(x, y, 1)
 
 
-@pytest.mark.parametrize("n,w,offset", [(60, 5, 0.0), (80, 13, 1e8), (30, 30, -5.0), (41, 2, 3.0)])
+@pytest.mark.parametrize("n,w,offset", [(60, 5, 0.0), (80, 13, 1e8), (30, 30, -5.0), (41, 2, 3.0),
+                                        (400, 7, 1e6), (330, 64, 0.0)])
 def test_matches_documented_order(n, w, offset):
     rng = np.random.default_rng(n + w)
     x = offset + rng.standard_normal(n)
@@ -178,6 +179,9 @@ def test_matches_documented_order(n, w, offset):
     check(x, y, w)
     x[rng.random(n) < 0.1] = NAN
     y[rng.random(n) < 0.1] = NAN
+    check(x, y, w)
+    # a large value and an infinity that come and go, deep into long series
+    x[n // 3], y[n // 2] = 3e12, INF
     check(x, y, w)
 
 

@@ -56,6 +56,8 @@ template <bool Raw, bool Mean, bool Sd>
     for (size_t j = 0; j < nb; ++j) peak[j] = s2[j];
     const double wd = static_cast<double>(w), wm1 = wd - 1.0;
     const double share = w > 1 ? trusted_share(w) : 0.0;  // one value has no spread to lose
+    const double wshare = wd * share;
+    constexpr double kLargest = std::numeric_limits<double>::max();
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const size_t L = rows - w + 1;
     // Output row k from the block's current sums.
@@ -84,9 +86,13 @@ template <bool Raw, bool Mean, bool Sd>
             if constexpr (Sd) {
                 s2[j] = s2[j] + (dn * dn - dold * dold);
                 peak[j] = s2[j] > peak[j] ? s2[j] : peak[j];
-                spoilt |= static_cast<uint64_t>(spread_lost(wd, s1[j], s2[j], peak[j], share));
+                // Both tests at once, true for NaN: S1 is not finite only
+                // when S2 is not, and a lost spread fails the second.
+                const bool kept = (s2[j] <= kLargest) & (wd * s2[j] - s1[j] * s1[j] >= wshare * peak[j]);
+                spoilt |= static_cast<uint64_t>(!kept);
+            } else {
+                spoilt |= not_finite(s1[j]);
             }
-            spoilt |= not_finite(s1[j]) | not_finite(s2[j]);
         }
         if (!spoilt) continue;
         // Window k + 1 of column j summed afresh around the column's shift.

@@ -4,8 +4,9 @@
 //
 // A running sum that has taken in an infinity (or overflowed) is NaN or
 // infinite from then on, whatever leaves the window later. Each engine
-// therefore counts the non-finite values its window holds; once none is left
-// while a sum is still not finite, the current window is summed afresh.
+// therefore keeps where the latest non-finite value entered (looked for only
+// on the steps whose sums fail their test, as sums that take one in do); once
+// it has left while a sum is still not finite, the window is summed afresh.
 #pragma once
 
 #include <algorithm>
@@ -21,6 +22,12 @@
 namespace ms::kernels::rolling {
 
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+#if defined(__GNUC__) && !defined(__clang__)
+#define MS_SCALAR_CHAINS __attribute__((optimize("no-tree-slp-vectorize")))
+#else
+#define MS_SCALAR_CHAINS
+#endif
 
 inline constexpr double kLargest = std::numeric_limits<double>::max();
 
@@ -66,6 +73,45 @@ struct Moments {
 // fallen far below its largest value (a large value has left), the shifted
 // sums when their spread has (a large value has left, or the data have moved
 // far from s); the shifted sums then move to the window's first value.
+// The running state of the engine below, handed by value to the rare step so
+// that no value of the common step lives across a call (which would keep it
+// in memory, and a compensation in memory lengthens the chain of additions).
+struct EngineState {
+    Kahan<double> sx, s1, s2;
+    double mag, mag_peak, s2_peak, s;
+};
+
+// Window k, free of non-finite values, whose sums failed the one test of a
+// step: sums that are not finite are summed afresh (same shift), then sums
+// whose digits are gone, the shifted ones around the window's first value.
+template <bool Raw, bool Shifted>
+[[gnu::noinline]] EngineState settle_window(const double* p, size_t k, size_t w, EngineState st) noexcept {
+    const double share = trusted_share(w);
+    if constexpr (Raw) {
+        if (!finite(st.sx.s) || magnitude_lost(st.mag, st.mag_peak, share)) {
+            RawSums f = fresh_raw(p + k, w);
+            st.sx = f.sx;
+            st.mag = st.mag_peak = f.mag;
+        }
+    }
+    if constexpr (Shifted) {
+        if (!(finite(st.s1.s) && finite(st.s2.s))) {
+            Moments f = fresh_moments(p + k, w, st.s);
+            st.s1 = f.s1;
+            st.s2 = f.s2;
+            st.s2_peak = st.s2.s;
+        }
+        if (w > 1 && spread_lost(static_cast<double>(w), st.s1.s, st.s2.s, st.s2_peak, share)) {
+            st.s = p[k];
+            Moments f = fresh_moments(p + k, w, st.s);
+            st.s1 = f.s1;
+            st.s2 = f.s2;
+            st.s2_peak = st.s2.s;
+        }
+    }
+    return st;
+}
+
 template <bool Raw, bool Shifted, class Emit>
 void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
     const size_t n = x.size();
@@ -77,8 +123,12 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
     const bool single = w == 1;  // no spread from one value
     Kahan<double> sx, s1, s2;
     double mag = 0.0, mag_peak = 0.0, s2_peak = 0.0;
-    size_t bad = 0;  // non-finite values in the window
-    for (size_t j = 0; j < w; ++j) bad += !finite(p[j]);
+    // One past the latest non-finite value that entered (0: none): window k
+    // holds one while this is above k. A non-finite value leaves the sums
+    // non-finite from the step it enters until they are rebuilt, so it is
+    // looked for only on the steps that fail the test below.
+    size_t bad_end = 0;
+    for (size_t j = 0; j < w; ++j) bad_end = finite(p[j]) ? bad_end : j + 1;
     if constexpr (Raw) {
         RawSums f = fresh_raw(p, w);
         sx = f.sx;
@@ -103,53 +153,39 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
     const size_t L = n - w + 1;
     for (size_t k = 1; k < L; ++k) {
         const double nw = p[k + w - 1], old = p[k - 1];
-        bad += !finite(nw);
-        bad -= !finite(old);
         if constexpr (Shifted) {
             double dn = nw - s, dold = old - s;
             s1.add(dn);
-            s1.add(-dold);
+            s1.sub(dold);
             s2.add(dn * dn);
-            s2.add(-(dold * dold));
+            s2.sub(dold * dold);
             s2_peak = s2.s > s2_peak ? s2.s : s2_peak;
         }
         if constexpr (Raw) {
             sx.add(nw);
-            sx.add(-old);
+            sx.sub(old);
             mag += std::fabs(nw) - std::fabs(old);
             mag_peak = mag > mag_peak ? mag : mag_peak;
         }
-        // With no non-finite value in window k: sums that are not finite are
-        // summed afresh (same shift), then sums whose digits are gone. One
-        // test of all of it first, false for NaN, so that the common step
+        // One test of all of it first, false for NaN, so that the common step
         // takes one branch: the sum of |v| and the sum of squares are not
         // finite when the sums beside them are not.
         bool fine = true;
         if constexpr (Raw) fine = (mag >= share * mag_peak) & (mag <= kLargest);
         if constexpr (Shifted)
             fine = fine & (s2.s <= kLargest) & (single | (wd * s2.s - s1.s * s1.s >= wshare * s2_peak));
-        if (!fine && bad == 0) [[unlikely]] {
-            if constexpr (Raw) {
-                if (!finite(sx.s) || magnitude_lost(mag, mag_peak, share)) {
-                    RawSums f = fresh_raw(p + k, w);
-                    sx = f.sx;
-                    mag = mag_peak = f.mag;
-                }
-            }
-            if constexpr (Shifted) {
-                if (!(finite(s1.s) && finite(s2.s))) {
-                    Moments f = fresh_moments(p + k, w, s);
-                    s1 = f.s1;
-                    s2 = f.s2;
-                    s2_peak = s2.s;
-                }
-                if (!single && spread_lost(wd, s1.s, s2.s, s2_peak, share)) {
-                    s = p[k];
-                    Moments f = fresh_moments(p + k, w, s);
-                    s1 = f.s1;
-                    s2 = f.s2;
-                    s2_peak = s2.s;
-                }
+        if (!fine) [[unlikely]] {
+            bad_end = finite(nw) ? bad_end : k + w;
+            if (bad_end <= k) {
+                const EngineState st =
+                    settle_window<Raw, Shifted>(p, k, w, {sx, s1, s2, mag, mag_peak, s2_peak, s});
+                sx = st.sx;
+                s1 = st.s1;
+                s2 = st.s2;
+                mag = st.mag;
+                mag_peak = st.mag_peak;
+                s2_peak = st.s2_peak;
+                s = st.s;
             }
         }
         out(k);
@@ -170,68 +206,87 @@ template <bool Raw>
     return {a, b};
 }
 
+// The running state of nan_sums, handed by value to its rare step.
+struct NanState {
+    double s1, s2, peak, s;
+};
+
+// The window x[first .. i], free of infinities, whose sums failed the one test
+// of a step: sums that are not finite are summed afresh; then shifted sums of
+// two or more values whose spread is lost, around the window's first non-NaN
+// value.
+template <bool Raw>
+[[gnu::noinline]] NanState settle_nan(const double* x, size_t first, size_t i, double count, double share,
+                                      NanState st) noexcept {
+    auto rebuild = [&] {
+        auto f = nan_window_sums<Raw>(x + first, i + 1 - first, st.s);
+        st.s1 = f.first;
+        st.s2 = st.peak = f.second;
+    };
+    if (!(finite(st.s1) && (Raw || finite(st.s2)))) rebuild();
+    if (!Raw && count >= 2.0 && spread_lost(count, st.s1, st.s2, st.peak, share)) {
+        size_t q = first;  // bounded, whatever a caller does to x meanwhile
+        while (q < i && std::isnan(x[q])) ++q;
+        st.s = x[q];
+        rebuild();
+    }
+    return st;
+}
+
 // NaN-skipping plain running sums over x[max(0, i - w + 1)], ..., x[i] for
 // every i: `Raw` keeps the sum of the values, otherwise S1 of d = v - s and S2
 // of d * d around the shift s (the series' first finite value to begin with).
 // emit(i, c, sum or S1, S2, s) with c the number of non-NaN values in the
-// window. An infinity is not skipped: it enters the sums like any value.
+// window, as a double. An infinity is not skipped: it enters the sums like any value.
 //
 // Once no infinity is left in the window, sums that are not finite are summed
 // afresh; so are shifted sums of two or more values whose spread is lost (see
 // resum.hpp), around the window's first non-NaN value.
+//
+// The two sums stay two scalar chains: packed side by side into one vector
+// register, each step would pay for packing and unpacking them.
 template <bool Raw, class Emit>
-void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
+MS_SCALAR_CHAINS void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
     const size_t n = x.size();
     const double share = trusted_share(w);
     double s1 = 0.0, s2 = 0.0, peak = 0.0;
-    size_t count = 0, inf = 0;  // non-NaN values and infinities in the window
-    auto enter = [&](double v) {
-        if (std::isnan(v)) return;
-        ++count;
-        if (std::isinf(v)) ++inf;
-        if constexpr (Raw) {
-            s1 += v;
-        } else {
-            double d = v - s;
-            s1 += d;
-            s2 += d * d;
-        }
-    };
-    auto leave = [&](double v) {
-        if (std::isnan(v)) return;
-        --count;
-        if (std::isinf(v)) --inf;
-        if constexpr (Raw) {
-            s1 -= v;
-        } else {
-            double d = v - s;
-            s1 -= d;
-            s2 -= d * d;
-        }
-    };
-    // The window ending at i summed afresh, out of line (returned by value, so
-    // that the running sums stay in registers).
-    auto rebuild = [&](size_t i) __attribute__((always_inline)) {
-        auto f = nan_window_sums<Raw>(x.data() + (i + 1 - std::min(i + 1, w)), std::min(i + 1, w), s);
-        s1 = f.first;
-        s2 = peak = f.second;
-    };
+    double count = 0.0;  // non-NaN values in the window (a double: exact, and no conversion per step)
+    // One past the latest infinity that entered (0: none). An infinity leaves
+    // the sums non-finite from the step it enters until they are rebuilt, so
+    // it is looked for only on the steps that fail the test below.
+    size_t inf_end = 0;
     for (size_t i = 0; i < n; ++i) {
-        enter(x[i]);
-        if (i >= w) leave(x[i - w]);
+        const double v = x[i];
+        if (!std::isnan(v)) {
+            count += 1.0;
+            const double d = Raw ? v : v - s;
+            s1 += d;
+            if constexpr (!Raw) s2 += d * d;
+        }
+        if (i >= w) {
+            const double o = x[i - w];
+            if (!std::isnan(o)) {
+                count -= 1.0;
+                const double d = Raw ? o : o - s;
+                s1 -= d;
+                if constexpr (!Raw) s2 -= d * d;
+            }
+        }
         if constexpr (!Raw) peak = s2 > peak ? s2 : peak;
         // One test first, false for NaN (a sum of squares is not finite when
-        // the sum of values is not); the rules below only when it fails.
-        const double c = static_cast<double>(count);
+        // the sum of values is not); the rules only when it fails.
+        const double c = count;
         const bool fine =
-            Raw ? finite(s1) : (s2 <= kLargest) & ((count < 2) | (c * s2 - s1 * s1 >= c * share * peak));
-        if (!fine && inf == 0) [[unlikely]] {
-            if (!(finite(s1) && (Raw || finite(s2)))) rebuild(i);
-            if (!Raw && count >= 2 && spread_lost(c, s1, s2, peak, share)) {
-                size_t q = i + 1 - std::min(i + 1, w);  // bounded, whatever a caller does to x meanwhile
-                while (q < i && std::isnan(x[q])) ++q;
-                s = x[q];
-                rebuild(i);
+            Raw ? finite(s1) : (s2 <= kLargest) & ((c < 2.0) | (c * s2 - s1 * s1 >= c * share * peak));
+        if (!fine) [[unlikely]] {
+            inf_end = std::isinf(v) ? i + 1 : inf_end;
+            const size_t first = i + 1 - std::min(i + 1, w);
+            if (inf_end <= first) {
+                const NanState st = settle_nan<Raw>(x.data(), first, i, count, share, {s1, s2, peak, s});
+                s1 = st.s1;
+                s2 = st.s2;
+                peak = st.peak;
+                s = st.s;
             }
         }
         emit(i, count, s1, s2, s);
@@ -240,9 +295,8 @@ void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
 
 // NaN-skipping means; NaN where the window holds no value.
 inline void rolling_mean_nan(std::span<const double> x, size_t w, double* out) {
-    nan_sums<true>(x, w, 0.0, [out](size_t i, size_t c, double sum, double, double) {
-        out[i] = c >= 1 ? sum / static_cast<double>(c) : kNaN;
-    });
+    nan_sums<true>(x, w, 0.0,
+                   [out](size_t i, double c, double sum, double, double) { out[i] = c >= 1.0 ? sum / c : kNaN; });
 }
 
 // The first finite value of x, 0.0 when there is none.
@@ -254,15 +308,14 @@ inline double first_finite(std::span<const double> x) noexcept {
 
 // Sample variance from the NaN-skipping sums (count c >= 2): negative
 // rounding gives 0.0, a NaN variance (an infinity in the window) stays NaN.
-inline double nan_window_var(size_t count, double s1, double s2) noexcept {
-    double c = static_cast<double>(count);
+inline double nan_window_var(double c, double s1, double s2) noexcept {
     double var = (s2 - (s1 * s1) / c) / (c - 1.0);
     return var > 0.0 || std::isnan(var) ? var : 0.0;
 }
 
 inline void rolling_std_nan(std::span<const double> x, size_t w, double* out) {
-    nan_sums<false>(x, w, first_finite(x), [out](size_t i, size_t c, double s1, double s2, double) {
-        out[i] = c >= 2 ? std::sqrt(nan_window_var(c, s1, s2)) : kNaN;
+    nan_sums<false>(x, w, first_finite(x), [out](size_t i, double c, double s1, double s2, double) {
+        out[i] = c >= 2.0 ? std::sqrt(nan_window_var(c, s1, s2)) : kNaN;
     });
 }
 

@@ -14,6 +14,14 @@ struct Kahan {
         e = (t - s) - y;
         s = t;
     }
+    // add(-v) to the bit, without forming -v: (-v) - e is -(v + e) exactly,
+    // and adding a negated value is subtracting it.
+    void sub(T v) noexcept {
+        T y = v + e;
+        T t = s - y;
+        e = (t - s) + y;
+        s = t;
+    }
 };
 
 }  // namespace ms::kernels::rolling

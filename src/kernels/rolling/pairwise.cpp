@@ -90,8 +90,32 @@ template <bool Usable>
     return st;
 }
 
-// Walks the full windows of (x, y), calling emit(k, sums, c, sx, sy) for
-// each, with c the number of pairs in the sums and sx, sy the shifts.
+// 1.0 where a value is kept, NaN where it is not: a factor that keeps a
+// value to the bit or makes it NaN, so that the outputs of a run are formed
+// in full in every lane and then masked (taken before the value's last
+// division, so that the compiler need not guard that division).
+[[gnu::always_inline]] inline double keep_if(bool keep) noexcept { return keep ? 1.0 : kNaN; }
+
+// Steps whose sums a walk keeps before testing them and forming their outputs.
+constexpr size_t kRun = 64;
+
+// The sums after each step of a run, column by column.
+struct RunSums {
+    double sx[kRun], sy[kRun], sxx[kRun], syy[kRun], sxy[kRun], pxx[kRun], pyy[kRun], c[kRun];
+    Sums at(size_t j) const noexcept { return Sums{sx[j], sy[j], sxx[j], syy[j], sxy[j]}; }
+    void put(size_t j, const Sums& s, double cd) noexcept {
+        sx[j] = s.sx;
+        sy[j] = s.sy;
+        sxx[j] = s.sxx;
+        syy[j] = s.syy;
+        sxy[j] = s.sxy;
+        c[j] = cd;
+    }
+};
+
+// Walks the full windows of (x, y), calling emit(k, m, r, sx, sy) for each
+// run of windows k .. k + m - 1, whose sums are r.*[0 .. m - 1] (r.c the
+// number of pairs in them, a double, exactly), and sx, sy the shifts.
 // `Usable` leaves pairs with a NaN out and slides by removing the leaving
 // pair, then adding the entering one; otherwise every pair enters and the
 // sums slide by differences. The shifts are the first finite value of each
@@ -104,8 +128,17 @@ template <bool Usable>
 // hold one keep the sums' own arithmetic. Once none is left, sums of two or
 // more pairs whose spread is lost on either side are summed afresh around the
 // window's first pair.
+//
+// The steps go in runs: the sums of every step of a run first, alone in their
+// loop; then the test of every step and the outputs, in loops without
+// dependences between steps (their divisions fill vector lanes). A step that
+// fails the test ends its run there: the sums after it are dropped and the
+// next run starts from that step's kept sums. Runs start short after such a
+// step and double up to kRun, so that windows that fail one after the other
+// (a non-finite value in them) cost little more than one step each.
 template <bool Usable, class Emit>
-void walk(std::span<const double> x, std::span<const double> y, size_t w, Emit&& emit) {
+[[gnu::always_inline]] inline void walk_runs(std::span<const double> x, std::span<const double> y, size_t w,
+                                             Emit& emit) {
     const size_t n = x.size();
     if (w == 0 || n < w || y.size() != n) return;
     auto usable = [&](size_t i) { return !Usable || !(std::isnan(x[i]) || std::isnan(y[i])); };
@@ -129,67 +162,130 @@ void walk(std::span<const double> x, std::span<const double> y, size_t w, Emit&&
     }
     pxx = s.sxx;
     pyy = s.syy;
-    double cd = static_cast<double>(c);  // c as a double, kept alongside
-    emit(size_t{0}, s, c, sx, sy);
     const size_t L = n - w + 1;
-    for (size_t k = 1; k < L; ++k) {
-        const size_t o = k - 1, i = k + w - 1;
-        if constexpr (Usable) {
-            if (usable(o)) {
-                s.remove(x[o] - sx, y[o] - sy);
-                --c;
-                cd -= 1.0;
+    RunSums r;
+    r.put(0, s, static_cast<double>(c));
+    emit(size_t{0}, size_t{1}, r, sx, sy);
+    size_t run = kRun;
+    for (size_t k = 1; k < L;) {
+        const size_t m = std::min(run, L - k);
+        {
+            Sums t = s;
+            double px = pxx, py = pyy, cd = static_cast<double>(c);  // cd: the count, exactly
+            const double *xo = x.data() + k - 1, *yo = y.data() + k - 1;
+            const double *xi = x.data() + k + w - 1, *yi = y.data() + k + w - 1;
+            for (size_t j = 0; j < m; ++j) {
+                if constexpr (Usable) {
+                    if (!(std::isnan(xo[j]) || std::isnan(yo[j]))) {
+                        t.remove(xo[j] - sx, yo[j] - sy);
+                        cd -= 1.0;
+                    }
+                    if (!(std::isnan(xi[j]) || std::isnan(yi[j]))) {
+                        t.add(xi[j] - sx, yi[j] - sy);
+                        cd += 1.0;
+                    }
+                } else {
+                    t.slide(xi[j] - sx, yi[j] - sy, xo[j] - sx, yo[j] - sy);
+                }
+                px = t.sxx > px ? t.sxx : px;
+                py = t.syy > py ? t.syy : py;
+                r.sx[j] = t.sx;
+                r.sy[j] = t.sy;
+                r.sxx[j] = t.sxx;
+                r.syy[j] = t.syy;
+                r.sxy[j] = t.sxy;
+                r.pxx[j] = px;
+                r.pyy[j] = py;
+                r.c[j] = cd;
             }
-            if (usable(i)) {
-                s.add(x[i] - sx, y[i] - sy);
-                ++c;
-                cd += 1.0;
-            }
-        } else {
-            s.slide(x[i] - sx, y[i] - sy, x[o] - sx, y[o] - sy);
         }
-        pxx = s.sxx > pxx ? s.sxx : pxx;
-        pyy = s.syy > pyy ? s.syy : pyy;
+        // One test of both rules, false for NaN. The other sums are finite
+        // while the sums of squares are.
+        auto fine = [&](size_t j) __attribute__((always_inline)) {
+            const double cd = r.c[j], floor = cd * share;
+            return (r.sxx[j] <= kLargest) & (r.syy[j] <= kLargest) &
+                   (cd * r.sxx[j] - r.sx[j] * r.sx[j] >= floor * r.pxx[j]) &
+                   (cd * r.syy[j] - r.sy[j] * r.sy[j] >= floor * r.pyy[j]);
+        };
+        unsigned failed = 0;
+        for (size_t j = 0; j < m; ++j) failed |= fine(j) ? 0u : 1u;
+        size_t good = m;
+        if (failed)
+            for (good = 0; good < m && fine(good);) ++good;
+        if (good) emit(k, good, r, sx, sy);
+        // The state after the last good step, or after the failing one.
+        const size_t g = good < m ? good : m - 1;
+        s = r.at(g);
+        pxx = r.pxx[g];
+        pyy = r.pyy[g];
+        c = static_cast<size_t>(r.c[g]);
+        if (good == m) {
+            k += m;
+            run = std::min(2 * run, kRun);
+            continue;
+        }
+        // Step kf failed. A pair holding a non-finite value leaves the sums
+        // non-finite from the step it enters until they are rebuilt, so such
+        // pairs are looked for only on failing steps.
+        const size_t kf = k + good, i = kf + w - 1;
         last = flagged(i) ? i : last;
-        // One test of both rules first, false for NaN. The other sums are
-        // finite while the sums of squares are.
-        const double floor = cd * share;
-        const bool fine = (s.sxx <= kLargest) & (s.syy <= kLargest) &
-                          (cd * s.sxx - s.sx * s.sx >= floor * pxx) & (cd * s.syy - s.sy * s.sy >= floor * pyy);
-        if (!fine && (last == SIZE_MAX || last < k)) [[unlikely]] {
-            const Walked now = settle<Usable>(x, y, k, w, c, share, Walked{s, sx, sy, pxx, pyy});
+        if (last == SIZE_MAX || last < kf) {
+            const Walked now = settle<Usable>(x, y, kf, w, c, share, Walked{s, sx, sy, pxx, pyy});
             s = now.s;
             sx = now.sx;
             sy = now.sy;
             pxx = now.pxx;
             pyy = now.pyy;
         }
-        emit(k, s, c, sx, sy);
+        r.put(0, s, static_cast<double>(c));
+        emit(kf, size_t{1}, r, sx, sy);
+        k = kf + 1;
+        run = 1;
     }
 }
 
-// Slope of y on x over c usable pairs; NaN for fewer than two pairs or no
-// finite positive spread of x.
-double slope(const Sums& s, size_t c) noexcept {
-    if (c < 2) return kNaN;
-    const double K = static_cast<double>(c);
-    const double vx = (s.sxx - (s.sx * s.sx) / K) / (K - 1.0);
-    if (!(std::isfinite(vx) && vx > 0.0)) return kNaN;
-    return ((s.sxy - (s.sx * s.sy) / K) / (K - 1.0)) / vx;
+template <bool Usable, class Emit>
+void walk_base(std::span<const double> x, std::span<const double> y, size_t w, Emit& emit) {
+    walk_runs<Usable>(x, y, w, emit);
+}
+#if defined(__x86_64__) && defined(__GNUC__)
+template <bool Usable, class Emit>
+__attribute__((target("avx2"))) void walk_avx2(std::span<const double> x, std::span<const double> y, size_t w,
+                                               Emit& emit) {
+    walk_runs<Usable>(x, y, w, emit);
+}
+#endif
+
+// The same walk compiled for wider vector lanes where the processor has them;
+// the lanes hold different steps, so the width never changes a result.
+template <bool Usable, class Emit>
+void walk(std::span<const double> x, std::span<const double> y, size_t w, Emit&& emit) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return walk_avx2<Usable>(x, y, w, emit);
+#endif
+    walk_base<Usable>(x, y, w, emit);
 }
 
 }  // namespace
 
-// One pair has no sample covariance: the divisor w - 1 is zero.
+// One pair has no sample covariance (the divisor w - 1 is zero): windows of
+// one pair are all NaN.
+static bool no_spread(size_t n, size_t w, double* out) {
+    if (w >= 2) return false;
+    std::fill_n(out, n + 1 - w, kNaN);
+    return true;
+}
+
 void rolling_cov_pairs(std::span<const double> x, std::span<const double> y, size_t w, double* out) {
     const double W = static_cast<double>(w);
-    if (w < 2) {
-        std::fill_n(out, x.size() + 1 - w, kNaN);
-        return;
-    }
-    walk<false>(x, y, w, [&](size_t k, const Sums& s, size_t, double, double) {
-        const double mx = s.sx / W, my = s.sy / W;
-        out[k] = (s.sxy - my * (mx * W)) / (W - 1.0);
+    if (no_spread(x.size(), w, out)) return;
+    walk<false>(x, y, w, [out, W](size_t k, size_t m, const RunSums& r, double, double) {
+        double* o = out + k;
+        for (size_t j = 0; j < m; ++j) {
+            const double mx = r.sx[j] / W, my = r.sy[j] / W;
+            o[j] = (r.sxy[j] - my * (mx * W)) / (W - 1.0);
+        }
     });
 }
 
@@ -197,47 +293,75 @@ void rolling_cov_pairs(std::span<const double> x, std::span<const double> y, siz
 // underflow while the variances themselves do not.
 void rolling_corr_pairs(std::span<const double> x, std::span<const double> y, size_t w, double* out) {
     const double W = static_cast<double>(w);
-    if (w < 2) {
-        std::fill_n(out, x.size() + 1 - w, kNaN);
-        return;
-    }
-    walk<false>(x, y, w, [&](size_t k, const Sums& s, size_t, double, double) {
-        const double mx = s.sx / W, my = s.sy / W;
-        const double vx = std::fmax((s.sxx - mx * (mx * W)) / (W - 1.0), 0.0);
-        const double vy = std::fmax((s.syy - my * (my * W)) / (W - 1.0), 0.0);
-        const double den = std::sqrt(vx) * std::sqrt(vy);
-        out[k] = den == 0.0 || std::isnan(den) ? kNaN : clamp_unit(((s.sxy - (mx * W) * my) / (W - 1.0)) / den);
+    if (no_spread(x.size(), w, out)) return;
+    walk<false>(x, y, w, [out, W](size_t k, size_t m, const RunSums& r, double, double) {
+        double* o = out + k;
+        for (size_t j = 0; j < m; ++j) {
+            const double mx = r.sx[j] / W, my = r.sy[j] / W;
+            const double vx = std::fmax((r.sxx[j] - mx * (mx * W)) / (W - 1.0), 0.0);
+            const double vy = std::fmax((r.syy[j] - my * (my * W)) / (W - 1.0), 0.0);
+            const double den = std::sqrt(vx) * std::sqrt(vy);
+            const double q = clamp_unit(((r.sxy[j] - (mx * W) * my) / (W - 1.0)) / den);
+            o[j] = (den == 0.0) | std::isnan(den) ? kNaN : q;
+        }
     });
 }
 
 void rolling_cov_usable(std::span<const double> x, std::span<const double> y, size_t w, double* out) {
     const double W = static_cast<double>(w);
-    walk<true>(x, y, w, [&](size_t k, const Sums& s, size_t c, double, double) {
-        out[k] = c == w && w >= 2 ? (s.sxy - (s.sx * s.sy) / W) / (W - 1.0) : kNaN;
+    if (no_spread(x.size(), w, out)) return;
+    walk<true>(x, y, w, [out, W](size_t k, size_t m, const RunSums& r, double, double) {
+        double* o = out + k;
+        for (size_t j = 0; j < m; ++j) {
+            const double keep = keep_if(r.c[j] == W);
+            o[j] = ((r.sxy[j] - (r.sx[j] * r.sy[j]) / W) / (W - 1.0)) * keep;
+        }
     });
 }
 
 void rolling_corr_usable(std::span<const double> x, std::span<const double> y, size_t w, double* out) {
-    walk<true>(x, y, w, [&](size_t k, const Sums& s, size_t c, double, double) {
-        out[k] = kNaN;
-        if (c != w || c < 2) return;
-        const double K = static_cast<double>(c);
-        const double vy = (s.syy - (s.sy * s.sy) / K) / (K - 1.0);
-        const double vx = (s.sxx - (s.sx * s.sx) / K) / (K - 1.0);
-        const double cxy = (s.sxy - (s.sx * s.sy) / K) / (K - 1.0);
-        if (std::isfinite(vx) && vx > 0.0 && std::isfinite(vy) && vy > 0.0 && std::isfinite(cxy))
-            out[k] = clamp_unit(cxy / core::sqrt_product(vx, vy));
+    const double W = static_cast<double>(w);
+    walk<true>(x, y, w, [out, W](size_t k, size_t m, const RunSums& r, double, double) {
+        for (size_t j = 0; j < m; ++j) {
+            double v = kNaN;
+            const double K = r.c[j];
+            if (K == W && K >= 2.0) {
+                const double vy = (r.syy[j] - (r.sy[j] * r.sy[j]) / K) / (K - 1.0);
+                const double vx = (r.sxx[j] - (r.sx[j] * r.sx[j]) / K) / (K - 1.0);
+                const double cxy = (r.sxy[j] - (r.sx[j] * r.sy[j]) / K) / (K - 1.0);
+                if (std::isfinite(vx) && vx > 0.0 && std::isfinite(vy) && vy > 0.0 && std::isfinite(cxy))
+                    v = clamp_unit(cxy / core::sqrt_product(vx, vy));
+            }
+            out[k + j] = v;
+        }
     });
+}
+
+// Slope of y on x over K usable pairs; NaN for fewer than two pairs or no
+// finite positive spread of x.
+[[gnu::always_inline]] inline double slope(const RunSums& r, size_t j) noexcept {
+    const double K = r.c[j];
+    const double vx = (r.sxx[j] - (r.sx[j] * r.sx[j]) / K) / (K - 1.0);
+    const double keep = keep_if((K >= 2.0) & (vx > 0.0) & (vx <= kLargest));
+    return (((r.sxy[j] - (r.sx[j] * r.sy[j]) / K) / (K - 1.0)) / vx) * keep;
 }
 
 void rolling_line_usable(std::span<const double> x, std::span<const double> y, size_t w, double* slopes,
                          double* intercepts) {
-    walk<true>(x, y, w, [&](size_t k, const Sums& s, size_t c, double sx, double sy) {
-        const double b = slope(s, c);
-        slopes[k] = b;
-        if (!intercepts) return;
-        const double K = static_cast<double>(c);
-        intercepts[k] = std::isnan(b) ? kNaN : (sy + (s.sy / K - (s.sx / K) * b)) - sx * b;
+    if (!intercepts) {
+        walk<true>(x, y, w, [slopes](size_t k, size_t m, const RunSums& r, double, double) {
+            double* o = slopes + k;
+            for (size_t j = 0; j < m; ++j) o[j] = slope(r, j);
+        });
+        return;
+    }
+    walk<true>(x, y, w, [slopes, intercepts](size_t k, size_t m, const RunSums& r, double sx, double sy) {
+        double *os = slopes + k, *oi = intercepts + k;
+        for (size_t j = 0; j < m; ++j) {
+            const double b = slope(r, j), K = r.c[j];
+            os[j] = b;
+            oi[j] = (sy + (r.sy[j] / K - (r.sx[j] / K) * b)) - sx * b;  // NaN with b
+        }
     });
 }
 

@@ -19,13 +19,13 @@ inline void rolling_zscore(std::span<const double> x, size_t w, double* out) {
 // Score of each value against the NaN-skipping window that ends at it: NaN
 // for a NaN value, fewer than two values, no spread or an infinite or NaN sd.
 inline void rolling_zscore_nan(std::span<const double> x, size_t w, double* out) {
-    nan_sums<false>(x, w, first_finite(x), [&](size_t i, size_t c, double s1, double s2, double s) {
+    nan_sums<false>(x, w, first_finite(x), [&](size_t i, double c, double s1, double s2, double s) {
         double z = kNaN;
-        if (!std::isnan(x[i]) && c >= 2) {
+        if (!std::isnan(x[i]) && c >= 2.0) {
             double var = nan_window_var(c, s1, s2);
             if (var > 0.0) {
                 double sd = std::sqrt(var);
-                if (!std::isinf(sd)) z = ((x[i] - s) - s1 / static_cast<double>(c)) / sd;
+                if (!std::isinf(sd)) z = ((x[i] - s) - s1 / c) / sd;
             }
         }
         out[i] = z;
