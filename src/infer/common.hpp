@@ -3,7 +3,6 @@
 
 #include "infer/common/alternative.hpp"
 #include "infer/common/checks.hpp"
-#include "infer/common/dist.hpp"
 #include "infer/common/format.hpp"
 #include "infer/common/groups.hpp"
 #include "infer/common/order.hpp"

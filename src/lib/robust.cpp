@@ -8,6 +8,7 @@
 #include "kernels/quantile/percentile.hpp"
 #include "kernels/robust/extended.hpp"
 #include "core/constants.hpp"
+#include "core/sums.hpp"
 
 namespace ms {
 namespace {
@@ -108,7 +109,7 @@ Array1<bool> zscore_outliers_np(Slice a, double threshold) {
     const size_t n = a.size();
     Buf<bool> out(n, false);
     if (n < 2) return out;
-    const double mean = kernels::sum(a) / static_cast<double>(n);
+    const double mean = core::sum(a) / static_cast<double>(n);
     const double var = kernels::var_about(a, mean);
     if (!(var > 0.0)) return out;
     const double sd = std::sqrt(var);

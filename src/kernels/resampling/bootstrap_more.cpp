@@ -8,17 +8,12 @@
 #include "core/spread.hpp"
 #include "kernels/resampling/replicate.hpp"
 #include "core/constants.hpp"
+#include "core/sums.hpp"
 
 namespace ms::kernels {
 namespace {
 
 constexpr std::string_view kUnsupported = "Unsupported stat. Use 'mean', 'median', or 'std'.";
-
-double plain_sum(std::span<const double> v) noexcept {
-    double s = 0.0;
-    for (double a : v) s += a;
-    return s;
-}
 
 // Keeps the finite values at the front, in order; returns their number.
 size_t keep_finite(std::span<double> v) noexcept {
@@ -106,13 +101,8 @@ double one_pass_sample_std(double S, double Q, size_t n) noexcept {
 // that are all equal have none, even when their rounded mean is inexact and
 // leaves a trace of spread around it.
 double se_of_mean(const double* r, size_t n, double m) noexcept {
-    double ss = 0.0;
-    for (size_t k = 0; k < n; ++k) {
-        const double d = r[k] - m;
-        ss += d * d;
-    }
     const double dn = static_cast<double>(n);
-    const double var = ss / (dn - 1.0);
+    const double var = core::sum_sq_dev({r, n}, m) / (dn - 1.0);
     if (ms::core::spread_within_rounding(var, m, n) && ms::core::all_equal(r, n)) return 0.0;
     return std::sqrt(var) / std::sqrt(dn);
 }
@@ -245,7 +235,7 @@ double norm_ppf_approx(double p) noexcept {
 Estimate bootstrap_t_ci_mean(std::span<const double> x, size_t B, double conf, uint64_t seed) {
     const size_t n = x.size();
     if (B == 0 || n < 2) return kNaNEstimate;
-    const double xbar = plain_sum(x) / static_cast<double>(n);
+    const double xbar = core::sum(x) / static_cast<double>(n);
     const double se = se_of_mean(x.data(), n, xbar);
     Buf<double> t(B);
     resample_map(seed, B, n, StudentFold{x.data(), n, xbar}, t.data());
@@ -269,7 +259,7 @@ Result<Estimate> bootstrap_bca_ci(std::span<const double> x, std::string_view na
     Buf<double> jack(n);
     switch (*stat) {
         case Simple::Mean:
-            theta = plain_sum(x) / dn;
+            theta = core::sum(x) / dn;
             reps = bootstrap_draws(x, Stat::Mean, B, seed);
             for (size_t i = 0; i < n; ++i) jack[i] = (S - x[i]) / (dn - 1.0);
             break;
@@ -294,7 +284,7 @@ Result<Estimate> bootstrap_bca_ci(std::span<const double> x, std::string_view na
     for (double r : reps) below += r < theta;
     const double p0 = std::clamp(static_cast<double>(below) / static_cast<double>(B), 1e-10, 0.9999999999);
     const double z0 = norm_ppf_approx(p0);
-    const double jbar = plain_sum(jack.span()) / dn;
+    const double jbar = core::sum(jack.span()) / dn;
     double N = 0.0, D = 0.0;
     for (double j : jack) {
         const double d = jbar - j;
@@ -319,7 +309,7 @@ Result<Estimate> bayesian_bootstrap_ci(std::span<const double> x, std::string_vi
     if (!stat) return value_error(std::string(kUnsupported));
     double theta = kNaN;  // every case assigns it
     switch (*stat) {
-        case Simple::Mean: theta = plain_sum(x) / static_cast<double>(n); break;
+        case Simple::Mean: theta = core::sum(x) / static_cast<double>(n); break;
         case Simple::Median: theta = sorted_median(x); break;
         case Simple::Std: {
             if (n < 2) return kNaNEstimate;
@@ -358,7 +348,7 @@ Estimate block_bootstrap_mean_ci(std::span<const double> x, size_t L, size_t B, 
     const size_t n = x.size();
     if (L == 0 || B == 0 || n == 0) return kNaNEstimate;
     const double dn = static_cast<double>(n);
-    const double est = plain_sum(x) / dn;
+    const double est = core::sum(x) / dn;
     const size_t nb = n / L + (n % L != 0);  // blocks covering n values, without wrapping n + L - 1
     const double p = std::clamp(1.0 / static_cast<double>(L), 1e-12, 1.0);
     Buf<double> reps = Buf<double>::zeros(B);
@@ -525,12 +515,12 @@ Result<std::pair<double, double>> permutation_mean_diff_test(std::span<const dou
     if (B == 0 || nx == 0 || ny == 0) return std::pair{kNaN, kNaN};
     MS_TRY(tail, tail_of(alternative));
     const double dx = static_cast<double>(nx), dy = static_cast<double>(ny);
-    const double obs = plain_sum(x) / dx - plain_sum(y) / dy;
+    const double obs = core::sum(x) / dx - core::sum(y) / dy;
     // No permuted statistic compares with NaN: the count would be 0 and p
     // the smallest possible, a failure dressed as a finding.
     if (std::isnan(obs)) return std::pair{kNaN, kNaN};
     const double p = permutation_p(x, y, B, seed, tail, obs, [&](const double* v) {
-        return plain_sum({v, nx}) / dx - plain_sum({v + nx, ny}) / dy;
+        return core::sum({v, nx}) / dx - core::sum({v + nx, ny}) / dy;
     });
     return std::pair{obs, p};
 }

@@ -6,6 +6,8 @@
 #include <new>
 #include <string>
 
+#include "core/dist.hpp"
+#include "core/sums.hpp"
 #include "kernels/tsa/acf_pacf.hpp"
 #include "kernels/tsa/common.hpp"
 
@@ -44,7 +46,7 @@ bool has_constant_column(const View2* exog) noexcept {
     return false;
 }
 
-StatP chi2_test(double q, size_t df) { return {q, 1.0 - chi2_cdf(static_cast<double>(df), q)}; }
+StatP chi2_test(double q, size_t df) { return {q, 1.0 - core::chi2_cdf(q, static_cast<double>(df))}; }
 
 // The IEEE total order on doubles as an unsigned key (invertible).
 uint64_t order_key(double v) noexcept {
@@ -137,7 +139,7 @@ std::optional<uint64_t> acf_zero_crossing(std::span<const double> x, uint64_t ma
     if (n < 2) return std::nullopt;
     const double dn = static_cast<double>(n);
     const double m = mean(x);
-    const double c0 = sum_sq_dev(x, m) / dn;
+    const double c0 = core::sum_sq_dev(x, m) / dn;
     const size_t h = static_cast<size_t>(std::min<uint64_t>(n - 1, max_lag));
     if (c0 <= 0.0) return std::nullopt;
     const double d = dn * c0;
@@ -211,7 +213,7 @@ Result<StatP> bg_test(std::span<const double> e, uint64_t p, const View2* exog) 
     }
     // R^2 about the mean holds only when the fit can reproduce a constant;
     // otherwise it is taken about zero, so LM never drops below 0.
-    const double sst = sum_sq_dev(e, has_constant_column(exog) ? mean(e) : 0.0);
+    const double sst = core::sum_sq_dev(e, has_constant_column(exog) ? mean(e) : 0.0);
     // A NaN (or infinite) residual leaves SST NaN: that is no evidence of
     // "no serial correlation", so it stays NaN; only a constant series gives 0.
     if (std::isnan(sst)) return kNaNPair;
