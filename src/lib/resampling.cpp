@@ -5,7 +5,7 @@
 namespace ms {
 namespace {
 
-namespace k = kernels;
+namespace k = kernels::resampling;
 using Triple = std::tuple<double, double, double>;
 
 Triple triple(k::Estimate e) { return {e.estimate, e.lower, e.upper}; }

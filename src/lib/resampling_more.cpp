@@ -8,7 +8,7 @@
 namespace ms {
 namespace {
 
-namespace k = kernels;
+namespace k = kernels::resampling;
 using Triple = std::tuple<double, double, double>;
 using Pair = std::tuple<double, double>;
 

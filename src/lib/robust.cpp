@@ -110,7 +110,7 @@ Array1<bool> zscore_outliers_np(Slice a, double threshold) {
     Buf<bool> out(n, false);
     if (n < 2) return out;
     const double mean = core::sum(a) / static_cast<double>(n);
-    const double var = kernels::var_about(a, mean);
+    const double var = kernels::descriptive::var_about(a, mean);
     if (!(var > 0.0)) return out;
     const double sd = std::sqrt(var);
     for (size_t i = 0; i < n; ++i) out[i] = std::fabs((a[i] - mean) / sd) > threshold;

@@ -10,6 +10,8 @@
 namespace ms {
 namespace {
 
+namespace tsa = kernels::tsa;
+
 // No result reaches beyond lag n - 1 (n >= 1).
 size_t clip_lags(size_t n, uint64_t nlags) { return static_cast<size_t>(std::min<uint64_t>(n - 1, nlags)); }
 

@@ -6,6 +6,8 @@
 namespace ms {
 namespace {
 
+namespace tsa = kernels::tsa;
+
 using Pair = std::tuple<double, double>;
 
 Result<Pair> adf_test(Slice x, Str regression, std::optional<uint64_t> max_lag) {

@@ -7,7 +7,7 @@
 #include "core/result.hpp"
 #include "kernels/descriptive/moments.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::descriptive {
 
 inline double load(const char* p) noexcept {
     double v;
@@ -136,4 +136,4 @@ inline void last_axis_means(const ViewN& x, double* out) noexcept {
     }
 }
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::descriptive

@@ -10,7 +10,7 @@
 #include "core/spread.hpp"
 #include "core/sums.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::descriptive {
 
 inline double mean(std::span<const double> x) noexcept {
     if (x.empty()) return kNaN;
@@ -96,4 +96,4 @@ inline void zscore(std::span<const double> x, double* out) noexcept {
     standardize(x, m, s, out);
 }
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::descriptive

@@ -10,7 +10,7 @@
 
 #include "kernels/descriptive/moments.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::descriptive {
 
 struct SkipSum {
     double sum;
@@ -128,4 +128,4 @@ inline Welford welford(std::span<const double> x) noexcept {
     return {mu, M / (static_cast<double>(k) - 1.0), k};
 }
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::descriptive

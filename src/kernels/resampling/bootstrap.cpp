@@ -9,7 +9,7 @@
 #include "core/constants.hpp"
 #include "core/sums.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::resampling {
 namespace {
 
 // Median of v (n values) as the draw sort would leave it; tmp: n doubles.
@@ -182,4 +182,4 @@ Estimate bootstrap_corr(std::span<const double> x, std::span<const double> y, si
     return percentile_ci_from_draws({r.data(), m}, conf);
 }
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::resampling

@@ -10,7 +10,7 @@
 #include "core/constants.hpp"
 #include "core/sums.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::resampling {
 namespace {
 
 constexpr std::string_view kUnsupported = "Unsupported stat. Use 'mean', 'median', or 'std'.";
@@ -525,4 +525,4 @@ Result<std::pair<double, double>> permutation_mean_diff_test(std::span<const dou
     return std::pair{obs, p};
 }
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::resampling

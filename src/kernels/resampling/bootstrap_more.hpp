@@ -10,7 +10,7 @@
 #include "core/result.hpp"
 #include "kernels/resampling/bootstrap.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::resampling {
 
 // Studentized interval for the mean: (mean, lower, upper).
 Estimate bootstrap_t_ci_mean(std::span<const double> x, size_t B, double conf, uint64_t seed);
@@ -40,4 +40,4 @@ Result<std::pair<double, double>> permutation_mean_diff_test(std::span<const dou
 // NaN outside (0, 1).
 double norm_ppf_approx(double p) noexcept;
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::resampling

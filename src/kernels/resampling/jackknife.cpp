@@ -9,7 +9,7 @@
 #include "core/constants.hpp"
 #include "core/sums.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::resampling {
 namespace {
 
 constexpr JackknifeResult kNaNResult{kNaN, kNaN, kNaN};
@@ -146,4 +146,4 @@ double jackknife_after_bootstrap_se_mean(std::span<const double> x, size_t B, ui
     return std::sqrt(((dn - 1.0) / dn) * spread(se.span()).ss);
 }
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::resampling

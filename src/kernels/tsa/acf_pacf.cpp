@@ -19,7 +19,7 @@
 #define MS_CLONES
 #endif
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 namespace {
 
 // Time steps per pass: their deviations stay in L1 while every block of lags
@@ -290,4 +290,4 @@ Buf<double> pacf_innovations(std::span<const double> x, size_t L) {
     return out;
 }
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

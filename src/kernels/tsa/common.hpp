@@ -12,7 +12,7 @@
 #include "core/constants.hpp"
 #include "core/sums.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 
 // Plain left-to-right mean, the sum started from -0.0 (the additive identity).
 inline double mean(std::span<const double> x) noexcept {
@@ -40,4 +40,4 @@ inline std::optional<Eigen::VectorXd> lu_solve(const Eigen::MatrixXd& a, const E
     return Eigen::VectorXd(lu->solve(b));
 }
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

@@ -11,7 +11,7 @@
 #include "kernels/tsa/acf_pacf.hpp"
 #include "kernels/tsa/common.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 namespace {
 
 constexpr StatP kNaNPair{kNaN, kNaN};
@@ -221,4 +221,4 @@ Result<StatP> bg_test(std::span<const double> e, uint64_t p, const View2* exog) 
     return chi2_test(lm, static_cast<size_t>(p));
 }
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

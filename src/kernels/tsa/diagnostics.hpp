@@ -10,7 +10,7 @@
 
 #include "core/result.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 
 // (statistic, pvalue)
 using StatP = std::tuple<double, double>;
@@ -30,4 +30,4 @@ std::optional<uint64_t> acf_zero_crossing(std::span<const double> x, uint64_t ma
 // of a model with regressors exog (nullptr: an intercept only).
 Result<StatP> bg_test(std::span<const double> e, uint64_t p, const View2* exog);
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

@@ -9,7 +9,7 @@
 
 #include "kernels/tsa/common.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
@@ -279,4 +279,4 @@ double dominant_frequency(std::span<const double> x) {
     return s.freqs.data()[best];
 }
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

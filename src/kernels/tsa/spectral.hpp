@@ -11,7 +11,7 @@
 
 #include "core/result.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 
 // Frequencies k / L and one-sided power for k = 0, ..., L/2; empty for L = 0.
 struct Spectrum {
@@ -39,4 +39,4 @@ double spectral_centroid(std::span<const double> x);
 double spectral_flatness(std::span<const double> x);
 double dominant_frequency(std::span<const double> x);
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

@@ -7,7 +7,7 @@
 
 #include "kernels/tsa/common.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 namespace {
 
 using RowMat = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
@@ -386,4 +386,4 @@ std::tuple<double, double, double> variance_ratio_test(std::span<const double> x
     return {vr, z, pv};
 }
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

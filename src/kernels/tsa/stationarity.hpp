@@ -16,7 +16,7 @@
 
 #include "core/result.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 
 // (statistic, pvalue)
 using TestPair = std::tuple<double, double>;
@@ -60,4 +60,4 @@ std::tuple<double, int64_t, double> zivot_andrews_test(std::span<const double> x
 // (vr, z_score, pvalue)
 std::tuple<double, double, double> variance_ratio_test(std::span<const double> x, uint64_t lags);
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa
