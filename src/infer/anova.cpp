@@ -5,7 +5,11 @@
 #include <vector>
 
 #include "core/dist.hpp"
-#include "infer/common.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/groups.hpp"
+#include "infer/common/order.hpp"
+#include "infer/common/pvalue.hpp"
+#include "infer/common/sums.hpp"
 
 namespace ms::infer {
 namespace {

@@ -5,10 +5,11 @@
 #include <limits>
 #include <string>
 
-#include "infer/common.hpp"
 #include "core/constants.hpp"
 #include "core/dist.hpp"
 #include "core/sums.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/sums.hpp"
 
 namespace ms::infer {
 namespace {

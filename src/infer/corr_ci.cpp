@@ -5,7 +5,8 @@
 
 #include "core/spread.hpp"
 #include "core/sums.hpp"
-#include "infer/common.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/order.hpp"
 #include "infer/common/std_normal.hpp"
 
 namespace ms::infer {

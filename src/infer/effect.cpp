@@ -4,9 +4,11 @@
 #include <cmath>
 #include <limits>
 
-#include "infer/common.hpp"
 #include "core/constants.hpp"
 #include "core/dist.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/groups.hpp"
+#include "infer/common/sums.hpp"
 
 namespace ms::infer {
 namespace {

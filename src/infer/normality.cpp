@@ -2,9 +2,10 @@
 
 #include <cmath>
 
-#include "core/sums.hpp"
 #include "core/dist.hpp"
-#include "infer/common.hpp"
+#include "core/sums.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/pvalue.hpp"
 #include "infer/common/std_normal.hpp"
 #include "infer/common/total_sort.hpp"
 

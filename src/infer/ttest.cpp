@@ -4,7 +4,11 @@
 #include <limits>
 
 #include "core/dist.hpp"
-#include "infer/common.hpp"
+#include "infer/common/alternative.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/format.hpp"
+#include "infer/common/pvalue.hpp"
+#include "infer/common/sums.hpp"
 
 namespace ms::infer {
 

@@ -3,7 +3,10 @@
 #include <cmath>
 
 #include "core/dist.hpp"
-#include "infer/common.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/groups.hpp"
+#include "infer/common/pvalue.hpp"
+#include "infer/common/sums.hpp"
 
 namespace ms::infer {
 
