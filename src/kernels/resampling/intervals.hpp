@@ -1,11 +1,10 @@
 // Bootstrap intervals beyond the plain percentile rule (studentized, BCa,
-// Bayesian weights), block bootstraps for series, and permutation tests.
+// Bayesian weights) and block bootstraps for series.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string_view>
-#include <utility>
 
 #include "core/result.hpp"
 #include "kernels/resampling/bootstrap.hpp"
@@ -27,14 +26,6 @@ Result<Estimate> bayesian_bootstrap_ci(std::span<const double> x, std::string_vi
 enum class BlockScheme { Moving, Circular, Stationary };
 Estimate block_bootstrap_mean_ci(std::span<const double> x, size_t L, size_t B, double conf, uint64_t seed,
                                  BlockScheme scheme);
-
-// (observed statistic, p) of the Monte Carlo permutation tests; `alternative`
-// is matched byte for byte, any other string is a ValueError once the sizes
-// have been found usable.
-Result<std::pair<double, double>> permutation_corr_test(std::span<const double> x, std::span<const double> y,
-                                                        size_t B, std::string_view alternative, uint64_t seed);
-Result<std::pair<double, double>> permutation_mean_diff_test(std::span<const double> x, std::span<const double> y,
-                                                             size_t B, std::string_view alternative, uint64_t seed);
 
 // The normal quantile approximation of the BCa levels (rational, Acklam);
 // NaN outside (0, 1).
