@@ -344,7 +344,7 @@ bool array_still(PyObject* o, int nd, const char* param) {
 }
 
 bool not_contiguous() {
-    PyErr_SetString(PyExc_TypeError, "The given array is not contiguous");
+    PyErr_SetString(PyExc_TypeError, kNotContiguous);
     return false;
 }
 

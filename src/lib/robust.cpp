@@ -17,8 +17,6 @@ namespace r = kernels::robust;
 namespace q = kernels::quantile;
 
 
-Err not_contiguous() { return type_error("The given array is not contiguous"); }
-
 double mad_of(Slice a) { return a.empty() ? kNaN : r::median_mad(a).mad; }
 
 double mad_np(Slice a) { return mad_of(a); }
@@ -46,8 +44,7 @@ double qn_scale_np(Slice a) { return r::qn_scale_slice(a); }
 // The proportion is checked before the array's contiguity.
 Result<Slice> trim_args(const View1& a, double proportion_to_cut) {
     if (!r::valid_trim(proportion_to_cut)) return value_error("proportion_to_cut must be in the range [0, 0.5)");
-    if (!a.contiguous()) return not_contiguous();
-    return a.span();
+    return require_contiguous(a);
 }
 
 Result<double> trimmed_mean_np(const View1& a, double proportion_to_cut) {
@@ -140,8 +137,7 @@ void clamp_into(Slice a, double lo, double hi, double* out) {
 Result<Array1<double>> winsorize_np(const View1& a, double lower_q, double upper_q) {
     if (!(lower_q >= 0.0 && lower_q <= 1.0 && upper_q >= 0.0 && upper_q <= 1.0 && lower_q < upper_q))
         return value_error("winsorize quantiles must satisfy 0 <= lower_q < upper_q <= 1");
-    if (!a.contiguous()) return not_contiguous();
-    Slice x = a.span();
+    MS_TRY(x, require_contiguous(a));
     Buf<double> out(x.size());
     double lo = kNaN, hi = kNaN;  // a NaN in a: no comparison holds and a is copied
     if (!x.empty()) {
