@@ -25,19 +25,9 @@ inline bool positive(double v) noexcept { return v > 0.0 && std::isfinite(v); }
 // LU decomposition with partial pivoting. Eigen carries on past a zero pivot
 // without saying so; an exactly zero pivot (a singular matrix) is reported
 // here as no factorisation.
-inline std::optional<Eigen::PartialPivLU<Eigen::MatrixXd>> lu_factor(const Eigen::MatrixXd& a) {
-    Eigen::PartialPivLU<Eigen::MatrixXd> lu(a);
-    const Eigen::MatrixXd& f = lu.matrixLU();
-    for (Eigen::Index i = 0; i < f.rows(); ++i)
-        if (f(i, i) == 0.0) return std::nullopt;
-    return lu;
-}
+std::optional<Eigen::PartialPivLU<Eigen::MatrixXd>> lu_factor(const Eigen::MatrixXd& a);
 
 // Solves a·x = b; a singular a gives no solution.
-inline std::optional<Eigen::VectorXd> lu_solve(const Eigen::MatrixXd& a, const Eigen::VectorXd& b) {
-    auto lu = lu_factor(a);
-    if (!lu) return std::nullopt;
-    return Eigen::VectorXd(lu->solve(b));
-}
+std::optional<Eigen::VectorXd> lu_solve(const Eigen::MatrixXd& a, const Eigen::VectorXd& b);
 
 }  // namespace ms::kernels::tsa
