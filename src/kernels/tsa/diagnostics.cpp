@@ -14,7 +14,7 @@
 namespace ms::kernels::tsa {
 namespace {
 
-constexpr StatP kNaNPair{kNaN, kNaN};
+constexpr TestResult kNaNPair{kNaN, kNaN};
 
 // Autocorrelations rho_1..rho_h (at positions 1..h) with divisor the sum of
 // squared deviations, h = min(n - 1, lags); nothing when the test is undefined.
@@ -46,7 +46,7 @@ bool has_constant_column(const View2* exog) noexcept {
     return false;
 }
 
-StatP chi2_test(double q, size_t df) { return {q, 1.0 - core::chi2_cdf(q, static_cast<double>(df))}; }
+TestResult chi2_test(double q, size_t df) { return {q, 1.0 - core::chi2_cdf(q, static_cast<double>(df))}; }
 
 // The IEEE total order on doubles as an unsigned key (invertible).
 uint64_t order_key(double v) noexcept {
@@ -74,7 +74,7 @@ double total_order_median(std::span<const double> x) {
 
 }  // namespace
 
-StatP ljung_box(std::span<const double> x, uint64_t lags) {
+TestResult ljung_box(std::span<const double> x, uint64_t lags) {
     auto rho = portmanteau_rho(x, lags);
     if (!rho) return kNaNPair;
     const size_t n = x.size(), h = rho->size() - 1;
@@ -84,7 +84,7 @@ StatP ljung_box(std::span<const double> x, uint64_t lags) {
     return chi2_test((dn * (dn + 2.0)) * acc, h);
 }
 
-StatP box_pierce(std::span<const double> x, uint64_t lags) {
+TestResult box_pierce(std::span<const double> x, uint64_t lags) {
     auto rho = portmanteau_rho(x, lags);
     if (!rho) return kNaNPair;
     const size_t h = rho->size() - 1;
@@ -93,7 +93,7 @@ StatP box_pierce(std::span<const double> x, uint64_t lags) {
     return chi2_test(acc * static_cast<double>(x.size()), h);
 }
 
-std::tuple<int64_t, double, double> runs_test(std::span<const double> x) {
+RunsTest runs_test(std::span<const double> x) {
     if (x.size() < 2) return {0, kNaN, kNaN};
     const double med = total_order_median(x);
     // Values equal to the median (and NaN) neither count nor break a run.
@@ -160,7 +160,7 @@ std::optional<uint64_t> acf_zero_crossing(std::span<const double> x, uint64_t ma
     return std::nullopt;
 }
 
-Result<StatP> bg_test(std::span<const double> e, uint64_t p, const View2* exog) {
+Result<TestResult> bg_test(std::span<const double> e, uint64_t p, const View2* exog) {
     const size_t n = e.size();
     if (p == 0 || n == 0 || p >= n - 1) return kNaNPair;
     if (exog && exog->rows != n)
