@@ -13,10 +13,6 @@ SRC = Path(__file__).resolve().parent.parent / "src"
 INCLUDE = re.compile(r'^[ \t]*#[ \t]*include[ \t]*"([^"]+)"', re.M)
 NUMERIC = ("kernels", "infer", "core")
 
-# The normal distribution still borrows the tests' Boost policy until that
-# policy lives in src/core.
-NOT_YET = pytest.mark.xfail(strict=True, reason="shared primitives not yet moved to src/core")
-
 
 def offending_includes(dirs, prefixes):
     bad = []
@@ -38,7 +34,7 @@ def offending_includes(dirs, prefixes):
         pytest.param(NUMERIC, ("frame/", "lib/"), id="numeric-code-without-frame"),
         # Families meet only in the registration: the distributions and the
         # tests share primitives through src/core, never each other's files.
-        pytest.param(("kernels", "core"), ("infer/",), marks=NOT_YET, id="kernels-without-infer"),
+        pytest.param(("kernels", "core"), ("infer/",), id="kernels-without-infer"),
         pytest.param(("infer", "core"), ("kernels/",), id="infer-without-kernels"),
     ],
 )

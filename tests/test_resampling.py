@@ -92,7 +92,7 @@ DRIVER = r"""
 #include <vector>
 #include "kernels/resampling/pcg64.hpp"
 #include "kernels/resampling/replicate.hpp"
-using namespace ms::kernels;
+using namespace ms::kernels::resampling;
 static unsigned long long bits(double v) { unsigned long long b; std::memcpy(&b, &v, 8); return b; }
 int main() {
     const unsigned long long seeds[] = {0ULL, 42ULL, ~0ULL, replicate_seed(42, 1)};

@@ -15,14 +15,17 @@ namespace ms {
 inline std::atomic<bool> g_pool_lost_in_fork{false};
 
 // Registers the fork handler once; the module calls it at import.
-inline bool watch_fork() noexcept {
-    static const bool watched = [] {
+inline void watch_fork() noexcept {
+    static const bool registered = [] {
         pthread_atfork(nullptr, nullptr, [] { g_pool_lost_in_fork.store(true, std::memory_order_relaxed); });
         return true;
     }();
-    return watched;
+    (void)registered;
 }
 
-inline bool pool_usable() noexcept { return watch_fork() && !g_pool_lost_in_fork.load(std::memory_order_relaxed); }
+inline bool pool_usable() noexcept {
+    watch_fork();
+    return !g_pool_lost_in_fork.load(std::memory_order_relaxed);
+}
 
 }  // namespace ms

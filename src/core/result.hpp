@@ -20,7 +20,7 @@
 
 namespace ms {
 
-enum class ErrKind { Value, Type, Overflow, Memory, Runtime, System, Import, Pending };
+enum class ErrKind { Value, Type, Overflow, Pending };
 
 // A pending exception: only the call entry turns it into a Python exception.
 struct Err {
@@ -31,7 +31,6 @@ struct Err {
 inline Err value_error(std::string m) { return Err{ErrKind::Value, std::move(m)}; }
 inline Err type_error(std::string m) { return Err{ErrKind::Type, std::move(m)}; }
 inline Err overflow_error(std::string m) { return Err{ErrKind::Overflow, std::move(m)}; }
-inline Err runtime_error(std::string m) { return Err{ErrKind::Runtime, std::move(m)}; }
 // The Python error indicator is already set (a conversion the interpreter did).
 inline Err pending_error() { return Err{ErrKind::Pending, {}}; }
 

@@ -286,10 +286,6 @@ PyObject* raise(Err&& e) {
         case ErrKind::Value: type = PyExc_ValueError; break;
         case ErrKind::Type: type = PyExc_TypeError; break;
         case ErrKind::Overflow: type = PyExc_OverflowError; break;
-        case ErrKind::Memory: type = PyExc_MemoryError; break;
-        case ErrKind::Runtime: type = PyExc_RuntimeError; break;
-        case ErrKind::System: type = PyExc_SystemError; break;
-        case ErrKind::Import: type = PyExc_ImportError; break;
         case ErrKind::Pending: no_exception_set(); return nullptr;
     }
     // Sized, so a message quoting a caller's string keeps any NUL in it.
@@ -348,7 +344,7 @@ bool array_still(PyObject* o, int nd, const char* param) {
 }
 
 bool not_contiguous() {
-    PyErr_SetString(PyExc_TypeError, "The given array is not contiguous");
+    PyErr_SetString(PyExc_TypeError, kNotContiguous);
     return false;
 }
 

@@ -123,6 +123,17 @@ using Str = std::string_view;
 template <class T>
 struct Conv;
 
+// The TypeError of a 1-D array that must be flat and is not.
+inline constexpr const char* kNotContiguous = "The given array is not contiguous";
+
+// The flat values of a View1 parameter whose layout a wrapper checks in its
+// body, after its own argument checks (their errors come first); a strided
+// array fails as a Slice parameter would.
+inline Result<Slice> require_contiguous(const View1& a) {
+    if (!a.contiguous()) return type_error(kNotContiguous);
+    return a.span();
+}
+
 template <class T>
 struct IsOptional : std::false_type {};
 template <class T>

@@ -4,7 +4,12 @@
 #include <limits>
 #include <vector>
 
-#include "infer/common.hpp"
+#include "core/dist.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/groups.hpp"
+#include "infer/common/order.hpp"
+#include "infer/common/pvalue.hpp"
+#include "infer/common/sums.hpp"
 
 namespace ms::infer {
 namespace {
@@ -17,7 +22,7 @@ std::pair<double, double> f_ratio(double ms_b, double ms_w, double df_b, double 
     else if (ms_w > 0.0) f = ms_b / ms_w;
     else f = ms_b == 0.0 ? 0.0 : kInf;
     double p;
-    if (std::isfinite(f) && f >= 0.0) p = upper_tail_p(f_cdf(df_b, df_w, f));
+    if (std::isfinite(f) && f >= 0.0) p = upper_tail_p(core::f_cdf(f, df_b, df_w));
     else if (f == kInf) p = 0.0;
     else p = std::numeric_limits<double>::quiet_NaN();
     return {f, p};

@@ -5,12 +5,14 @@
 #include <limits>
 #include <string>
 
-#include "infer/common.hpp"
 #include "core/constants.hpp"
+#include "core/dist.hpp"
+#include "core/sums.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/sums.hpp"
 
 namespace ms::infer {
 namespace {
-
 
 // 2^-26: the totals of observed and expected counts may differ by this much,
 // relative to the smaller one.
@@ -32,21 +34,7 @@ bool any_negative(std::span<const double> x) noexcept {
     return neg;
 }
 
-double plain_sum(std::span<const double> x) noexcept {
-    double s = 0.0;
-    for (double v : x) s += v;
-    return s;
-}
-
 }  // namespace
-
-double chi2_sf(double x, double df) noexcept {
-    if (!std::isfinite(x) || x < 0.0 || !(std::isfinite(df) && df > 0.0)) return kNaN;
-    double cdf = chi2_cdf(df, x);
-    if (cdf >= 1.0) return 0.0;
-    if (cdf <= 0.0) return 1.0;
-    return upper_tail_p(cdf);
-}
 
 Result<Chi2Test> chi2_gof(std::span<const double> observed, const std::optional<View1>& expected, bool sum_check) {
     if (auto e = reject_nonfinite(observed, "observed")) return std::move(*e);
@@ -69,7 +57,7 @@ Result<Chi2Test> chi2_gof(std::span<const double> observed, const std::optional<
             stat.add(d * d / exp[i]);
         }
     } else {
-        s_obs = plain_sum(observed);
+        s_obs = core::sum(observed);
     }
     if (s_obs <= 0.0) return value_error("sum(observed) must be > 0");
 
@@ -97,7 +85,7 @@ Result<Chi2Test> chi2_gof(std::span<const double> observed, const std::optional<
         }
     }
     const double df = static_cast<double>(k - 1);
-    return Chi2Test{stat.sum, chi2_sf(stat.sum, df), df};
+    return Chi2Test{stat.sum, core::chi2_sf(stat.sum, df), df};
 }
 
 Result<Chi2Test> chi2_independence(const View2& table) {
@@ -135,7 +123,7 @@ Result<Chi2Test> chi2_independence(const View2& table) {
         }
     }
     const double df = static_cast<double>(rows - 1) * static_cast<double>(cols - 1);
-    return Chi2Test{stat.sum, chi2_sf(stat.sum, df), df};
+    return Chi2Test{stat.sum, core::chi2_sf(stat.sum, df), df};
 }
 
 }  // namespace ms::infer

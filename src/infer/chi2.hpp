@@ -12,10 +12,6 @@ struct Chi2Test {
     double statistic, pvalue, df;
 };
 
-// Upper-tail chi-square probability; NaN for a non-finite or negative x or a
-// df that is not a finite positive number.
-double chi2_sf(double x, double df) noexcept;
-
 // `expected` absent: the counts are spread evenly over the categories. It may
 // be strided here: its contiguity is checked in its turn among the checks.
 Result<Chi2Test> chi2_gof(std::span<const double> observed, const std::optional<View1>& expected, bool sum_check);

@@ -4,16 +4,16 @@
 #include <string>
 
 #include "core/spread.hpp"
-#include "infer/common.hpp"
+#include "core/sums.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/order.hpp"
 #include "infer/common/std_normal.hpp"
 
 namespace ms::infer {
 namespace {
 
 double plain_mean(std::span<const double> x) noexcept {
-    double s = 0.0;
-    for (double v : x) s += v;
-    return s / static_cast<double>(x.size());
+    return core::sum(x) / static_cast<double>(x.size());
 }
 
 // Only ASCII text can lower-case to an ASCII method name (no other character

@@ -3,7 +3,9 @@
 #include <cmath>
 #include <limits>
 
-#include "infer/common.hpp"
+#include "infer/common/alternative.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/order.hpp"
 #include "infer/corr_ci.hpp"
 #include "infer/ttest.hpp"
 

@@ -1,13 +1,14 @@
 #include "infer/effect.hpp"
 
 #include <algorithm>
-#include <boost/math/special_functions/beta.hpp>
 #include <cmath>
 #include <limits>
 
-#include "infer/common.hpp"
-#include "infer/common/policy.hpp"
 #include "core/constants.hpp"
+#include "core/dist.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/groups.hpp"
+#include "infer/common/sums.hpp"
 
 namespace ms::infer {
 namespace {
@@ -39,17 +40,6 @@ double cohens_d_checked(std::span<const double> x, std::span<const double> y, Su
                        : (m.var_x + m.var_y) * 0.5;
     if (s2 == 0.0) return 0.0;
     return (m.mean_x - m.mean_y) / std::sqrt(s2);
-}
-
-// The p-quantile of Student's t with df degrees of freedom, through the
-// inverse regularised incomplete beta function. p outside [0, 1] (or NaN)
-// has no quantile: NaN.
-double t_quantile(double p, double df) noexcept {
-    double q = std::min(p, 1.0 - p);
-    if (!(q >= 0.0)) return kNaN;
-    double w = boost::math::ibeta_inv(df / 2.0, 0.5, 2.0 * q, NoThrow());
-    double t = std::sqrt(df * (1.0 - w) / w);
-    return p < 0.5 ? -t : t;
 }
 
 }  // namespace
@@ -102,7 +92,7 @@ Result<Interval> mean_diff_ci(std::span<const double> x, const std::optional<Vie
     }
     // The quantile level 1 - alpha/2 must lie in [0, 1]; NaN fails too.
     if (!(alpha >= 0.0 && alpha <= 2.0)) return value_error("alpha must be in [0, 2]");
-    double h = se * t_quantile(1.0 - alpha / 2.0, df);
+    double h = se * core::t_quantile(1.0 - alpha / 2.0, df);
     return Interval{c - h, c + h};
 }
 

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "infer/common.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/order.hpp"
 #include "infer/radix_sort.hpp"
 
 namespace ms::infer {

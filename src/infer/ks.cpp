@@ -5,11 +5,14 @@
 #include <cstring>
 #include <limits>
 
-#include "core/parallel.hpp"
-#include "infer/common.hpp"
-#include "infer/common/std_normal.hpp"
-#include "infer/common/total_sort.hpp"
 #include "core/constants.hpp"
+#include "core/parallel.hpp"
+#include "infer/common/alternative.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/pvalue.hpp"
+#include "infer/common/std_normal.hpp"
+#include "infer/common/sums.hpp"
+#include "infer/common/total_sort.hpp"
 
 namespace ms::infer {
 namespace {

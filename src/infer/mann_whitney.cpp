@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "infer/common.hpp"
+#include "infer/common/alternative.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/pvalue.hpp"
 #include "infer/common/std_normal.hpp"
 #include "infer/common/total_sort.hpp"
 

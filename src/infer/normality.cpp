@@ -2,7 +2,10 @@
 
 #include <cmath>
 
-#include "infer/common.hpp"
+#include "core/dist.hpp"
+#include "core/sums.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/pvalue.hpp"
 #include "infer/common/std_normal.hpp"
 #include "infer/common/total_sort.hpp"
 
@@ -17,9 +20,7 @@ struct Moments {
 
 Moments moments(std::span<const double> x) noexcept {
     double dn = static_cast<double>(x.size());
-    double sum = 0.0;
-    for (double v : x) sum += v;
-    double mean = sum / dn;
+    double mean = core::sum(x) / dn;
     double s2 = 0.0, s3 = 0.0, s4 = 0.0;
     for (double v : x) {
         double d = v - mean;
@@ -41,7 +42,7 @@ Jb jb_from(const Moments& mo, double dn) noexcept {
     double k = mo.m4 / (mo.m2 * mo.m2);
     double excess = k - 3.0;
     double jb = dn / 6.0 * (s * s + excess * excess * 0.25);
-    return Jb{s, k, jb, upper_tail_p(chi2_cdf(2.0, jb))};
+    return Jb{s, k, jb, upper_tail_p(core::chi2_cdf(jb, 2.0))};
 }
 
 // ln of a probability kept within [1e-300, 1], so the log stays finite.
@@ -94,12 +95,8 @@ Result<double> anderson_darling(std::span<const double> x) {
     if (n < 2) return value_error("anderson_darling requires n >= 2");
     if (auto e = reject_nonfinite(x, "x")) return std::move(*e);
     double dn = static_cast<double>(n);
-    double sum = 0.0;
-    for (double v : x) sum += v;
-    double mean = sum / dn;
-    double ss = 0.0;
-    for (double v : x) ss += (v - mean) * (v - mean);
-    double var = ss / (dn - 1.0);
+    double mean = core::sum(x) / dn;
+    double var = core::sum_sq_dev(x, mean) / (dn - 1.0);
     if (var <= 0.0) return value_error("variance is zero");
     return ad_statistic(x, mean, std::sqrt(var));
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "infer/common.hpp"
+#include "infer/common/checks.hpp"
 #include "infer/radix_sort.hpp"
 
 namespace ms::infer {

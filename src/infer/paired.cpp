@@ -2,7 +2,9 @@
 
 #include <cmath>
 
-#include "infer/common.hpp"
+#include "infer/common/alternative.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/sums.hpp"
 
 namespace ms::infer {
 

@@ -2,7 +2,8 @@
 
 #include <cmath>
 
-#include "infer/common.hpp"
+#include "infer/common/alternative.hpp"
+#include "infer/common/pvalue.hpp"
 #include "infer/common/std_normal.hpp"
 
 namespace ms::infer {

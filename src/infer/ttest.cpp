@@ -3,13 +3,18 @@
 #include <cmath>
 #include <limits>
 
-#include "infer/common.hpp"
+#include "core/dist.hpp"
+#include "infer/common/alternative.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/format.hpp"
+#include "infer/common/pvalue.hpp"
+#include "infer/common/sums.hpp"
 
 namespace ms::infer {
 
 double p_from_t(Alternative alt, double t, double df) noexcept {
     if (std::isnan(t)) return std::numeric_limits<double>::quiet_NaN();
-    return p_from_cdf(alt, t_cdf(df, t));
+    return p_from_cdf(alt, core::t_cdf(t, df));
 }
 
 double t_statistic(double diff, double se2, double zero_below) noexcept {

@@ -2,7 +2,9 @@
 
 #include <cmath>
 
-#include "infer/common.hpp"
+#include "core/dist.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/sums.hpp"
 
 namespace ms::infer {
 
@@ -15,8 +17,8 @@ Result<VarCi> var_ci(std::span<const double> x, double confidence) {
     double s2 = kahan_ss(x, sum / n) / df;
     if (s2 <= 0.0) return value_error("sample variance is zero");
     double alpha = 1.0 - confidence;
-    double lo = chi2_quantile(df, alpha / 2.0);
-    double hi = chi2_quantile(df, 1.0 - alpha / 2.0);
+    double lo = core::chi2_quantile(alpha / 2.0, df);
+    double hi = core::chi2_quantile(1.0 - alpha / 2.0, df);
     double ci_lower = s2 * df / hi, ci_upper = s2 * df / lo;
     return VarCi{s2, ci_lower, ci_upper, df, std::sqrt(s2), std::sqrt(ci_lower), std::sqrt(ci_upper)};
 }

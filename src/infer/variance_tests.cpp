@@ -2,7 +2,11 @@
 
 #include <cmath>
 
-#include "infer/common.hpp"
+#include "core/dist.hpp"
+#include "infer/common/checks.hpp"
+#include "infer/common/groups.hpp"
+#include "infer/common/pvalue.hpp"
+#include "infer/common/sums.hpp"
 
 namespace ms::infer {
 
@@ -19,7 +23,7 @@ Result<FTestVar> f_test_var(std::span<const double> x, std::span<const double> y
     FTestVar r;
     if (var_x >= var_y) r = {var_x / var_y, 0.0, nx - 1.0, ny - 1.0};
     else r = {var_y / var_x, 0.0, ny - 1.0, nx - 1.0};
-    r.pvalue = clamp_p(2.0 * (1.0 - f_cdf(r.df1, r.df2, r.statistic)));
+    r.pvalue = clamp_p(2.0 * (1.0 - core::f_cdf(r.statistic, r.df1, r.df2)));
     return r;
 }
 
@@ -52,7 +56,7 @@ Result<Bartlett> bartlett_test(std::span<const View1> groups) {
     if (sp2 <= 0.0) return value_error("pooled variance is zero");
     double q = 1.0 + (inv_sum - 1.0 / df_w) / (3.0 * (dk - 1.0));
     double t = (df_w * std::log(sp2) - log_sum) / q;
-    return Bartlett{t, upper_tail_p(chi2_cdf(dk - 1.0, t)), dk - 1.0};
+    return Bartlett{t, upper_tail_p(core::chi2_cdf(t, dk - 1.0)), dk - 1.0};
 }
 
 }  // namespace ms::infer

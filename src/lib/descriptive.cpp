@@ -6,7 +6,7 @@
 namespace ms {
 namespace {
 
-namespace k = kernels;
+namespace k = kernels::descriptive;
 
 double mean_np(Slice a) { return k::mean(a); }
 double var_np(Slice a) { return k::var(a); }

@@ -19,11 +19,6 @@ namespace k = kernels::dist;
 using Kernel = void (*)(std::span<const double>, double, double*);
 using Kernel2 = void (*)(std::span<const double>, double, double, double*);
 
-Result<Slice> flat(const View1& x) {
-    if (!x.contiguous()) return type_error("The given array is not contiguous");
-    return x.span();
-}
-
 Array1<double> fill(Slice s, Kernel2 f, double p, double q) {
     Buf<double> out(s.size());
     f(s, p, q, out.data());
@@ -46,13 +41,13 @@ Result<Slice> unit_range(Slice q) {
 template <Kernel2 F>
 Result<Array1<double>> normal(const View1& x, double mu, double sigma) {
     if (sigma <= 0.0) return value_error("sigma must be positive");
-    MS_TRY(s, flat(x));
+    MS_TRY(s, require_contiguous(x));
     return fill(s, F, mu, sigma);
 }
 
 Result<Array1<double>> norm_ppf(const View1& q, double mu, double sigma) {
     if (sigma <= 0.0) return value_error("sigma must be positive");
-    MS_TRY(s, flat(q));
+    MS_TRY(s, require_contiguous(q));
     MS_TRY(u, unit_range(s));
     if (std::isnan(mu) || std::isnan(sigma)) return value_error("Invalid normal params: Bad distribution parameters");
     return fill(u, k::norm_ppf, mu, sigma);
@@ -63,13 +58,13 @@ Result<Array1<double>> norm_ppf(const View1& q, double mu, double sigma) {
 template <Kernel F>
 Result<Array1<double>> exponential(const View1& x, double lam) {
     if (lam <= 0.0) return value_error("lam must be positive");
-    MS_TRY(s, flat(x));
+    MS_TRY(s, require_contiguous(x));
     return fill(s, F, lam);
 }
 
 Result<Array1<double>> exp_ppf(const View1& q, double lam) {
     if (lam <= 0.0) return value_error("lam must be positive");
-    MS_TRY(s, flat(q));
+    MS_TRY(s, require_contiguous(q));
     MS_TRY(u, unit_range(s));
     return fill(u, k::exp_ppf, lam);
 }
@@ -79,20 +74,20 @@ Result<Array1<double>> exp_ppf(const View1& q, double lam) {
 template <Kernel2 F>
 Result<Array1<double>> uniform(const View1& x, double a, double b) {
     if (b <= a) return value_error("b must be greater than a");
-    MS_TRY(s, flat(x));
+    MS_TRY(s, require_contiguous(x));
     return fill(s, F, a, b);
 }
 
 Result<Array1<double>> unif_logsf(const View1& x, double a, double b) {
     if (!std::isfinite(a) || !std::isfinite(b)) return value_error("a and b must be finite");
     if (b - a <= 0.0) return value_error("b must be greater than a");
-    MS_TRY(s, flat(x));
+    MS_TRY(s, require_contiguous(x));
     return fill(s, k::unif_logsf, a, b);
 }
 
 Result<Array1<double>> unif_ppf(const View1& q, double a, double b) {
     if (b <= a) return value_error("b must be greater than a");
-    MS_TRY(s, flat(q));
+    MS_TRY(s, require_contiguous(q));
     MS_TRY(u, unit_range(s));
     return fill(u, k::unif_ppf, a, b);
 }
@@ -101,7 +96,7 @@ Result<Array1<double>> unif_ppf(const View1& q, double a, double b) {
 Result<Array1<double>> unif_cumhazard(const View1& x, double a, double b) {
     if (!(std::isfinite(a) && std::isfinite(b) && b > a))
         return value_error("Uniform parameters require finite a,b with b > a");
-    MS_TRY(s, flat(x));
+    MS_TRY(s, require_contiguous(x));
     const double w = b - a;
     constexpr double inf = std::numeric_limits<double>::infinity();
     // Past the support the hazard is the one of the last double below b.

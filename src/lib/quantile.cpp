@@ -14,8 +14,8 @@ namespace q = kernels::quantile;
 // q is checked before the array's contiguity.
 Result<double> percentile_np(const View1& a, double qv) {
     if (!(qv >= 0.0 && qv <= 100.0)) return value_error("q must be in the range [0, 100] (numpy.percentile semantics)");
-    if (!a.contiguous()) return type_error("The given array is not contiguous");
-    return q::percentile_slice(a.span(), qv);
+    MS_TRY(x, require_contiguous(a));
+    return q::percentile_slice(x, qv);
 }
 
 double median_np(Slice a) { return kernels::robust::median_of(a); }

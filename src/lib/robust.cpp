@@ -8,6 +8,7 @@
 #include "kernels/quantile/percentile.hpp"
 #include "kernels/robust/extended.hpp"
 #include "core/constants.hpp"
+#include "core/sums.hpp"
 
 namespace ms {
 namespace {
@@ -15,8 +16,6 @@ namespace {
 namespace r = kernels::robust;
 namespace q = kernels::quantile;
 
-
-Err not_contiguous() { return type_error("The given array is not contiguous"); }
 
 double mad_of(Slice a) { return a.empty() ? kNaN : r::median_mad(a).mad; }
 
@@ -45,8 +44,7 @@ double qn_scale_np(Slice a) { return r::qn_scale_slice(a); }
 // The proportion is checked before the array's contiguity.
 Result<Slice> trim_args(const View1& a, double proportion_to_cut) {
     if (!r::valid_trim(proportion_to_cut)) return value_error("proportion_to_cut must be in the range [0, 0.5)");
-    if (!a.contiguous()) return not_contiguous();
-    return a.span();
+    return require_contiguous(a);
 }
 
 Result<double> trimmed_mean_np(const View1& a, double proportion_to_cut) {
@@ -108,8 +106,8 @@ Array1<bool> zscore_outliers_np(Slice a, double threshold) {
     const size_t n = a.size();
     Buf<bool> out(n, false);
     if (n < 2) return out;
-    const double mean = kernels::sum(a) / static_cast<double>(n);
-    const double var = kernels::var_about(a, mean);
+    const double mean = core::sum(a) / static_cast<double>(n);
+    const double var = kernels::descriptive::var_about(a, mean);
     if (!(var > 0.0)) return out;
     const double sd = std::sqrt(var);
     for (size_t i = 0; i < n; ++i) out[i] = std::fabs((a[i] - mean) / sd) > threshold;
@@ -139,8 +137,7 @@ void clamp_into(Slice a, double lo, double hi, double* out) {
 Result<Array1<double>> winsorize_np(const View1& a, double lower_q, double upper_q) {
     if (!(lower_q >= 0.0 && lower_q <= 1.0 && upper_q >= 0.0 && upper_q <= 1.0 && lower_q < upper_q))
         return value_error("winsorize quantiles must satisfy 0 <= lower_q < upper_q <= 1");
-    if (!a.contiguous()) return not_contiguous();
-    Slice x = a.span();
+    MS_TRY(x, require_contiguous(a));
     Buf<double> out(x.size());
     double lo = kNaN, hi = kNaN;  // a NaN in a: no comparison holds and a is copied
     if (!x.empty()) {

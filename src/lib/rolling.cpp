@@ -143,8 +143,7 @@ constexpr const char* kMultiAxis0Doc =
 // The window is checked before the layout.
 Result<Slice> series(const View1& a, uint64_t window) {
     if (window == 0) return value_error("window must be >= 1");
-    if (!a.contiguous()) return type_error("The given array is not contiguous");
-    return a.span();
+    return require_contiguous(a);
 }
 
 size_t full_windows(size_t n, uint64_t w) { return n >= w ? static_cast<size_t>(n - w + 1) : 0; }

@@ -6,7 +6,7 @@
 namespace ms {
 namespace {
 
-namespace k = kernels;
+namespace k = kernels::descriptive;
 
 double mean_skipna(Slice a) { return k::mean_skipna(a); }
 double var_skipna(Slice a) { return k::var_skipna(a); }

@@ -14,8 +14,6 @@ namespace {
 
 namespace k = kernels;
 
-Err not_contiguous() { return type_error("The given array is not contiguous"); }
-
 Array1<double> cumsum_np(Slice a) {
     Buf<double> out(a.size());
     k::running_sum(a, out.data(), false);
@@ -42,9 +40,9 @@ Array1<double> pct_change_np(Slice a, int64_t periods) {
 
 Result<Array1<double>> ewma_np(const View1& a, double alpha) {
     if (!(alpha > 0.0 && alpha <= 1.0)) return value_error("alpha must satisfy 0 < alpha <= 1");
-    if (!a.contiguous()) return not_contiguous();
-    Buf<double> out(a.n);
-    k::ewma(a.span(), alpha, out.data());
+    MS_TRY(x, require_contiguous(a));
+    Buf<double> out(x.size());
+    k::ewma(x, alpha, out.data());
     return Array1<double>(std::move(out));
 }
 
@@ -75,16 +73,16 @@ std::tuple<Array1<double>, Array1<double>> ecdf_np(Slice a) {
 
 Result<Array1<int64_t>> quantile_bins_np(const View1& a, uint64_t n_bins) {
     if (n_bins == 0) return value_error("n_bins must be >= 1");
-    if (!a.contiguous()) return not_contiguous();
-    Buf<int64_t> out(a.n);
-    if (a.n == 0) return Array1<int64_t>(std::move(out));
+    MS_TRY(x, require_contiguous(a));
+    Buf<int64_t> out(x.size());
+    if (x.empty()) return Array1<int64_t>(std::move(out));
     // The last rank always gets label n_bins - 1.
     if (n_bins - 1 > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
         return overflow_error("n_bins is too large: bin labels must fit in int64");
-    if (a.n <= std::numeric_limits<uint32_t>::max())
-        k::quantile_bins<uint32_t>(a.span(), n_bins, out.data());
+    if (x.size() <= std::numeric_limits<uint32_t>::max())
+        k::quantile_bins<uint32_t>(x, n_bins, out.data());
     else
-        k::quantile_bins<uint64_t>(a.span(), n_bins, out.data());
+        k::quantile_bins<uint64_t>(x, n_bins, out.data());
     return Array1<int64_t>(std::move(out));
 }
 

@@ -10,6 +10,8 @@
 namespace ms {
 namespace {
 
+namespace tsa = kernels::tsa;
+
 // No result reaches beyond lag n - 1 (n >= 1).
 size_t clip_lags(size_t n, uint64_t nlags) { return static_cast<size_t>(std::min<uint64_t>(n - 1, nlags)); }
 
@@ -48,14 +50,21 @@ Array1<double> pacf_yw(Slice x, uint64_t nlags) { return pacf_by<tsa::pacf_yule_
 Array1<double> pacf_burg(Slice x, uint64_t nlags) { return pacf_by<tsa::pacf_burg>(x, nlags); }
 Array1<double> pacf_innovations(Slice x, uint64_t nlags) { return pacf_by<tsa::pacf_innovations>(x, nlags); }
 
-tsa::StatP ljung_box(Slice x, uint64_t lags) { return tsa::ljung_box(x, lags); }
-tsa::StatP box_pierce(Slice x, uint64_t lags) { return tsa::box_pierce(x, lags); }
-std::tuple<int64_t, double, double> runs_test(Slice x) { return tsa::runs_test(x); }
+using Pair = std::tuple<double, double>;
+Pair pair(tsa::TestResult r) { return {r.statistic, r.pvalue}; }
+
+Pair ljung_box(Slice x, uint64_t lags) { return pair(tsa::ljung_box(x, lags)); }
+Pair box_pierce(Slice x, uint64_t lags) { return pair(tsa::box_pierce(x, lags)); }
+std::tuple<int64_t, double, double> runs_test(Slice x) {
+    const tsa::RunsTest r = tsa::runs_test(x);
+    return {r.runs, r.z, r.pvalue};
+}
 double durbin_watson(Slice x) { return tsa::durbin_watson(x); }
 std::optional<uint64_t> acf_zero_crossing(Slice x, uint64_t max_lag) { return tsa::acf_zero_crossing(x, max_lag); }
 
-Result<tsa::StatP> bg_test(Slice resid, uint64_t max_lag, std::optional<View2> exog) {
-    return tsa::bg_test(resid, max_lag, exog ? &*exog : nullptr);
+Result<Pair> bg_test(Slice resid, uint64_t max_lag, std::optional<View2> exog) {
+    MS_TRY(r, tsa::bg_test(resid, max_lag, exog ? &*exog : nullptr));
+    return pair(r);
 }
 
 Family family{

@@ -17,7 +17,7 @@ Result<Array2> rolling_autocorr_multi(Slice x, const std::vector<uint64_t>& lags
         if (lag >= window) return value_error("all lags must be smaller than window, got lag=" + std::to_string(lag));
     if (x.size() < window) return Array2{Buf<double>(0), 0, lags.size()};
     const size_t w = static_cast<size_t>(window);
-    return Array2{tsa::rolling_autocorr_multi(x, lags, w), x.size() - w + 1, lags.size()};
+    return Array2{kernels::tsa::rolling_autocorr_multi(x, lags, w), x.size() - w + 1, lags.size()};
 }
 
 Result<Array1<double>> rolling_autocorr(Slice x, uint64_t lag, uint64_t window) {
@@ -25,14 +25,14 @@ Result<Array1<double>> rolling_autocorr(Slice x, uint64_t lag, uint64_t window) 
     if (lag >= window) return value_error("lag must be smaller than window");
     if (x.size() < window) return Array1<double>{};
     const uint64_t lags[1] = {lag};
-    return Array1<double>(tsa::rolling_autocorr_multi(x, lags, static_cast<size_t>(window)));
+    return Array1<double>(kernels::tsa::rolling_autocorr_multi(x, lags, static_cast<size_t>(window)));
 }
 
 Result<Array1<double>> rolling_correlation(Slice x, Slice y, uint64_t window) {
     if (x.size() != y.size()) return value_error("x and y must have same length");
     if (window == 0) return value_error("window must be >= 1");
     if (x.size() < window) return Array1<double>{};
-    return Array1<double>(tsa::rolling_correlation(x, y, static_cast<size_t>(window)));
+    return Array1<double>(kernels::tsa::rolling_correlation(x, y, static_cast<size_t>(window)));
 }
 
 // The window rule the extrema, CV and count functions share.

@@ -6,6 +6,8 @@
 namespace ms {
 namespace {
 
+namespace tsa = kernels::tsa;
+
 using Pair = std::tuple<Array1<double>, Array1<double>>;
 
 Pair to_pair(tsa::Spectrum s) { return {std::move(s.freqs), std::move(s.power)}; }

@@ -6,20 +6,30 @@
 namespace ms {
 namespace {
 
+namespace tsa = kernels::tsa;
+
 using Pair = std::tuple<double, double>;
+using Verdict = std::tuple<double, double, bool>;
+
+Result<Pair> pair(Result<tsa::TestResult> r) {
+    MS_TRY(t, std::move(r));
+    return Pair{t.statistic, t.pvalue};
+}
+Verdict verdict(tsa::StationarityVerdict v) { return {v.statistic, v.pvalue, v.stationary}; }
 
 Result<Pair> adf_test(Slice x, Str regression, std::optional<uint64_t> max_lag) {
-    return tsa::adf_test(x, regression, max_lag);
+    return pair(tsa::adf_test(x, regression, max_lag));
 }
-Result<Pair> pp_test(Slice x, Str regression) { return tsa::pp_test(x, regression); }
+Result<Pair> pp_test(Slice x, Str regression) { return pair(tsa::pp_test(x, regression)); }
 Result<Pair> kpss_test(Slice x, Str regression, std::optional<uint64_t> max_lag) {
-    return tsa::kpss_test(x, regression, max_lag);
+    return pair(tsa::kpss_test(x, regression, max_lag));
 }
-std::tuple<double, double, bool> trend_stationarity_test(Slice x) { return tsa::trend_stationarity_test(x); }
-std::tuple<double, double, bool> seasonal_diff_test(Slice x, uint64_t period) {
-    return tsa::seasonal_diff_test(x, period);
+Verdict trend_stationarity_test(Slice x) { return verdict(tsa::trend_stationarity_test(x)); }
+Verdict seasonal_diff_test(Slice x, uint64_t period) { return verdict(tsa::seasonal_diff_test(x, period)); }
+std::tuple<bool, bool, double, double> integration_order_test(Slice x) {
+    const tsa::IntegrationOrder r = tsa::integration_order_test(x);
+    return {r.is_i0, r.is_i1, r.adf_level, r.adf_diff1};
 }
-std::tuple<bool, bool, double, double> integration_order_test(Slice x) { return tsa::integration_order_test(x); }
 
 // A list of (lag, stat, pvalue) tuples.
 Owned seasonal_unit_root_test(Slice x, uint64_t period) {
@@ -27,7 +37,8 @@ Owned seasonal_unit_root_test(Slice x, uint64_t period) {
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(entries.size()));
     if (!list) return Owned{nullptr};
     for (size_t i = 0; i < entries.size(); ++i) {
-        PyObject* t = to_py(std::move(entries[i]));
+        const tsa::SeasonalRoot& e = entries[i];
+        PyObject* t = to_py(std::tuple<int64_t, double, double>{e.lag, e.statistic, e.pvalue});
         if (!t) {
             Py_DECREF(list);
             return Owned{nullptr};
@@ -38,10 +49,12 @@ Owned seasonal_unit_root_test(Slice x, uint64_t period) {
 }
 
 std::tuple<double, int64_t, double> zivot_andrews_test(Slice x, std::optional<uint64_t> max_lag) {
-    return tsa::zivot_andrews_test(x, max_lag);
+    const tsa::ZivotAndrews r = tsa::zivot_andrews_test(x, max_lag);
+    return {r.min_stat, r.breakpoint, r.pvalue};
 }
 std::tuple<double, double, double> variance_ratio_test(Slice x, uint64_t lags) {
-    return tsa::variance_ratio_test(x, lags);
+    const tsa::VarianceRatio r = tsa::variance_ratio_test(x, lags);
+    return {r.vr, r.z_score, r.pvalue};
 }
 
 Family family{

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/result.hpp"
+#include "core/sums.hpp"
 #include "infer/common/sums.hpp"
 
 namespace ms::infer {
@@ -43,8 +44,7 @@ inline std::optional<Err> reject_nonfinite(std::span<const double> x, std::strin
 // finite total proves the sample finite; only a non-finite total (which finite
 // values can also reach by overflow) needs the scan.
 inline Result<double> checked_sum(std::span<const double> x, std::string_view name) {
-    double s = 0.0;
-    for (double v : x) s += v;
+    const double s = core::sum(x);
     if (!std::isfinite(s))
         if (auto e = reject_nonfinite(x, name)) return std::move(*e);
     return s;

@@ -5,30 +5,23 @@
 #include <boost/math/special_functions/gamma.hpp>
 #include <cmath>
 
-#include "infer/common/policy.hpp"
+#include "core/nothrow.hpp"
 
 namespace ms::infer {
-namespace {
 
-// Evaluated in double itself rather than promoted to long double: these run
-// once per sample value, and the double code keeps the library's accuracy.
-using Fast = bmp::normalise<NoThrow, bmp::promote_double<false>>::type;
+double std_normal_cdf(double z) noexcept { return 0.5 * boost::math::erfc(-z / kSqrt2, core::NoThrowDouble()); }
 
-}  // namespace
-
-double std_normal_cdf(double z) noexcept { return 0.5 * boost::math::erfc(-z / kSqrt2, Fast()); }
-
-double std_normal_sf(double z) noexcept { return 0.5 * boost::math::erfc(z / kSqrt2, Fast()); }
+double std_normal_sf(double z) noexcept { return 0.5 * boost::math::erfc(z / kSqrt2, core::NoThrowDouble()); }
 
 NormalTails std_normal_tails(double z) noexcept {
     const double u = std::fabs(z) / kSqrt2;
     double near, far;  // the tail on z's side of 0, and the other one
     if (u < 0.5) {
-        const double e = boost::math::erf(u, Fast());
+        const double e = boost::math::erf(u, core::NoThrowDouble());
         near = 0.5 * (1.0 - e);
         far = 0.5 * (1.0 + e);
     } else if (u > 0.5) {
-        const double c = boost::math::erfc(u, Fast());
+        const double c = boost::math::erfc(u, core::NoThrowDouble());
         near = 0.5 * c;
         far = 0.5 * (2.0 - c);
     } else {  // u = 0.5 exactly, or NaN
@@ -38,9 +31,9 @@ NormalTails std_normal_tails(double z) noexcept {
 }
 
 double normal_cdf(double x, double mu, double sigma) noexcept {
-    return boost::math::cdf(boost::math::normal_distribution<double, Fast>(mu, sigma), x);
+    return boost::math::cdf(boost::math::normal_distribution<double, core::NoThrowDouble>(mu, sigma), x);
 }
 
-double log_gamma(double x) noexcept { return boost::math::lgamma(x, Fast()); }
+double log_gamma(double x) noexcept { return boost::math::lgamma(x, core::NoThrowDouble()); }
 
 }  // namespace ms::infer

@@ -4,7 +4,7 @@
 
 #include <boost/math/special_functions/erf.hpp>
 
-#include "infer/common/policy.hpp"
+#include "core/nothrow.hpp"
 
 namespace ms::infer {
 
@@ -34,7 +34,7 @@ inline double norm_sf(double z) noexcept { return std_normal_sf(z); }
 inline double norm_cdf(double z) noexcept { return std_normal_cdf(z); }
 
 // The quantile at p in (0, 1): -sqrt(2) * erfc^-1(2p).
-inline double norm_ppf(double p) noexcept { return -kSqrt2 * boost::math::erfc_inv(2.0 * p, NoThrow()); }
+inline double norm_ppf(double p) noexcept { return -kSqrt2 * boost::math::erfc_inv(2.0 * p, core::NoThrow()); }
 
 // The two-sided quantile of a confidence level: the quantile at 1 - (1 - confidence) / 2.
 inline double norm_crit(double confidence) noexcept { return norm_ppf(1.0 - (1.0 - confidence) / 2.0); }

@@ -11,18 +11,11 @@
 #include <cstddef>
 #include <span>
 
+#include "core/sums.hpp"
+
 namespace ms::infer {
 
-// A Kahan-compensated running sum: terms are added in the order given.
-struct Kahan {
-    double sum = 0.0, c = 0.0;
-    void add(double term) noexcept {
-        double y = term - c;
-        double t = sum + y;
-        c = (t - sum) - y;
-        sum = t;
-    }
-};
+using Kahan = core::Kahan<>;
 
 // Plain left-to-right sum from 0.0.
 struct PlainSum {

@@ -6,31 +6,15 @@
 #include <limits>
 #include <span>
 
-#include "core/spread.hpp"
 #include "core/constants.hpp"
+#include "core/spread.hpp"
+#include "core/sums.hpp"
 
-namespace ms::kernels {
-
-
-inline double sum(std::span<const double> x) noexcept {
-    double s = 0.0;
-    for (double v : x) s += v;
-    return s;
-}
+namespace ms::kernels::descriptive {
 
 inline double mean(std::span<const double> x) noexcept {
     if (x.empty()) return kNaN;
-    return sum(x) / static_cast<double>(x.size());
-}
-
-// Sum of squared deviations from m.
-inline double sum_sq_dev(std::span<const double> x, double m) noexcept {
-    double s = 0.0;
-    for (double v : x) {
-        double d = v - m;
-        s += d * d;
-    }
-    return s;
+    return core::sum(x) / static_cast<double>(x.size());
 }
 
 // True when a positive spread around the rounded mean m is only that
@@ -43,7 +27,7 @@ inline bool rounding_only(double spread, double m, std::span<const double> x) no
 
 // Sample variance (divisor n - 1) around m; exactly 0 for equal values.
 inline double var_about(std::span<const double> x, double m) noexcept {
-    double v = sum_sq_dev(x, m) / static_cast<double>(x.size() - 1);
+    double v = core::sum_sq_dev(x, m) / static_cast<double>(x.size() - 1);
     return rounding_only(v, m, x) ? 0.0 : v;
 }
 
@@ -51,7 +35,7 @@ inline double var_about(std::span<const double> x, double m) noexcept {
 inline double var(std::span<const double> x) noexcept {
     size_t n = x.size();
     if (n < 2) return kNaN;
-    return var_about(x, sum(x) / static_cast<double>(n));
+    return var_about(x, core::sum(x) / static_cast<double>(n));
 }
 
 inline double stddev(std::span<const double> x) noexcept { return std::sqrt(var(x)); }
@@ -61,7 +45,7 @@ inline double skew(std::span<const double> x) noexcept {
     size_t n = x.size();
     if (n < 3) return kNaN;
     double dn = static_cast<double>(n);
-    double m = sum(x) / dn;
+    double m = core::sum(x) / dn;
     double s2 = 0.0, s3 = 0.0;
     for (double v : x) {
         double d = v - m;
@@ -78,7 +62,7 @@ inline double kurtosis(std::span<const double> x) noexcept {
     size_t n = x.size();
     if (n < 4) return kNaN;
     double dn = static_cast<double>(n);
-    double m = sum(x) / dn;
+    double m = core::sum(x) / dn;
     double s2 = 0.0, s4 = 0.0;
     for (double v : x) {
         double d = v - m;
@@ -107,9 +91,9 @@ inline void standardize(std::span<const double> x, double m, double s, double* o
 inline void zscore(std::span<const double> x, double* out) noexcept {
     size_t n = x.size();
     if (n == 0) return;
-    double m = sum(x) / static_cast<double>(n);
+    double m = core::sum(x) / static_cast<double>(n);
     double s = n < 2 ? kNaN : std::sqrt(var_about(x, m));
     standardize(x, m, s, out);
 }
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::descriptive

@@ -3,109 +3,25 @@
 // result equals the plain moment of a filtered copy, without making the copy.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
 #include <span>
-#include <type_traits>
 
-#include "kernels/descriptive/moments.hpp"
+namespace ms::kernels::descriptive {
 
-namespace ms::kernels {
-
-struct SkipSum {
-    double sum;
-    size_t count;
-};
-
-namespace detail {
-
-struct Identity {
-    double operator()(double v) const noexcept { return v; }
-};
-
-// Left-to-right sum from 0.0 of term(v) over the non-NaN v, counting them. A
-// NaN slot contributes -0.0, which leaves every double unchanged, so the
-// result is exactly that of the skipping loop. Terms are formed a short block
-// at a time in a branch-free loop the compiler vectorises, then added in
-// order; the out-of-order core overlaps the next block's terms with this
-// block's chain of additions, and scattered NaN cause no mispredictions.
-template <class Term>
-inline SkipSum sum_kept(std::span<const double> x, Term term) noexcept {
-    constexpr size_t B = 32;
-    double t[B];
-    double s = 0.0;
-    size_t k = 0, n = x.size();
-    for (size_t i0 = 0; i0 < n; i0 += B) {
-        size_t m = n - i0 < B ? n - i0 : B;
-        const double* p = x.data() + i0;
-        if constexpr (std::is_same_v<Term, Identity>) {
-            for (size_t j = 0; j < m; ++j) t[j] = p[j] == p[j] ? p[j] : -0.0;
-        } else {
-            // Terms first, unconditionally: a select over a term computed in
-            // the same loop is compiled into a branch.
-            for (size_t j = 0; j < m; ++j) t[j] = term(p[j]);
-            for (size_t j = 0; j < m; ++j) t[j] = p[j] == p[j] ? t[j] : -0.0;
-        }
-        for (size_t j = 0; j < m; ++j) {
-            s += t[j];
-            k += p[j] == p[j];
-        }
-    }
-    return {s, k};
-}
-
-}  // namespace detail
-
-inline SkipSum sum_skipna(std::span<const double> x) noexcept {
-    return detail::sum_kept(x, detail::Identity{});
-}
-
-inline double sum_sq_dev_skipna(std::span<const double> x, double m) noexcept {
-    return detail::sum_kept(x, [m](double v) { return (v - m) * (v - m); }).sum;
-}
-
-inline double mean_skipna(std::span<const double> x) noexcept {
-    SkipSum t = sum_skipna(x);
-    return t.count == 0 ? kNaN : t.sum / static_cast<double>(t.count);
-}
+double mean_skipna(std::span<const double> x) noexcept;
 
 struct MeanVar {
     double mean, var;
 };
 
-// True when the non-NaN values are all equal (none or one too).
-inline bool kept_all_equal(std::span<const double> x) noexcept {
-    size_t i = 0, n = x.size();
-    while (i < n && x[i] != x[i]) ++i;
-    if (i == n) return true;
-    const double v = x[i];
-    for (; i < n; ++i)
-        if (x[i] == x[i] && !(x[i] == v)) return false;
-    return true;
-}
-
 // Mean and sample variance (divisor k - 1) of the k non-NaN values; the
 // variance is NaN when k < 2.
-inline MeanVar mean_var_skipna(std::span<const double> x) noexcept {
-    SkipSum t = sum_skipna(x);
-    if (t.count == 0) return {kNaN, kNaN};
-    double m = t.sum / static_cast<double>(t.count);
-    if (t.count < 2) return {m, kNaN};
-    double v = sum_sq_dev_skipna(x, m) / static_cast<double>(t.count - 1);
-    // equal values whose rounded mean is inexact: no spread (see rounding_only)
-    if (v > 0.0 && core::spread_within_rounding(v, m, t.count) && kept_all_equal(x)) v = 0.0;
-    return {m, v};
-}
-
-inline double var_skipna(std::span<const double> x) noexcept { return mean_var_skipna(x).var; }
-
-inline double stddev_skipna(std::span<const double> x) noexcept { return std::sqrt(var_skipna(x)); }
+MeanVar mean_var_skipna(std::span<const double> x) noexcept;
+double var_skipna(std::span<const double> x) noexcept;
+double stddev_skipna(std::span<const double> x) noexcept;
 
 // z-scores over the non-NaN values; NaN inputs stay NaN in place.
-inline void zscore_skipna(std::span<const double> x, double* out) noexcept {
-    MeanVar mv = mean_var_skipna(x);
-    standardize(x, mv.mean, std::sqrt(mv.var), out);
-}
+void zscore_skipna(std::span<const double> x, double* out) noexcept;
 
 struct Welford {
     double mean, var;
@@ -113,19 +29,6 @@ struct Welford {
 };
 
 // One-pass running mean and sum of squared deviations over the non-NaN values.
-inline Welford welford(std::span<const double> x) noexcept {
-    uint64_t k = 0;
-    double mu = 0.0, M = 0.0;
-    for (double v : x) {
-        if (std::isnan(v)) continue;
-        ++k;
-        double d = v - mu;
-        mu += d / static_cast<double>(k);
-        M += d * (v - mu);
-    }
-    if (k == 0) return {kNaN, kNaN, 0};
-    if (k == 1) return {mu, kNaN, 1};
-    return {mu, M / (static_cast<double>(k) - 1.0), k};
-}
+Welford welford(std::span<const double> x) noexcept;
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::descriptive

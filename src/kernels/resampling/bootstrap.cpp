@@ -7,16 +7,10 @@
 #include "core/spread.hpp"
 #include "kernels/resampling/replicate.hpp"
 #include "core/constants.hpp"
+#include "core/sums.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::resampling {
 namespace {
-
-
-double plain_sum(std::span<const double> v) noexcept {
-    double s = 0.0;
-    for (double a : v) s += a;
-    return s;
-}
 
 // Median of v (n values) as the draw sort would leave it; tmp: n doubles.
 double median_of(double* v, size_t n, double* tmp) noexcept {
@@ -33,13 +27,8 @@ double median_of(double* v, size_t n, double* tmp) noexcept {
 // Two passes; divisor n - 1.
 double sample_std(const double* r, size_t n) noexcept {
     if (n < 2) return kNaN;
-    const double m = plain_sum({r, n}) / static_cast<double>(n);
-    double ss = 0.0;
-    for (size_t i = 0; i < n; ++i) {
-        const double d = r[i] - m;
-        ss += d * d;
-    }
-    return std::sqrt(ss / static_cast<double>(n - 1));
+    const double m = core::sum({r, n}) / static_cast<double>(n);
+    return std::sqrt(core::sum_sq_dev({r, n}, m) / static_cast<double>(n - 1));
 }
 
 // The resample statistics, as folds over the drawn indices (resample_map).
@@ -155,7 +144,7 @@ Result<Buf<double>> bootstrap_draws_core(std::span<const double> x, std::string_
 
 Estimate percentile_ci_from_draws(std::span<double> draws, double conf) {
     const size_t B = draws.size();
-    const double est = plain_sum(draws) / static_cast<double>(B);
+    const double est = core::sum(draws) / static_cast<double>(B);
     const Positions p = floor_index_positions(B, conf);
     Buf<double> tmp(B);
     double lower, upper;
@@ -170,7 +159,7 @@ Estimate percentile_ci_from_draws(std::span<double> draws, double conf) {
 double bootstrap_mean(std::span<const double> x, size_t B, uint64_t seed) {
     if (x.empty() || B == 0) return kNaN;
     Buf<double> means = bootstrap_draws(x, Stat::Mean, B, seed);
-    return plain_sum(means.span()) / static_cast<double>(B);
+    return core::sum(means.span()) / static_cast<double>(B);
 }
 
 double bootstrap_se(std::span<const double> x, std::string_view stat, size_t B, uint64_t seed) {
@@ -178,13 +167,8 @@ double bootstrap_se(std::span<const double> x, std::string_view stat, size_t B, 
     auto st = se_stat(stat);
     if (!st) return kNaN;  // every replicate would be NaN
     Buf<double> v = bootstrap_draws(x, *st, B, seed);
-    const double m = plain_sum(v.span()) / static_cast<double>(B);
-    double ss = 0.0;
-    for (double a : v) {
-        const double d = a - m;
-        ss += d * d;
-    }
-    return std::sqrt(ss / static_cast<double>(B > 1 ? B - 1 : 1));
+    const double m = core::sum(v.span()) / static_cast<double>(B);
+    return std::sqrt(core::sum_sq_dev(v.span(), m) / static_cast<double>(B > 1 ? B - 1 : 1));
 }
 
 Estimate bootstrap_corr(std::span<const double> x, std::span<const double> y, size_t B, double conf, uint64_t seed) {
@@ -198,4 +182,4 @@ Estimate bootstrap_corr(std::span<const double> x, std::span<const double> y, si
     return percentile_ci_from_draws({r.data(), m}, conf);
 }
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::resampling

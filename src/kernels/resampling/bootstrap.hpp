@@ -10,7 +10,7 @@
 
 #include "core/result.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::resampling {
 
 // Statistics of one resample. The percentile functions take "std" as the
 // population form (divisor n), the standard-error functions as the sample
@@ -47,4 +47,4 @@ double bootstrap_se(std::span<const double> x, std::string_view stat, size_t B, 
 // no finite replicate.
 Estimate bootstrap_corr(std::span<const double> x, std::span<const double> y, size_t B, double conf, uint64_t seed);
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::resampling

@@ -7,27 +7,20 @@
 
 #include "kernels/resampling/replicate.hpp"
 #include "core/constants.hpp"
+#include "core/sums.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::resampling {
 namespace {
 
 constexpr JackknifeResult kNaNResult{kNaN, kNaN, kNaN};
-
-double plain_sum(std::span<const double> v) noexcept {
-    double s = 0.0;
-    for (double a : v) s += a;
-    return s;
-}
 
 // Mean of v and the sum of squared deviations from it (two passes).
 struct Spread {
     double mean, ss;
 };
 Spread spread(std::span<const double> v) noexcept {
-    const double m = plain_sum(v) / static_cast<double>(v.size());
-    double ss = 0.0;
-    for (double a : v) ss += (a - m) * (a - m);
-    return {m, ss};
+    const double m = core::sum(v) / static_cast<double>(v.size());
+    return {m, core::sum_sq_dev(v, m)};
 }
 
 // Leave-one-out means, each from the total by subtraction.
@@ -51,7 +44,7 @@ JackknifeResult combine(std::span<const double> theta, double xbar) noexcept {
 Buf<double> influence_mean(std::span<const double> x) {
     const size_t n = x.size();
     if (n < 2) return Buf<double>(0);
-    const double S = plain_sum(x), dn = static_cast<double>(n);
+    const double S = core::sum(x), dn = static_cast<double>(n);
     const double xbar = S / dn;
     Buf<double> v = leave_one_out(x, S);
     for (double& a : v) a = (dn - 1.0) * (xbar - a);
@@ -60,14 +53,14 @@ Buf<double> influence_mean(std::span<const double> x) {
 
 JackknifeResult jackknife_mean(std::span<const double> x) {
     if (x.size() < 2) return kNaNResult;
-    const double S = plain_sum(x);
+    const double S = core::sum(x);
     Buf<double> t = leave_one_out(x, S);
     return combine(t.span(), S / static_cast<double>(x.size()));
 }
 
 JackknifeResult jackknife_mean_ci(std::span<const double> x, double conf) {
     if (x.size() < 2) return kNaNResult;
-    const double S = plain_sum(x);
+    const double S = core::sum(x);
     Buf<double> t = leave_one_out(x, S);
     const double est = combine(t.span(), S / static_cast<double>(x.size())).estimate;
     // Only two order statistics are read: select them unless NaN forces the sort.
@@ -85,13 +78,13 @@ JackknifeResult jackknife_mean_ci(std::span<const double> x, double conf) {
 JackknifeResult delete_d_jackknife_mean(std::span<const double> x, size_t d) {
     const size_t n = x.size();
     if (d == 0 || n < 3 || d >= n - 1) return kNaNResult;
-    const double S = plain_sum(x);
+    const double S = core::sum(x);
     const size_t g = (n + d - 1) / d;  // d < n - 1, so this cannot wrap
     Buf<double> theta(g);
     size_t m = 0;
     for (size_t b = 0; b < g; ++b) {
         const size_t lo = b * d, hi = std::min(n, lo + d);
-        const double v = (S - plain_sum(x.subspan(lo, hi - lo))) / static_cast<double>(n - (hi - lo));
+        const double v = (S - core::sum(x.subspan(lo, hi - lo))) / static_cast<double>(n - (hi - lo));
         if (std::isfinite(v)) theta[m++] = v;
     }
     if (m == 0) return kNaNResult;
@@ -153,4 +146,4 @@ double jackknife_after_bootstrap_se_mean(std::span<const double> x, size_t B, ui
     return std::sqrt(((dn - 1.0) / dn) * spread(se.span()).ss);
 }
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::resampling

@@ -6,7 +6,7 @@
 
 #include "core/result.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::resampling {
 
 // Leave-one-out influence values; empty for n < 2.
 Buf<double> influence_mean(std::span<const double> x);
@@ -23,4 +23,4 @@ JackknifeResult delete_d_jackknife_mean(std::span<const double> x, size_t d);
 // Jackknife SE of the bootstrap SE of the mean (one bootstrap per left-out value).
 double jackknife_after_bootstrap_se_mean(std::span<const double> x, size_t B, uint64_t seed);
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::resampling

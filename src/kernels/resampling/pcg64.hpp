@@ -10,7 +10,7 @@
 #include <span>
 #include <utility>
 
-namespace ms::kernels {
+namespace ms::kernels::resampling {
 
 class Pcg64 {
 public:
@@ -77,4 +77,4 @@ private:
 inline constexpr uint64_t kSeedMix = 0x9E3779B97F4A7C15ULL;
 inline uint64_t replicate_seed(uint64_t seed, uint64_t i) noexcept { return seed * kSeedMix + i; }
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::resampling

@@ -15,7 +15,7 @@
 #include "core/result.hpp"
 #include "kernels/resampling/pcg64.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::resampling {
 
 // Draws in about a millisecond: each worker of a team gets at least that
 // much, so a worker that the system is slow to schedule never holds up a
@@ -232,4 +232,4 @@ inline double interpolated_percentile(std::span<const double> d, double p) noexc
     return (1.0 - w) * d[lo] + w * d[hi];
 }
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::resampling

@@ -195,7 +195,7 @@ inline double trimmed_mean_nonan(std::span<const double> x, double trim) {
     const size_t n = x.size(), g = cut_count(n, trim);
     if (n <= 2 * g) return kNaN;
     const Buf<double> s = quantile::sorted_copy(x);
-    return sum(s.span().subspan(g, n - 2 * g)) / static_cast<double>(n - 2 * g);
+    return core::sum(s.span().subspan(g, n - 2 * g)) / static_cast<double>(n - 2 * g);
 }
 
 inline double trimmed_mean_slice(std::span<const double> x, double trim) {
@@ -210,7 +210,7 @@ inline double trimmed_std_slice(std::span<const double> x, double trim) {
     const size_t n = x.size(), g = cut_count(n, trim);
     if (n <= 2 * g || n - 2 * g < 2) return kNaN;
     const Buf<double> s = quantile::sorted_copy(x);
-    return stddev(s.span().subspan(g, n - 2 * g));
+    return descriptive::stddev(s.span().subspan(g, n - 2 * g));
 }
 
 // Winsorized mean with bounds in percent: each value of the sorted copy is

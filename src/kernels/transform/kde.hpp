@@ -15,7 +15,7 @@ namespace ms::kernels {
 inline double scott_bandwidth(std::span<const double> x) noexcept {
     size_t n = x.size();
     if (n < 2) return kNaN;
-    double v = var(x);
+    double v = descriptive::var(x);
     double s = std::sqrt(v);
     if (!(v > 0.0) || !std::isfinite(s)) return kNaN;
     return std::pow(static_cast<double>(n), -0.2) * s;

@@ -148,7 +148,7 @@ inline void sign_mask(std::span<const double> x, int8_t* out) noexcept {
 }
 
 inline void demean_with_signs(std::span<const double> x, double* d, int8_t* s) noexcept {
-    double m = mean(x);
+    double m = descriptive::mean(x);
     for (size_t i = 0; i < x.size(); ++i) {
         d[i] = x[i] - m;
         s[i] = sign_of(d[i]);

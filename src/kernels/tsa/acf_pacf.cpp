@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "core/spread.hpp"
+#include "core/sums.hpp"
 #include "kernels/tsa/common.hpp"
 
 // The lag sums are the hot loop of the family: on x86-64 glibc they are also
@@ -17,7 +19,7 @@
 #define MS_CLONES
 #endif
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 namespace {
 
 // Time steps per pass: their deviations stay in L1 while every block of lags
@@ -127,7 +129,7 @@ Buf<double> first_one_then_nan(size_t L) {
 }  // namespace
 
 Buf<double> acf_raw(std::span<const double> x, size_t L) {
-    if (L == 0 || all_equal(x)) return first_one_then_nan(L);
+    if (L == 0 || core::all_equal(x.data(), x.size())) return first_one_then_nan(L);
     const double dn = static_cast<double>(x.size());
     const double m = mean(x);
     Buf<double> r(L + 1);
@@ -152,7 +154,7 @@ Buf<double> acovf(std::span<const double> x, size_t L) {
 Buf<double> ccf(std::span<const double> x, std::span<const double> y, size_t L) {
     const double dn = static_cast<double>(x.size());
     const double mx = mean(x), my = mean(y);
-    const double vx = sum_sq_dev(x, mx) / dn, vy = sum_sq_dev(y, my) / dn;
+    const double vx = core::sum_sq_dev(x, mx) / dn, vy = core::sum_sq_dev(y, my) / dn;
     Buf<double> out(2 * L + 1, kNaN);
     if (vx == 0.0 || vy == 0.0) return out;
     const double d = (std::sqrt(vx) * dn) * std::sqrt(vy);
@@ -225,7 +227,7 @@ Buf<double> pacf_yule_walker(std::span<const double> x, size_t L) {
 
 Buf<double> pacf_burg(std::span<const double> x, size_t L) {
     Buf<double> out = first_one_then_nan(L);
-    if (all_equal(x)) return out;
+    if (core::all_equal(x.data(), x.size())) return out;
     const size_t n = x.size();
     const double m = mean(x);
     // Forward and backward prediction errors; both start as the deviations.
@@ -288,4 +290,4 @@ Buf<double> pacf_innovations(std::span<const double> x, size_t L) {
     return out;
 }
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

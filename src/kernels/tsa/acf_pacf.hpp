@@ -8,7 +8,7 @@
 
 #include "core/result.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 
 // out[k - k0] = sum over t = k..n-1 of (x_t - mx)·(y_{t-k} - my), for every
 // k in [k0, k1); a lag k >= n gives 0.0. x and y have the same length n.
@@ -39,4 +39,4 @@ Buf<double> pacf_yule_walker(std::span<const double> x, size_t L);
 Buf<double> pacf_burg(std::span<const double> x, size_t L);
 Buf<double> pacf_innovations(std::span<const double> x, size_t L);
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

@@ -6,13 +6,15 @@
 #include <new>
 #include <string>
 
+#include "core/dist.hpp"
+#include "core/sums.hpp"
 #include "kernels/tsa/acf_pacf.hpp"
 #include "kernels/tsa/common.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 namespace {
 
-constexpr StatP kNaNPair{kNaN, kNaN};
+constexpr TestResult kNaNPair{kNaN, kNaN};
 
 // Autocorrelations rho_1..rho_h (at positions 1..h) with divisor the sum of
 // squared deviations, h = min(n - 1, lags); nothing when the test is undefined.
@@ -44,7 +46,7 @@ bool has_constant_column(const View2* exog) noexcept {
     return false;
 }
 
-StatP chi2_test(double q, size_t df) { return {q, 1.0 - chi2_cdf(static_cast<double>(df), q)}; }
+TestResult chi2_test(double q, size_t df) { return {q, 1.0 - core::chi2_cdf(q, static_cast<double>(df))}; }
 
 // The IEEE total order on doubles as an unsigned key (invertible).
 uint64_t order_key(double v) noexcept {
@@ -72,7 +74,7 @@ double total_order_median(std::span<const double> x) {
 
 }  // namespace
 
-StatP ljung_box(std::span<const double> x, uint64_t lags) {
+TestResult ljung_box(std::span<const double> x, uint64_t lags) {
     auto rho = portmanteau_rho(x, lags);
     if (!rho) return kNaNPair;
     const size_t n = x.size(), h = rho->size() - 1;
@@ -82,7 +84,7 @@ StatP ljung_box(std::span<const double> x, uint64_t lags) {
     return chi2_test((dn * (dn + 2.0)) * acc, h);
 }
 
-StatP box_pierce(std::span<const double> x, uint64_t lags) {
+TestResult box_pierce(std::span<const double> x, uint64_t lags) {
     auto rho = portmanteau_rho(x, lags);
     if (!rho) return kNaNPair;
     const size_t h = rho->size() - 1;
@@ -91,7 +93,7 @@ StatP box_pierce(std::span<const double> x, uint64_t lags) {
     return chi2_test(acc * static_cast<double>(x.size()), h);
 }
 
-std::tuple<int64_t, double, double> runs_test(std::span<const double> x) {
+RunsTest runs_test(std::span<const double> x) {
     if (x.size() < 2) return {0, kNaN, kNaN};
     const double med = total_order_median(x);
     // Values equal to the median (and NaN) neither count nor break a run.
@@ -137,7 +139,7 @@ std::optional<uint64_t> acf_zero_crossing(std::span<const double> x, uint64_t ma
     if (n < 2) return std::nullopt;
     const double dn = static_cast<double>(n);
     const double m = mean(x);
-    const double c0 = sum_sq_dev(x, m) / dn;
+    const double c0 = core::sum_sq_dev(x, m) / dn;
     const size_t h = static_cast<size_t>(std::min<uint64_t>(n - 1, max_lag));
     if (c0 <= 0.0) return std::nullopt;
     const double d = dn * c0;
@@ -158,7 +160,7 @@ std::optional<uint64_t> acf_zero_crossing(std::span<const double> x, uint64_t ma
     return std::nullopt;
 }
 
-Result<StatP> bg_test(std::span<const double> e, uint64_t p, const View2* exog) {
+Result<TestResult> bg_test(std::span<const double> e, uint64_t p, const View2* exog) {
     const size_t n = e.size();
     if (p == 0 || n == 0 || p >= n - 1) return kNaNPair;
     if (exog && exog->rows != n)
@@ -211,7 +213,7 @@ Result<StatP> bg_test(std::span<const double> e, uint64_t p, const View2* exog) 
     }
     // R^2 about the mean holds only when the fit can reproduce a constant;
     // otherwise it is taken about zero, so LM never drops below 0.
-    const double sst = sum_sq_dev(e, has_constant_column(exog) ? mean(e) : 0.0);
+    const double sst = core::sum_sq_dev(e, has_constant_column(exog) ? mean(e) : 0.0);
     // A NaN (or infinite) residual leaves SST NaN: that is no evidence of
     // "no serial correlation", so it stays NaN; only a constant series gives 0.
     if (std::isnan(sst)) return kNaNPair;
@@ -219,4 +221,4 @@ Result<StatP> bg_test(std::span<const double> e, uint64_t p, const View2* exog) 
     return chi2_test(lm, static_cast<size_t>(p));
 }
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

@@ -6,20 +6,21 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <tuple>
 
 #include "core/result.hpp"
+#include "kernels/tsa/test_result.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 
-// (statistic, pvalue)
-using StatP = std::tuple<double, double>;
+TestResult ljung_box(std::span<const double> x, uint64_t lags);
+TestResult box_pierce(std::span<const double> x, uint64_t lags);
 
-StatP ljung_box(std::span<const double> x, uint64_t lags);
-StatP box_pierce(std::span<const double> x, uint64_t lags);
-
-// (runs, z, pvalue) of the Wald-Wolfowitz test about the median.
-std::tuple<int64_t, double, double> runs_test(std::span<const double> x);
+// The Wald-Wolfowitz test about the median.
+struct RunsTest {
+    int64_t runs;
+    double z, pvalue;
+};
+RunsTest runs_test(std::span<const double> x);
 
 double durbin_watson(std::span<const double> x);
 
@@ -28,6 +29,6 @@ std::optional<uint64_t> acf_zero_crossing(std::span<const double> x, uint64_t ma
 
 // Breusch-Godfrey LM test of serial correlation up to lag p in the residuals e
 // of a model with regressors exog (nullptr: an intercept only).
-Result<StatP> bg_test(std::span<const double> e, uint64_t p, const View2* exog);
+Result<TestResult> bg_test(std::span<const double> e, uint64_t p, const View2* exog);
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

@@ -7,7 +7,7 @@
 #include "core/spread.hpp"
 #include "kernels/tsa/common.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 namespace {
 
 // Windows are computed K at a time: each window keeps its own sums in its own
@@ -96,4 +96,4 @@ Buf<double> rolling_correlation(std::span<const double> x, std::span<const doubl
     return out;
 }
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

@@ -9,7 +9,7 @@
 
 #include "core/result.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 
 // Row-major (n - w + 1) x lags.size() matrix of window autocorrelations; a
 // constant window gives a NaN row. Requires w >= 1, n >= w and every lag < w.
@@ -18,4 +18,4 @@ Buf<double> rolling_autocorr_multi(std::span<const double> x, std::span<const ui
 // n - w + 1 window correlations of two series of equal length n >= w >= 1.
 Buf<double> rolling_correlation(std::span<const double> x, std::span<const double> y, size_t w);
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

@@ -9,7 +9,7 @@
 
 #include "kernels/tsa/common.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
@@ -185,8 +185,7 @@ double band_power(std::span<const double> x, double freq_low, double freq_high) 
     return b;
 }
 
-std::tuple<Buf<double>, Buf<double>> spectral_peaks(std::span<const double> x, uint64_t n_peaks,
-                                                    double min_height) {
+Peaks spectral_peaks(std::span<const double> x, uint64_t n_peaks, double min_height) {
     const Spectrum s = periodogram_fft(x);
     const size_t m = s.power.size();
     if (m < 2) return {Buf<double>(0), Buf<double>(0)};
@@ -279,4 +278,4 @@ double dominant_frequency(std::span<const double> x) {
     return s.freqs.data()[best];
 }
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

@@ -7,11 +7,10 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <tuple>
 
 #include "core/result.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 
 // Frequencies k / L and one-sided power for k = 0, ..., L/2; empty for L = 0.
 struct Spectrum {
@@ -30,13 +29,15 @@ Spectrum welch_psd(std::span<const double> x, uint64_t nperseg, std::optional<ui
 Spectrum cumulative_periodogram(std::span<const double> x);
 
 double band_power(std::span<const double> x, double freq_low, double freq_high);
-// The strongest local maxima among bins 2 .. m-2: (freqs, powers) by power.
-std::tuple<Buf<double>, Buf<double>> spectral_peaks(std::span<const double> x, uint64_t n_peaks,
-                                                    double min_height);
+// The strongest local maxima among bins 2 .. m-2, by power.
+struct Peaks {
+    Buf<double> freqs, powers;
+};
+Peaks spectral_peaks(std::span<const double> x, uint64_t n_peaks, double min_height);
 double spectral_entropy(std::span<const double> x);
 double spectral_rolloff(std::span<const double> x, double percentile);
 double spectral_centroid(std::span<const double> x);
 double spectral_flatness(std::span<const double> x);
 double dominant_frequency(std::span<const double> x);
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

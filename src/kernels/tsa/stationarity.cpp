@@ -7,12 +7,12 @@
 
 #include "kernels/tsa/common.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 namespace {
 
 using RowMat = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
 
-constexpr TestPair kNaNPair{kNaN, kNaN};
+constexpr TestResult kNaNPair{kNaN, kNaN};
 
 // The standard normal distribution function over the whole real line.
 double norm_cdf(double v) { return 0.5 * std::erfc(-v / std::sqrt(2.0)); }
@@ -82,7 +82,7 @@ constexpr DfRow kDfC{2.74, -18.83, -1.61, 2.1659, 1.4412, 0.038269, 1.7339, 0.93
 constexpr DfRow kDfCt{0.7, -16.18, -2.21, 3.2512, 1.6047, 0.049588, 2.5261, 0.61654, -0.37956, -0.060285};
 
 // The Dickey-Fuller test with a constant and no lagged differences.
-TestPair adf_c(std::span<const double> x) {
+TestResult adf_c(std::span<const double> x) {
     auto r = df_ols(x, "c", 0);
     if (!r) return kNaNPair;
     return {r->tau, df_pvalue(r->tau, "c")};
@@ -140,14 +140,14 @@ double df_pvalue(double stat, std::string_view reg) {
     return norm_cdf(v);
 }
 
-Result<TestPair> adf_test(std::span<const double> x, std::string_view reg, std::optional<uint64_t> max_lag) {
+Result<TestResult> adf_test(std::span<const double> x, std::string_view reg, std::optional<uint64_t> max_lag) {
     MS_TRY(canon, normalize_reg(reg));
     auto r = df_ols(x, canon, static_cast<size_t>(max_lag.value_or(0)));
     if (!r) return kNaNPair;
-    return TestPair{r->tau, df_pvalue(r->tau, canon)};
+    return TestResult{r->tau, df_pvalue(r->tau, canon)};
 }
 
-Result<TestPair> pp_test(std::span<const double> x, std::string_view reg) {
+Result<TestResult> pp_test(std::span<const double> x, std::string_view reg) {
     MS_TRY(canon, normalize_reg(reg));
     auto r = df_ols(x, canon, 0);
     if (!r) return kNaNPair;
@@ -162,10 +162,10 @@ Result<TestPair> pp_test(std::span<const double> x, std::string_view reg) {
     if (!(r->sigma > 0.0) || !(gamma0 > 0.0) || !(lrv > 0.0)) return kNaNPair;
     const double z = r->tau * std::sqrt(gamma0 / lrv) -
                      r->se * ((lrv - gamma0) * static_cast<double>(r->nobs)) / (2.0 * r->sigma * std::sqrt(lrv));
-    return TestPair{z, df_pvalue(z, canon)};
+    return TestResult{z, df_pvalue(z, canon)};
 }
 
-Result<TestPair> kpss_test(std::span<const double> x, std::string_view reg, std::optional<uint64_t> max_lag) {
+Result<TestResult> kpss_test(std::span<const double> x, std::string_view reg, std::optional<uint64_t> max_lag) {
     const size_t n = x.size();
     if (n < 3) return kNaNPair;
     const double nd = static_cast<double>(n);
@@ -234,16 +234,16 @@ Result<TestPair> kpss_test(std::span<const double> x, std::string_view reg, std:
         while (!(eta < cv[i + 1])) ++i;
         p = kP[i] + (eta - cv[i]) / (cv[i + 1] - cv[i]) * (kP[i + 1] - kP[i]);
     }
-    return TestPair{eta, p};
+    return TestResult{eta, p};
 }
 
-std::tuple<double, double, bool> trend_stationarity_test(std::span<const double> x) {
+StationarityVerdict trend_stationarity_test(std::span<const double> x) {
     auto r = kpss_test(x, "ct", std::nullopt);
     const auto [eta, p] = r.ok() ? std::move(r).value() : kNaNPair;
     return {eta, p, p > 0.05};
 }
 
-std::tuple<double, double, bool> seasonal_diff_test(std::span<const double> x, uint64_t period) {
+StationarityVerdict seasonal_diff_test(std::span<const double> x, uint64_t period) {
     const size_t n = x.size();
     if (n <= period) return {kNaN, kNaN, false};
     const size_t s = static_cast<size_t>(period);
@@ -253,7 +253,7 @@ std::tuple<double, double, bool> seasonal_diff_test(std::span<const double> x, u
     return {stat, p, p < 0.05};
 }
 
-std::tuple<bool, bool, double, double> integration_order_test(std::span<const double> x) {
+IntegrationOrder integration_order_test(std::span<const double> x) {
     const size_t n = x.size();
     if (n < 3) return {false, false, kNaN, kNaN};
     const auto [stat0, p0] = adf_c(x);
@@ -264,27 +264,27 @@ std::tuple<bool, bool, double, double> integration_order_test(std::span<const do
     return {i0, !i0 && p1 < 0.05, stat0, stat1};
 }
 
-std::vector<std::tuple<int64_t, double, double>> seasonal_unit_root_test(std::span<const double> x, uint64_t period) {
+std::vector<SeasonalRoot> seasonal_unit_root_test(std::span<const double> x, uint64_t period) {
     const size_t n = x.size();
-    std::vector<std::tuple<int64_t, double, double>> out;
+    std::vector<SeasonalRoot> out;
     // n < 2·period, written so that a huge period cannot wrap.
     if (period > n / 2) return out;
     const auto [s1, p1] = adf_c(x);
-    out.emplace_back(1, s1, p1);
+    out.push_back({1, s1, p1});
     const int64_t s = static_cast<int64_t>(period);
     if (n > period) {
         const auto [st, p, ok] = seasonal_diff_test(x, period);
-        out.emplace_back(s, st, p);
+        out.push_back({s, st, p});
     }
     if (n > 2 * period) {
         const auto [st, p, ok] = seasonal_diff_test(x, 2 * period);
-        out.emplace_back(2 * s, st, p);
+        out.push_back({2 * s, st, p});
     }
     return out;
 }
 
-std::tuple<double, int64_t, double> zivot_andrews_test(std::span<const double> x, std::optional<uint64_t> max_lag) {
-    const std::tuple<double, int64_t, double> none{kNaN, 0, kNaN};
+ZivotAndrews zivot_andrews_test(std::span<const double> x, std::optional<uint64_t> max_lag) {
+    const ZivotAndrews none{kNaN, 0, kNaN};
     const size_t n = x.size();
     if (n < 20) return none;
     const uint64_t p64 =
@@ -355,8 +355,8 @@ std::tuple<double, int64_t, double> zivot_andrews_test(std::span<const double> x
     return {best, static_cast<int64_t>(brk), pv};
 }
 
-std::tuple<double, double, double> variance_ratio_test(std::span<const double> x, uint64_t lags) {
-    const std::tuple<double, double, double> none{kNaN, kNaN, kNaN};
+VarianceRatio variance_ratio_test(std::span<const double> x, uint64_t lags) {
+    const VarianceRatio none{kNaN, kNaN, kNaN};
     const size_t T = x.size();
     if (lags < 2 || lags > T || T - lags < 2) return none;
     const size_t q = static_cast<size_t>(lags);
@@ -386,4 +386,4 @@ std::tuple<double, double, double> variance_ratio_test(std::span<const double> x
     return {vr, z, pv};
 }
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

@@ -9,17 +9,14 @@
 #include <optional>
 #include <span>
 #include <string_view>
-#include <tuple>
 #include <vector>
 
 #include <Eigen/Dense>
 
 #include "core/result.hpp"
+#include "kernels/tsa/test_result.hpp"
 
-namespace ms::tsa {
-
-// (statistic, pvalue)
-using TestPair = std::tuple<double, double>;
+namespace ms::kernels::tsa {
 
 // The lagged-level coefficient of a Dickey-Fuller regression.
 struct DfOlsResult {
@@ -43,21 +40,44 @@ std::optional<DfOlsResult> df_ols(std::span<const double> x, std::string_view re
 // MacKinnon's one-regressor approximation of the Dickey-Fuller p-value.
 double df_pvalue(double stat, std::string_view reg);
 
-Result<TestPair> adf_test(std::span<const double> x, std::string_view reg, std::optional<uint64_t> max_lag);
-Result<TestPair> pp_test(std::span<const double> x, std::string_view reg);
+Result<TestResult> adf_test(std::span<const double> x, std::string_view reg, std::optional<uint64_t> max_lag);
+Result<TestResult> pp_test(std::span<const double> x, std::string_view reg);
 
-Result<TestPair> kpss_test(std::span<const double> x, std::string_view reg, std::optional<uint64_t> max_lag);
-// (stat, pvalue, is_stationary)
-std::tuple<double, double, bool> trend_stationarity_test(std::span<const double> x);
-std::tuple<double, double, bool> seasonal_diff_test(std::span<const double> x, uint64_t period);
-// (is_i0, is_i1, adf_level, adf_diff1)
-std::tuple<bool, bool, double, double> integration_order_test(std::span<const double> x);
-// (lag, stat, pvalue) at lags 1, period and 2*period as far as the series allows.
-std::vector<std::tuple<int64_t, double, double>> seasonal_unit_root_test(std::span<const double> x, uint64_t period);
+Result<TestResult> kpss_test(std::span<const double> x, std::string_view reg, std::optional<uint64_t> max_lag);
+// A test statistic, its p-value and the verdict at the 5% level.
+struct StationarityVerdict {
+    double statistic, pvalue;
+    bool stationary;
+};
+StationarityVerdict trend_stationarity_test(std::span<const double> x);
+StationarityVerdict seasonal_diff_test(std::span<const double> x, uint64_t period);
 
-// (min_stat, breakpoint, pvalue)
-std::tuple<double, int64_t, double> zivot_andrews_test(std::span<const double> x, std::optional<uint64_t> max_lag);
-// (vr, z_score, pvalue)
-std::tuple<double, double, double> variance_ratio_test(std::span<const double> x, uint64_t lags);
+// Whether the series is I(0), else I(1); the ADF statistics of the levels
+// and the first differences.
+struct IntegrationOrder {
+    bool is_i0, is_i1;
+    double adf_level, adf_diff1;
+};
+IntegrationOrder integration_order_test(std::span<const double> x);
 
-}  // namespace ms::tsa
+// The statistic and p-value at lags 1, period and 2*period as far as the
+// series allows.
+struct SeasonalRoot {
+    int64_t lag;
+    double statistic, pvalue;
+};
+std::vector<SeasonalRoot> seasonal_unit_root_test(std::span<const double> x, uint64_t period);
+
+struct ZivotAndrews {
+    double min_stat;
+    int64_t breakpoint;
+    double pvalue;
+};
+ZivotAndrews zivot_andrews_test(std::span<const double> x, std::optional<uint64_t> max_lag);
+
+struct VarianceRatio {
+    double vr, z_score, pvalue;
+};
+VarianceRatio variance_ratio_test(std::span<const double> x, uint64_t lags);
+
+}  // namespace ms::kernels::tsa

@@ -1,16 +1,15 @@
 // Bootstrap intervals beyond the plain percentile rule (studentized, BCa,
-// Bayesian weights), block bootstraps for series, and permutation tests.
+// Bayesian weights) and block bootstraps for series.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string_view>
-#include <utility>
 
 #include "core/result.hpp"
 #include "kernels/resampling/bootstrap.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::resampling {
 
 // Studentized interval for the mean: (mean, lower, upper).
 Estimate bootstrap_t_ci_mean(std::span<const double> x, size_t B, double conf, uint64_t seed);
@@ -28,16 +27,8 @@ enum class BlockScheme { Moving, Circular, Stationary };
 Estimate block_bootstrap_mean_ci(std::span<const double> x, size_t L, size_t B, double conf, uint64_t seed,
                                  BlockScheme scheme);
 
-// (observed statistic, p) of the Monte Carlo permutation tests; `alternative`
-// is matched byte for byte, any other string is a ValueError once the sizes
-// have been found usable.
-Result<std::pair<double, double>> permutation_corr_test(std::span<const double> x, std::span<const double> y,
-                                                        size_t B, std::string_view alternative, uint64_t seed);
-Result<std::pair<double, double>> permutation_mean_diff_test(std::span<const double> x, std::span<const double> y,
-                                                             size_t B, std::string_view alternative, uint64_t seed);
-
 // The normal quantile approximation of the BCa levels (rational, Acklam);
 // NaN outside (0, 1).
 double norm_ppf_approx(double p) noexcept;
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::resampling

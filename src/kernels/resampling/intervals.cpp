@@ -1,4 +1,4 @@
-#include "kernels/resampling/bootstrap_more.hpp"
+#include "kernels/resampling/intervals.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -8,17 +8,12 @@
 #include "core/spread.hpp"
 #include "kernels/resampling/replicate.hpp"
 #include "core/constants.hpp"
+#include "core/sums.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::resampling {
 namespace {
 
 constexpr std::string_view kUnsupported = "Unsupported stat. Use 'mean', 'median', or 'std'.";
-
-double plain_sum(std::span<const double> v) noexcept {
-    double s = 0.0;
-    for (double a : v) s += a;
-    return s;
-}
 
 // Keeps the finite values at the front, in order; returns their number.
 size_t keep_finite(std::span<double> v) noexcept {
@@ -106,13 +101,8 @@ double one_pass_sample_std(double S, double Q, size_t n) noexcept {
 // that are all equal have none, even when their rounded mean is inexact and
 // leaves a trace of spread around it.
 double se_of_mean(const double* r, size_t n, double m) noexcept {
-    double ss = 0.0;
-    for (size_t k = 0; k < n; ++k) {
-        const double d = r[k] - m;
-        ss += d * d;
-    }
     const double dn = static_cast<double>(n);
-    const double var = ss / (dn - 1.0);
+    const double var = core::sum_sq_dev({r, n}, m) / (dn - 1.0);
     if (ms::core::spread_within_rounding(var, m, n) && ms::core::all_equal(r, n)) return 0.0;
     return std::sqrt(var) / std::sqrt(dn);
 }
@@ -245,7 +235,7 @@ double norm_ppf_approx(double p) noexcept {
 Estimate bootstrap_t_ci_mean(std::span<const double> x, size_t B, double conf, uint64_t seed) {
     const size_t n = x.size();
     if (B == 0 || n < 2) return kNaNEstimate;
-    const double xbar = plain_sum(x) / static_cast<double>(n);
+    const double xbar = core::sum(x) / static_cast<double>(n);
     const double se = se_of_mean(x.data(), n, xbar);
     Buf<double> t(B);
     resample_map(seed, B, n, StudentFold{x.data(), n, xbar}, t.data());
@@ -269,7 +259,7 @@ Result<Estimate> bootstrap_bca_ci(std::span<const double> x, std::string_view na
     Buf<double> jack(n);
     switch (*stat) {
         case Simple::Mean:
-            theta = plain_sum(x) / dn;
+            theta = core::sum(x) / dn;
             reps = bootstrap_draws(x, Stat::Mean, B, seed);
             for (size_t i = 0; i < n; ++i) jack[i] = (S - x[i]) / (dn - 1.0);
             break;
@@ -294,7 +284,7 @@ Result<Estimate> bootstrap_bca_ci(std::span<const double> x, std::string_view na
     for (double r : reps) below += r < theta;
     const double p0 = std::clamp(static_cast<double>(below) / static_cast<double>(B), 1e-10, 0.9999999999);
     const double z0 = norm_ppf_approx(p0);
-    const double jbar = plain_sum(jack.span()) / dn;
+    const double jbar = core::sum(jack.span()) / dn;
     double N = 0.0, D = 0.0;
     for (double j : jack) {
         const double d = jbar - j;
@@ -319,7 +309,7 @@ Result<Estimate> bayesian_bootstrap_ci(std::span<const double> x, std::string_vi
     if (!stat) return value_error(std::string(kUnsupported));
     double theta = kNaN;  // every case assigns it
     switch (*stat) {
-        case Simple::Mean: theta = plain_sum(x) / static_cast<double>(n); break;
+        case Simple::Mean: theta = core::sum(x) / static_cast<double>(n); break;
         case Simple::Median: theta = sorted_median(x); break;
         case Simple::Std: {
             if (n < 2) return kNaNEstimate;
@@ -358,7 +348,7 @@ Estimate block_bootstrap_mean_ci(std::span<const double> x, size_t L, size_t B, 
     const size_t n = x.size();
     if (L == 0 || B == 0 || n == 0) return kNaNEstimate;
     const double dn = static_cast<double>(n);
-    const double est = plain_sum(x) / dn;
+    const double est = core::sum(x) / dn;
     const size_t nb = n / L + (n % L != 0);  // blocks covering n values, without wrapping n + L - 1
     const double p = std::clamp(1.0 / static_cast<double>(L), 1e-12, 1.0);
     Buf<double> reps = Buf<double>::zeros(B);
@@ -407,132 +397,4 @@ Estimate block_bootstrap_mean_ci(std::span<const double> x, size_t L, size_t B, 
     return {est, e.lower, e.upper};
 }
 
-namespace {
-
-enum class Tail { TwoSided, Less, Greater };
-
-// Byte for byte: a misspelt alternative would otherwise count nothing and
-// report the smallest p-value possible.
-Result<Tail> tail_of(std::string_view alternative) {
-    if (alternative == "two-sided") return Tail::TwoSided;
-    if (alternative == "less") return Tail::Less;
-    if (alternative == "greater") return Tail::Greater;
-    return value_error("alternative must be one of: 'two-sided', 'less', 'greater'");
-}
-
-bool extreme(Tail tail, double t, double obs) noexcept {
-    switch (tail) {
-        case Tail::TwoSided: return std::fabs(t) >= std::fabs(obs);
-        case Tail::Less: return t <= obs;
-        case Tail::Greater: return t >= obs;
-    }
-    return false;
-}
-
-// A one-pass population variance of constant data keeps a few n ulps of
-// the mean square; below that bound the values themselves decide.
-bool constant_sample(std::span<const double> v, double var, double mean_sq) noexcept {
-    const double n = static_cast<double>(v.size());
-    return var <= 8.0 * n * std::numeric_limits<double>::epsilon() * mean_sq && ms::core::all_equal(v.data(), v.size());
-}
-
-// Permutation i of `data` (the caller's order, then shuffled by replicate
-// i's generator) is handed to stat; p from the count of extreme statistics.
-// The statistics are kept per replicate so every count is exact.
-template <class Stat>
-double permutation_p(std::span<const double> first, std::span<const double> second, size_t B, uint64_t seed,
-                     Tail tail, double obs, Stat&& stat) {
-    const size_t N = first.size() + second.size();
-    size_t pair_len, cost;
-    if (__builtin_mul_overflow(N, size_t{2}, &pair_len)) throw std::bad_alloc();
-    if (__builtin_mul_overflow(N, size_t{2}, &cost)) cost = SIZE_MAX;
-    Buf<double> t(B);
-    auto fill = [&](double* v) {
-        std::copy(first.begin(), first.end(), v);
-        std::copy(second.begin(), second.end(), v + first.size());
-    };
-    // Two permutations side by side: their generator chains are independent,
-    // so interleaving them hides the latency of each draw.
-    parallel_pieces((B + 1) / 2, pair_len, cost, [&](size_t lo, size_t hi, double* scratch) {
-        double* v0 = scratch;
-        double* v1 = scratch + N;
-        for (size_t q = lo; q < hi; ++q) {
-            const size_t i = 2 * q;
-            Pcg64 g0 = Pcg64::seeded(replicate_seed(seed, i));
-            fill(v0);
-            if (i + 1 == B) {
-                g0.shuffle({v0, N});
-                t[i] = stat(v0);
-                continue;
-            }
-            Pcg64 g1 = Pcg64::seeded(replicate_seed(seed, i + 1));
-            fill(v1);
-            for (size_t j = N; j-- > 1;) {
-                const size_t k0 = g0.below(j + 1), k1 = g1.below(j + 1);
-                std::swap(v0[j], v0[k0]);
-                std::swap(v1[j], v1[k1]);
-            }
-            t[i] = stat(v0);
-            t[i + 1] = stat(v1);
-        }
-    });
-    uint64_t count = 0;
-    for (double a : t) count += extreme(tail, a, obs);
-    return (static_cast<double>(count) + 1.0) / (static_cast<double>(B) + 1.0);
-}
-
-}  // namespace
-
-Result<std::pair<double, double>> permutation_corr_test(std::span<const double> x, std::span<const double> y,
-                                                        size_t B, std::string_view alternative, uint64_t seed) {
-    const size_t n = x.size();
-    if (B == 0 || n == 0 || y.size() != n) return std::pair{kNaN, kNaN};
-    MS_TRY(tail, tail_of(alternative));
-    double sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, sxy = 0.0;
-    for (size_t k = 0; k < n; ++k) {
-        sx += x[k];
-        sy += y[k];
-        sxx += x[k] * x[k];
-        syy += y[k] * y[k];
-        sxy += x[k] * y[k];
-    }
-    const double dn = static_cast<double>(n);
-    const double mx = sx / dn, my = sy / dn;
-    const double vx = sxx / dn - mx * mx, vy = syy / dn - my * my;
-    if (!(vx > 0.0) || !(vy > 0.0) || constant_sample(x, vx, sxx / dn) || constant_sample(y, vy, syy / dn))
-        return std::pair{kNaN, kNaN};
-    const double r = (sxy / dn - mx * my) / ms::core::sqrt_product(vx, vy);
-    if (!std::isfinite(r)) return std::pair{r, kNaN};
-    const double p = permutation_p(x, {}, B, seed, tail, r, [&](const double* v) {
-        double s = 0.0, ss = 0.0, sp = 0.0;
-        for (size_t k = 0; k < n; ++k) {
-            s += v[k];
-            ss += v[k] * v[k];
-            sp += v[k] * y[k];
-        }
-        const double m = s / dn;
-        const double vv = ss / dn - m * m;
-        if (!(vv > 0.0)) return kNaN;
-        const double t = (sp / dn - m * my) / ms::core::sqrt_product(vy, vv);
-        return std::isfinite(t) ? t : kNaN;  // counts for no alternative
-    });
-    return std::pair{r, p};
-}
-
-Result<std::pair<double, double>> permutation_mean_diff_test(std::span<const double> x, std::span<const double> y,
-                                                             size_t B, std::string_view alternative, uint64_t seed) {
-    const size_t nx = x.size(), ny = y.size();
-    if (B == 0 || nx == 0 || ny == 0) return std::pair{kNaN, kNaN};
-    MS_TRY(tail, tail_of(alternative));
-    const double dx = static_cast<double>(nx), dy = static_cast<double>(ny);
-    const double obs = plain_sum(x) / dx - plain_sum(y) / dy;
-    // No permuted statistic compares with NaN: the count would be 0 and p
-    // the smallest possible, a failure dressed as a finding.
-    if (std::isnan(obs)) return std::pair{kNaN, kNaN};
-    const double p = permutation_p(x, y, B, seed, tail, obs, [&](const double* v) {
-        return plain_sum({v, nx}) / dx - plain_sum({v + nx, ny}) / dy;
-    });
-    return std::pair{obs, p};
-}
-
-}  // namespace ms::kernels
+}  // namespace ms::kernels::resampling
