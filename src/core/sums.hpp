@@ -35,6 +35,14 @@ struct Kahan {
         c = (t - sum) - y;
         sum = t;
     }
+    // add(-term) to the bit, without forming -term: (-term) - c is
+    // -(term + c) exactly, and adding a negated value is subtracting it.
+    void sub(T term) noexcept {
+        T y = term + c;
+        T t = sum - y;
+        c = (t - sum) + y;
+        sum = t;
+    }
 };
 
 }  // namespace ms::core

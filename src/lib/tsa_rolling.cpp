@@ -44,23 +44,23 @@ Result<Array1<double>> windowed(Slice x, uint64_t window, F f) {
 }
 
 Result<Array1<double>> rolling_min(Slice x, uint64_t window) {
-    return windowed(x, window, [&](size_t w) { return tsa::rolling_min(x, w); });
+    return windowed(x, window, [&](size_t w) { return kernels::tsa::rolling_min(x, w); });
 }
 Result<Array1<double>> rolling_max(Slice x, uint64_t window) {
-    return windowed(x, window, [&](size_t w) { return tsa::rolling_max(x, w); });
+    return windowed(x, window, [&](size_t w) { return kernels::tsa::rolling_max(x, w); });
 }
 Result<Array1<double>> rolling_range(Slice x, uint64_t window) {
-    return windowed(x, window, [&](size_t w) { return tsa::rolling_range(x, w); });
+    return windowed(x, window, [&](size_t w) { return kernels::tsa::rolling_range(x, w); });
 }
 Result<Array1<double>> rolling_cv(Slice x, uint64_t window) {
-    return windowed(x, window, [&](size_t w) { return tsa::rolling_cv(x, w); });
+    return windowed(x, window, [&](size_t w) { return kernels::tsa::rolling_cv(x, w); });
 }
 Result<Array1<double>> rolling_count_above(Slice x, double threshold, uint64_t window) {
-    return windowed(x, window, [&](size_t w) { return tsa::rolling_count_above(x, threshold, w, 1.0); });
+    return windowed(x, window, [&](size_t w) { return kernels::tsa::rolling_count_above(x, threshold, w, 1.0); });
 }
 Result<Array1<double>> rolling_pct_above(Slice x, double threshold, uint64_t window) {
     return windowed(x, window, [&](size_t w) {
-        return tsa::rolling_count_above(x, threshold, w, static_cast<double>(w));
+        return kernels::tsa::rolling_count_above(x, threshold, w, static_cast<double>(w));
     });
 }
 

@@ -16,12 +16,14 @@
 #include <span>
 #include <utility>
 
-#include "kernels/rolling/kahan.hpp"
+#include "core/sums.hpp"
 #include "kernels/rolling/resum.hpp"
+#include "core/constants.hpp"
 
 namespace ms::kernels::rolling {
 
-inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using core::Kahan;
+
 
 #if defined(__GNUC__) && !defined(__clang__)
 #define MS_SCALAR_CHAINS __attribute__((optimize("no-tree-slp-vectorize")))
@@ -88,25 +90,25 @@ template <bool Raw, bool Shifted>
 [[gnu::noinline]] EngineState settle_window(const double* p, size_t k, size_t w, EngineState st) noexcept {
     const double share = trusted_share(w);
     if constexpr (Raw) {
-        if (!finite(st.sx.s) || magnitude_lost(st.mag, st.mag_peak, share)) {
+        if (!finite(st.sx.sum) || magnitude_lost(st.mag, st.mag_peak, share)) {
             RawSums f = fresh_raw(p + k, w);
             st.sx = f.sx;
             st.mag = st.mag_peak = f.mag;
         }
     }
     if constexpr (Shifted) {
-        if (!(finite(st.s1.s) && finite(st.s2.s))) {
+        if (!(finite(st.s1.sum) && finite(st.s2.sum))) {
             Moments f = fresh_moments(p + k, w, st.s);
             st.s1 = f.s1;
             st.s2 = f.s2;
-            st.s2_peak = st.s2.s;
+            st.s2_peak = st.s2.sum;
         }
-        if (w > 1 && spread_lost(static_cast<double>(w), st.s1.s, st.s2.s, st.s2_peak, share)) {
+        if (w > 1 && spread_lost(static_cast<double>(w), st.s1.sum, st.s2.sum, st.s2_peak, share)) {
             st.s = p[k];
             Moments f = fresh_moments(p + k, w, st.s);
             st.s1 = f.s1;
             st.s2 = f.s2;
-            st.s2_peak = st.s2.s;
+            st.s2_peak = st.s2.sum;
         }
     }
     return st;
@@ -138,13 +140,13 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
         Moments f = fresh_moments(p, w, s);
         s1 = f.s1;
         s2 = f.s2;
-        s2_peak = s2.s;
+        s2_peak = s2.sum;
     }
     auto out = [&](size_t k) __attribute__((always_inline)) {
         double mean = 0.0, sd = 0.0;
-        if constexpr (Raw) mean = sx.s / wd;
+        if constexpr (Raw) mean = sx.sum / wd;
         if constexpr (Shifted) {
-            double var = (s2.s - (s1.s * s1.s) / wd) / wm1;
+            double var = (s2.sum - (s1.sum * s1.sum) / wd) / wm1;
             sd = single || std::isnan(var) ? kNaN : std::sqrt(var > 0.0 ? var : 0.0);
         }
         emit(k, mean, sd);
@@ -159,7 +161,7 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
             s1.sub(dold);
             s2.add(dn * dn);
             s2.sub(dold * dold);
-            s2_peak = s2.s > s2_peak ? s2.s : s2_peak;
+            s2_peak = s2.sum > s2_peak ? s2.sum : s2_peak;
         }
         if constexpr (Raw) {
             sx.add(nw);
@@ -173,7 +175,7 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
         bool fine = true;
         if constexpr (Raw) fine = (mag >= share * mag_peak) & (mag <= kLargest);
         if constexpr (Shifted)
-            fine = fine & (s2.s <= kLargest) & (single | (wd * s2.s - s1.s * s1.s >= wshare * s2_peak));
+            fine = fine & (s2.sum <= kLargest) & (single | (wd * s2.sum - s1.sum * s1.sum >= wshare * s2_peak));
         if (!fine) [[unlikely]] {
             bad_end = finite(nw) ? bad_end : k + w;
             if (bad_end <= k) {

@@ -7,7 +7,8 @@
 #include <utility>
 
 #include "core/parallel.hpp"
-#include "kernels/rolling/kahan.hpp"
+#include "core/sums.hpp"
+#include "core/constants.hpp"
 
 // Wider vector lanes where the compiler can target them per function.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
@@ -17,10 +18,10 @@
 #endif
 
 namespace ms::kernels::rolling {
+
+using core::Kahan;
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Which accumulators a mask needs.
 enum Need : unsigned { kRaw = 1, kMoments = 2, kExtremes = 4 };
@@ -92,11 +93,11 @@ template <unsigned N, bool Skip, class T, size_t NV>
     }
     auto add = [](Kahan<T>& k, T v, auto ok) __attribute__((always_inline)) {
         if constexpr (Skip) {
-            T y = v - k.e;
-            T t = k.s + y;
-            T e = (t - k.s) - y;
-            k.s = O::pick(ok, t, k.s);
-            k.e = O::pick(ok, e, k.e);
+            T y = v - k.c;
+            T t = k.sum + y;
+            T e = (t - k.sum) - y;
+            k.sum = O::pick(ok, t, k.sum);
+            k.c = O::pick(ok, e, k.c);
         } else {
             k.add(v);
         }
@@ -121,9 +122,9 @@ template <unsigned N, bool Skip, class T, size_t NV>
     double tmp[6][W * NV];
     for (size_t q = 0; q < NV; ++q) {
         O::store(tmp[0] + W * q, c[q]);
-        O::store(tmp[1] + W * q, s1[q].s);
-        O::store(tmp[2] + W * q, s2[q].s);
-        O::store(tmp[3] + W * q, sx[q].s);
+        O::store(tmp[1] + W * q, s1[q].sum);
+        O::store(tmp[2] + W * q, s2[q].sum);
+        O::store(tmp[3] + W * q, sx[q].sum);
         O::store(tmp[4] + W * q, lo[q]);
         O::store(tmp[5] + W * q, hi[q]);
     }

@@ -7,11 +7,11 @@
 
 #include "core/spread.hpp"
 #include "kernels/rolling/resum.hpp"
+#include "core/constants.hpp"
 
 namespace ms::kernels::rolling {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kLargest = std::numeric_limits<double>::max();
 
 double clamp_unit(double r) noexcept { return r < -1.0 ? -1.0 : r > 1.0 ? 1.0 : r; }

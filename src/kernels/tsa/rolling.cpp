@@ -7,7 +7,7 @@
 
 #include "kernels/tsa/common.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 namespace {
 
 // Monotonic deque of indices in a ring buffer. It never holds more than w
@@ -143,4 +143,4 @@ Buf<double> rolling_count_above(std::span<const double> x, double threshold, siz
     return out;
 }
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa

@@ -8,7 +8,7 @@
 
 #include "core/result.hpp"
 
-namespace ms::tsa {
+namespace ms::kernels::tsa {
 
 Buf<double> rolling_min(std::span<const double> x, size_t w);
 Buf<double> rolling_max(std::span<const double> x, size_t w);
@@ -17,4 +17,4 @@ Buf<double> rolling_cv(std::span<const double> x, size_t w);
 // Number of window values strictly above threshold, divided by `scale`.
 Buf<double> rolling_count_above(std::span<const double> x, double threshold, size_t w, double scale);
 
-}  // namespace ms::tsa
+}  // namespace ms::kernels::tsa
