@@ -16,7 +16,8 @@
 
 #include "core/result.hpp"
 #include "kernels/quantile/radix.hpp"
-#include "kernels/quantile/total_order.hpp"
+#include "core/radix_sort.hpp"
+#include "core/total_order.hpp"
 #include "kernels/robust/extended.hpp"
 
 namespace ms::kernels::robust {
@@ -167,8 +168,8 @@ namespace detail {
 // value, or (upper + lower) * 0.5 for even w, as the selection gives it.
 inline double median_of_keys(const uint64_t* s, size_t w) noexcept {
     const size_t m = w / 2;
-    const double upper = quantile::key_value(s[m]);
-    return w % 2 ? upper : (upper + quantile::key_value(s[m - 1])) * 0.5;
+    const double upper = core::from_total_order_key(s[m]);
+    return w % 2 ? upper : (upper + core::from_total_order_key(s[m - 1])) * 0.5;
 }
 
 // Short windows: the window as its w keys in ascending order. Each step
@@ -178,7 +179,7 @@ inline void rolling_median_short(std::span<const double> x, size_t w, double* ou
     const size_t n = x.size();
     Buf<uint64_t> s(w);
     uint64_t* k = s.data();
-    for (size_t i = 0; i < w; ++i) k[i] = total_order_key(x[i]);
+    for (size_t i = 0; i < w; ++i) k[i] = core::total_order_key(x[i]);
     std::sort(k, k + w);
     size_t nans = 0;
     for (size_t i = 0; i < w; ++i) nans += std::isnan(x[i]);
@@ -187,7 +188,7 @@ inline void rolling_median_short(std::span<const double> x, size_t w, double* ou
         const double in = x[i], gone = x[i - w];
         nans += std::isnan(in);
         nans -= std::isnan(gone);
-        const uint64_t kin = total_order_key(in), kout = total_order_key(gone);
+        const uint64_t kin = core::total_order_key(in), kout = core::total_order_key(gone);
         size_t j = 0;
         for (size_t q = 0; q < w; ++q) j += k[q] < kout;
         // kout is among the keys unless the caller's values changed since
@@ -279,7 +280,7 @@ void rolling_median_ranked_stretch(std::span<const double> seg, size_t w, double
     const size_t len = seg.size();
     {
         Buf<Index> order(len);
-        stable_order_total(seg, order.data());
+        core::stable_order_total(seg, order.data());
         for (size_t r = 0; r < len; ++r) {
             rank[order[r]] = static_cast<Index>(r);
             sorted[r] = seg[order[r]];
