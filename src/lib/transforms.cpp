@@ -12,7 +12,7 @@
 namespace ms {
 namespace {
 
-namespace k = kernels;
+namespace k = kernels::transform;
 
 Err not_contiguous() { return type_error("The given array is not contiguous"); }
 

@@ -8,7 +8,7 @@
 #include "core/radix_sort.hpp"
 #include "kernels/descriptive/moments.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::transform {
 
 inline void fill(double* out, size_t n, double v) noexcept {
     for (size_t i = 0; i < n; ++i) out[i] = v;
@@ -181,4 +181,4 @@ inline void quantile_bins(std::span<const double> x, uint64_t n_bins, int64_t* o
     for (size_t r = 0; r < n; ++r) out[order[r]] = static_cast<int64_t>(bin_of_rank(r, n, n_bins));
 }
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::transform
