@@ -5,7 +5,8 @@
 
 #include "infer/common/checks.hpp"
 #include "infer/common/order.hpp"
-#include "infer/radix_sort.hpp"
+#include "core/radix_sort.hpp"
+#include "core/total_order.hpp"
 
 namespace ms::infer {
 namespace {
@@ -17,9 +18,14 @@ std::optional<Err> check_pair(std::span<const double> x, std::span<const double>
     return reject_nonfinite(y, "y");
 }
 
+// Ascending (no NaN here; -0.0 and +0.0 compare equal and may land either
+// way round); large inputs are radix-sorted by their total-order key.
 Buf<double> sorted_copy(std::span<const double> v) {
     Buf<double> s = Buf<double>::from(v);
-    sort_values(s);
+    if (s.size() < core::kRadixFrom)
+        std::sort(s.begin(), s.end());
+    else
+        core::radix_sort_by(s.data(), s.size(), core::total_order_key);
     return s;
 }
 

@@ -5,14 +5,15 @@
 #include <cstring>
 #include <limits>
 
-#include "core/constants.hpp"
 #include "core/parallel.hpp"
+#include "infer/common/std_normal.hpp"
+#include "core/radix_sort.hpp"
+#include "core/total_order.hpp"
+#include "core/constants.hpp"
 #include "infer/common/alternative.hpp"
 #include "infer/common/checks.hpp"
 #include "infer/common/pvalue.hpp"
-#include "infer/common/std_normal.hpp"
 #include "infer/common/sums.hpp"
-#include "infer/common/total_sort.hpp"
 
 namespace ms::infer {
 namespace {
@@ -240,10 +241,10 @@ Result<KsTest> ks_1samp(std::span<const double> x, std::string_view cdf, std::sp
 
     size_t n = x.size();
     double dn = static_cast<double>(n);
-    Buf<uint64_t> keys = sorted_total_keys(n, [x](size_t i) { return x[i]; });
+    Buf<uint64_t> keys = core::sorted_total_keys(n, [x](size_t i) { return x[i]; });
     double d_plus = 0.0, d_minus = 0.0;
     for (size_t i = 0; i < n; ++i) {
-        double fv = dist_cdf(dist, from_total_order_key(keys[i]), loc, scale);
+        double fv = dist_cdf(dist, core::from_total_order_key(keys[i]), loc, scale);
         d_plus = std::max(d_plus, static_cast<double>(i + 1) / dn - fv);
         d_minus = std::max(d_minus, fv - static_cast<double>(i) / dn);
     }

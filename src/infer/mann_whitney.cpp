@@ -7,7 +7,8 @@
 #include "infer/common/checks.hpp"
 #include "infer/common/pvalue.hpp"
 #include "infer/common/std_normal.hpp"
-#include "infer/common/total_sort.hpp"
+#include "core/radix_sort.hpp"
+#include "core/total_order.hpp"
 
 namespace ms::infer {
 namespace {
@@ -23,8 +24,8 @@ struct RankSums {
 };
 
 RankSums rank_sums(std::span<const double> x, std::span<const double> y) {
-    Buf<uint64_t> kx = sorted_total_keys(x.size(), [x](size_t i) { return x[i] + 0.0; });
-    Buf<uint64_t> ky = sorted_total_keys(y.size(), [y](size_t i) { return y[i] + 0.0; });
+    Buf<uint64_t> kx = core::sorted_total_keys(x.size(), [x](size_t i) { return x[i] + 0.0; });
+    Buf<uint64_t> ky = core::sorted_total_keys(y.size(), [y](size_t i) { return y[i] + 0.0; });
     size_t n1 = kx.size(), n2 = ky.size(), i = 0, j = 0;
     double r = 1.0;  // 1-based rank where the run starts
     RankSums s;

@@ -7,7 +7,8 @@
 #include "infer/common/checks.hpp"
 #include "infer/common/pvalue.hpp"
 #include "infer/common/std_normal.hpp"
-#include "infer/common/total_sort.hpp"
+#include "core/radix_sort.hpp"
+#include "core/total_order.hpp"
 
 namespace ms::infer {
 namespace {
@@ -60,12 +61,12 @@ double clamped_log(double p) noexcept {
 // the values are taken in pairs from both ends and each evaluated once.
 double ad_statistic(std::span<const double> x, double mean, double s) {
     size_t n = x.size();
-    Buf<uint64_t> keys = sorted_total_keys(n, [&](size_t i) { return (x[i] - mean) / s; });
+    Buf<uint64_t> keys = core::sorted_total_keys(n, [&](size_t i) { return (x[i] - mean) / s; });
     Buf<double> ab(n);  // a_i + b_i at i - 1
     for (size_t i = 0; i < (n + 1) / 2; ++i) {
         const size_t j = n - 1 - i;
-        const NormalTails lo = std_normal_tails(from_total_order_key(keys[i]));
-        const NormalTails hi = std_normal_tails(from_total_order_key(keys[j]));
+        const NormalTails lo = std_normal_tails(core::from_total_order_key(keys[i]));
+        const NormalTails hi = std_normal_tails(core::from_total_order_key(keys[j]));
         ab[i] = clamped_log(lo.cdf) + clamped_log(hi.sf);
         ab[j] = clamped_log(hi.cdf) + clamped_log(lo.sf);
     }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "infer/common/checks.hpp"
-#include "infer/radix_sort.hpp"
+#include "core/radix_sort.hpp"
 
 namespace ms::infer {
 namespace {
@@ -29,11 +29,11 @@ Buf<size_t> ranked(std::span<const double> p, bool descending) {
     size_t n = p.size();
     Buf<Item> a(n);
     for (size_t i = 0; i < n; ++i) a[i] = Item{key_of(p[i], descending), i};
-    if (n < kRadixFrom)
+    if (n < core::kRadixFrom)
         std::sort(a.begin(), a.end(),
                   [](const Item& l, const Item& r) { return l.key < r.key || (l.key == r.key && l.pos < r.pos); });
     else
-        radix_sort(a, [](const Item& it) { return it.key; });
+        core::radix_sort_by(a.data(), n, [](const Item& it) { return it.key; });
     Buf<size_t> order(n);
     for (size_t i = 0; i < n; ++i) order[i] = a[i].pos;
     return order;

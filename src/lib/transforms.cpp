@@ -12,7 +12,7 @@
 namespace ms {
 namespace {
 
-namespace k = kernels;
+namespace k = kernels::transform;
 
 Array1<double> cumsum_np(Slice a) {
     Buf<double> out(a.size());

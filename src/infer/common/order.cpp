@@ -1,24 +1,14 @@
 #include "infer/common/order.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 
+#include "core/total_order.hpp"
+
 namespace ms::infer {
-namespace {
 
-constexpr uint64_t kSign = 0x8000000000000000ULL;
-
-// The total order as an unsigned key: negative values have every bit
-// flipped (reversing their order), the others the sign bit set.
-uint64_t total_key(double v) noexcept {
-    uint64_t b = std::bit_cast<uint64_t>(v);
-    return (b >> 63) ? ~b : (b | kSign);
-}
-
-double from_key(uint64_t k) noexcept { return std::bit_cast<double>((k & kSign) ? (k & ~kSign) : ~k); }
-
-}  // namespace
+using core::from_total_order_key;
+using core::total_order_key;
 
 Buf<double> rankdata_average(std::span<const double> x) {
     size_t n = x.size();
@@ -30,11 +20,11 @@ Buf<double> rankdata_average(std::span<const double> x) {
     Buf<uint64_t> key(n);
     Buf<size_t> idx(n);
     for (size_t i = 0; i < n; ++i) {
-        key[i] = total_key(x[i]);
+        key[i] = total_order_key(x[i]);
         idx[i] = i;
     }
     std::stable_sort(idx.begin(), idx.end(), [&key](size_t a, size_t b) { return key[a] < key[b]; });
-    auto value = [&](size_t r) { return from_key(key[idx[r]]); };
+    auto value = [&](size_t r) { return from_total_order_key(key[idx[r]]); };
     size_t start = 0;
     while (start < n) {
         size_t end = start + 1;
@@ -91,9 +81,9 @@ std::pair<uint64_t, uint64_t> keys_at(std::span<const double> x, size_t lo, size
     size_t below = 0;  // keys ordered before every kept key
     if (n < kSmall) {
         keys = Buf<uint64_t>(n);
-        for (size_t i = 0; i < n; ++i) keys[i] = total_key(x[i]);
+        for (size_t i = 0; i < n; ++i) keys[i] = total_order_key(x[i]);
     } else {
-        Narrowed r = narrow(n, [x](size_t i) { return total_key(x[i]); }, 48, lo, hi);
+        Narrowed r = narrow(n, [x](size_t i) { return total_order_key(x[i]); }, 48, lo, hi);
         for (int shift = 32; r.one_bucket && r.keys.size() >= kSmall && shift >= 0; shift -= 16) {
             below += r.below;
             const Buf<uint64_t>& k = r.keys;
@@ -115,9 +105,9 @@ std::pair<uint64_t, uint64_t> keys_at(std::span<const double> x, size_t lo, size
 // tie under the total order are bit-identical, so the result is the same.
 double median(std::span<const double> x) {
     size_t n = x.size();
-    if (n % 2 == 1) return from_key(keys_at(x, n / 2, n / 2).first);
+    if (n % 2 == 1) return from_total_order_key(keys_at(x, n / 2, n / 2).first);
     auto [lo, hi] = keys_at(x, n / 2 - 1, n / 2);
-    return (from_key(lo) + from_key(hi)) * 0.5;
+    return (from_total_order_key(lo) + from_total_order_key(hi)) * 0.5;
 }
 
 }  // namespace ms::infer

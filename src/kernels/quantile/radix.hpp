@@ -11,21 +11,16 @@
 #include <span>
 #include <type_traits>
 
+#include "core/radix_sort.hpp"
 #include "core/result.hpp"
-#include "kernels/quantile/total_order.hpp"
+#include "core/total_order.hpp"
 
 namespace ms::kernels::quantile {
-
-// The double whose total-order key is k (inverse of total_order_key).
-inline double key_value(uint64_t k) noexcept {
-    constexpr uint64_t sign = 0x8000000000000000ULL;
-    return std::bit_cast<double>((k & sign) ? (k & ~sign) : ~k);
-}
 
 // A sorted copy of x, ascending by the total order.
 inline Buf<double> sorted_copy(std::span<const double> x) {
     Buf<double> out(x.size()), scratch(x.size());
-    sort_total_into(x, out.data(), scratch.data());
+    core::sort_total_into(x, out.data(), scratch.data());
     return out;
 }
 
@@ -64,7 +59,7 @@ KeyBounds scan_keys(size_t n, Get get) {
         mx[0] = mx[l] > mx[0] ? mx[l] : mx[0];
     }
     if (mn[0] != mn[0]) return {true, 0, 0};  // get(0) was NaN
-    return {nan, total_order_key(mn[0] == 0.0 ? -0.0 : mn[0]), total_order_key(mx[0] == 0.0 ? 0.0 : mx[0])};
+    return {nan, core::total_order_key(mn[0] == 0.0 ? -0.0 : mn[0]), core::total_order_key(mx[0] == 0.0 ? 0.0 : mx[0])};
 }
 
 // Narrowing to the k-th smallest of n NaN-free values with key bounds lo < hi:
@@ -95,7 +90,7 @@ Bucket bucket_of_rank(size_t n, Get get, size_t k, uint64_t lo, uint64_t hi) {
     // Every value lands in some bucket, so the counts add up to n > k and the
     // search below stops inside the histogram.
     auto tally = [&, n, lo, shift, top](auto* count) -> Bucket {
-        for (size_t i = 0; i < n; ++i) ++count[bucket_index(total_order_key(get(i)), lo, shift, top)];
+        for (size_t i = 0; i < n; ++i) ++count[bucket_index(core::total_order_key(get(i)), lo, shift, top)];
         size_t b = 0, before = 0;
         while (before + count[b] <= k) before += count[b++];
         return {shift, b, before, count[b], top};
@@ -120,7 +115,7 @@ uint64_t walk_bucket(size_t n, Get get, uint64_t lo, const Bucket& bk, bool abov
     auto walk = [&, n, lo, first, span](auto track) {
         for (size_t i = 0; i < n; ++i) {
             double v = get(i);
-            uint64_t key = total_order_key(v);
+            uint64_t key = core::total_order_key(v);
             uint64_t off = key - lo;
             if constexpr (decltype(track)::value)
                 min_above = std::min(min_above, off > first + span ? key : ~uint64_t{0});

@@ -12,8 +12,8 @@
 #include <span>
 
 #include "core/result.hpp"
+#include "core/total_order.hpp"
 #include "kernels/quantile/radix.hpp"
-#include "kernels/quantile/total_order.hpp"
 
 namespace ms::kernels::quantile {
 
@@ -44,13 +44,13 @@ inline double select_nth_f64(std::span<double> buf, size_t k) {
     if (k == 0 || k + 1 == n) {
         size_t best = 0;
         for (size_t i = 1; i < n; ++i) {
-            bool better = k == 0 ? total_less(buf[i], buf[best]) : total_less(buf[best], buf[i]);
+            bool better = k == 0 ? core::total_less(buf[i], buf[best]) : core::total_less(buf[best], buf[i]);
             if (better) best = i;
         }
         std::swap(buf[k], buf[best]);
         return buf[k];
     }
-    std::nth_element(buf.begin(), buf.begin() + static_cast<ptrdiff_t>(k), buf.end(), total_less);
+    std::nth_element(buf.begin(), buf.begin() + static_cast<ptrdiff_t>(k), buf.end(), core::total_less);
     return buf[k];
 }
 
@@ -75,7 +75,7 @@ inline RankPair select_pair(std::span<double> buf, size_t k, bool with_next) {
         auto get = at(buf);
         const KeyBounds kb = scan_keys(n, get);
         const Bucket bk = kb.lo == kb.hi ? Bucket{0, 0, 0, n} : bucket_of_rank(n, get, k, kb.lo, kb.hi);
-        if (bk.count == n) return {buf[0], have_next ? key_value(next_key) : buf[0]};  // all equal
+        if (bk.count == n) return {buf[0], have_next ? core::from_total_order_key(next_key) : buf[0]};  // all equal
         const bool want = with_next && !have_next && k - bk.before + 1 == bk.count;
         size_t j = 0;
         uint64_t above = walk_bucket(n, get, kb.lo, bk, want, [&](size_t i, double) { std::swap(buf[i], buf[j++]); });
@@ -89,12 +89,12 @@ inline RankPair select_pair(std::span<double> buf, size_t k, bool with_next) {
     RankPair out{select_nth_f64(buf, k), 0.0};
     if (with_next) {
         if (have_next) {
-            out.next = key_value(next_key);
+            out.next = core::from_total_order_key(next_key);
         } else {
             // By the partition property rank k + 1 is the smallest value after k.
             double m = buf[k + 1];
             for (size_t i = k + 2; i < buf.size(); ++i)
-                if (total_less(buf[i], m)) m = buf[i];
+                if (core::total_less(buf[i], m)) m = buf[i];
             out.next = m;
         }
     }
@@ -116,15 +116,19 @@ RankPair order_pair(size_t n, Get get, size_t k, bool with_next, const KeyBounds
     const Bucket bk = bucket_of_rank(n, get, k, kb.lo, kb.hi);
     if (bk.count == n) return {get(0), get(0)};  // all equal
     const bool want = with_next && k - bk.before + 1 == bk.count;
-    cur = Buf<double>(bk.count);
+    // One slot more than the bucket holds: when get's values change under
+    // us, values past the count all land in it and are dropped.
+    const size_t count = bk.count;
+    cur = Buf<double>(count + 1);
+    double* c = cur.data();
     size_t j = 0;
-    // The bound and the fill only matter when get's values change under us.
-    uint64_t above = walk_bucket(n, get, kb.lo, bk, want, [&](size_t, double v) {
-        if (j < bk.count) cur[j++] = v;
+    uint64_t above = walk_bucket(n, get, kb.lo, bk, want, [c, count, &j](size_t, double v) {
+        c[j] = v;
+        j += j < count;
     });
-    for (; j < bk.count; ++j) cur[j] = 0.0;
-    RankPair p = select_pair(cur.span(), k - bk.before, with_next && !want);
-    if (want) p.next = key_value(above);
+    for (; j < count; ++j) c[j] = 0.0;
+    RankPair p = select_pair(cur.span().first(count), k - bk.before, with_next && !want);
+    if (want) p.next = core::from_total_order_key(above);
     return p;
 }
 

@@ -8,7 +8,7 @@
 #include "kernels/descriptive/moments.hpp"
 #include "kernels/transform/transforms.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::transform {
 
 // Scott's rule n^(-1/5) * s with the sample standard deviation s; NaN when it
 // cannot be formed (a single value, zero or non-finite spread).
@@ -53,4 +53,4 @@ inline void kde_gaussian(std::span<const double> x, double h, size_t points, dou
     });
 }
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::transform

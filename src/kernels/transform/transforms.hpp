@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <span>
 
+#include "core/radix_sort.hpp"
 #include "kernels/descriptive/moments.hpp"
-#include "kernels/quantile/total_order.hpp"
 
-namespace ms::kernels {
+namespace ms::kernels::transform {
 
 inline void fill(double* out, size_t n, double v) noexcept {
     for (size_t i = 0; i < n; ++i) out[i] = v;
@@ -158,7 +158,7 @@ inline void demean_with_signs(std::span<const double> x, double* d, int8_t* s) n
 // Sorted values and the probabilities (i + 1)/n.
 inline void ecdf(std::span<const double> x, double* sorted, double* prob) {
     size_t n = x.size();
-    sort_total_into(x, sorted, prob);
+    core::sort_total_into(x, sorted, prob);
     double dn = static_cast<double>(n);
     for (size_t i = 0; i < n; ++i) prob[i] = static_cast<double>(i + 1) / dn;
 }
@@ -177,8 +177,8 @@ template <class Index>
 inline void quantile_bins(std::span<const double> x, uint64_t n_bins, int64_t* out) {
     size_t n = x.size();
     Buf<Index> order(n);
-    stable_order_total(x, order.data());
+    core::stable_order_total(x, order.data());
     for (size_t r = 0; r < n; ++r) out[order[r]] = static_cast<int64_t>(bin_of_rank(r, n, n_bins));
 }
 
-}  // namespace ms::kernels
+}  // namespace ms::kernels::transform

@@ -8,6 +8,7 @@
 
 #include "core/dist.hpp"
 #include "core/sums.hpp"
+#include "core/total_order.hpp"
 #include "kernels/tsa/acf_pacf.hpp"
 #include "kernels/tsa/common.hpp"
 
@@ -48,27 +49,18 @@ bool has_constant_column(const View2* exog) noexcept {
 
 TestResult chi2_test(double q, size_t df) { return {q, 1.0 - core::chi2_cdf(q, static_cast<double>(df))}; }
 
-// The IEEE total order on doubles as an unsigned key (invertible).
-uint64_t order_key(double v) noexcept {
-    uint64_t b = std::bit_cast<uint64_t>(v);
-    return (b >> 63) ? ~b : (b | 0x8000000000000000ULL);
-}
-double from_order_key(uint64_t k) noexcept {
-    return std::bit_cast<double>((k >> 63) ? (k & 0x7FFFFFFFFFFFFFFFULL) : ~k);
-}
-
 // The median under the total order: the middle value, or the mean of the two
 // middle values. Only the middle of the order is needed, so it is selected
 // rather than sorted; the values are those a full sort would put there.
 double total_order_median(std::span<const double> x) {
     const size_t n = x.size();
     Buf<uint64_t> keys(n);
-    for (size_t i = 0; i < n; ++i) keys[i] = order_key(x[i]);
+    for (size_t i = 0; i < n; ++i) keys[i] = core::total_order_key(x[i]);
     uint64_t* mid = keys.data() + n / 2;
     std::nth_element(keys.begin(), mid, keys.end());
-    const double hi = from_order_key(*mid);
+    const double hi = core::from_total_order_key(*mid);
     if (n % 2) return hi;
-    const double lo = from_order_key(*std::max_element(keys.begin(), mid));
+    const double lo = core::from_total_order_key(*std::max_element(keys.begin(), mid));
     return (lo + hi) * 0.5;
 }
 

@@ -1,11 +1,19 @@
-// The IEEE 754 total order on doubles as an unsigned key:
-// -NaN < -inf < ... < -0.0 < +0.0 < ... < +inf < +NaN.
-// Every function that sorts or selects sample values orders them by this key;
-// stable sorts keep ties in input order.
+// Least-significant-digit radix sorts on 64-bit unsigned keys: exact, stable
+// by construction and linear in n. A digit every key shares costs only its
+// share of the one counting pass.
+//
+// Two engines, each tuned for its callers:
+// - doubles under the total order (8-bit digits, optional index payload):
+//   sorted values and stable ranks of a caller's array, read once into a
+//   copy that the passes move (the key is recomputed on each read, so sorted
+//   values need no conversion pass).
+// - any items by a key (11-bit digits): keys alone, or records sorted by one
+//   of their fields.
 #pragma once
 
 #include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -13,37 +21,13 @@
 #include <utility>
 
 #include "core/result.hpp"
+#include "core/total_order.hpp"
 
-namespace ms::kernels {
-
-inline uint64_t total_order_key(double v) noexcept {
-    uint64_t b = std::bit_cast<uint64_t>(v);
-    // Negative values: flip every bit (reverses their order); others: set the sign bit.
-    return (b >> 63) ? ~b : (b | 0x8000000000000000ULL);
-}
-
-inline bool total_less(double a, double b) noexcept { return total_order_key(a) < total_order_key(b); }
-
-// Sorts values in place by the total order (ties are bit-identical, so
-// stability is unobservable here).
-inline void sort_total(std::span<double> v) {
-    std::sort(v.begin(), v.end(), [](double a, double b) { return total_less(a, b); });
-}
-
-}  // namespace ms::kernels
-
-// ------------------------------------------------------------ stable radix sort
-//
-// A stable LSD radix sort on the total-order key, 8 bits a pass, serves every
-// function that needs sorted values or stable ranks: exact, stable by
-// construction and linear in n. It moves the values themselves (the key is
-// recomputed on each read), so sorted values need no conversion pass.
-
-namespace ms::kernels {
+namespace ms::core {
 
 namespace detail {
 
-// Below this size an insertion sort beats the radix passes' fixed cost.
+// Below this size an insertion sort beats the 8-bit passes' fixed cost.
 inline constexpr size_t kRadixMin = 64;
 
 struct Digits {
@@ -66,11 +50,11 @@ inline void count_digits(const double* x, size_t n, Digits& d, double* copy) noe
         double v = x[i];
         asm("" : "+x"(v));
         copy[i] = v;
-        uint64_t k = total_order_key(v);
+        const uint64_t k = total_order_key(v);
         for (int p = 0; p < 8; ++p) ++d.count[p][(k >> (8 * p)) & 0xFF];
     }
     // A digit every key shares leaves the order unchanged: skip its pass.
-    uint64_t k0 = n ? total_order_key(copy[0]) : 0;
+    const uint64_t k0 = n ? total_order_key(copy[0]) : 0;
     d.npass = 0;
     for (int p = 0; p < 8; ++p)
         if (d.count[p][(k0 >> (8 * p)) & 0xFF] != n) d.pass[d.npass++] = p;
@@ -86,10 +70,10 @@ inline void scatter(const double* src, const V* from, double* dst, V* to, size_t
         count[d] = s;
         s += c;
     }
-    int sh = 8 * p;
+    const int sh = 8 * p;
     for (size_t i = 0; i < n; ++i) {
-        double v = src[i];
-        size_t j = count[(total_order_key(v) >> sh) & 0xFF]++;
+        const double v = src[i];
+        const size_t j = count[(total_order_key(v) >> sh) & 0xFF]++;
         dst[j] = v;
         if constexpr (!std::is_void_v<V>) to[j] = from ? from[i] : static_cast<V>(i);
     }
@@ -101,10 +85,10 @@ inline void scatter(const double* src, const V* from, double* dst, V* to, size_t
 // slots of working space. Tied values are bit-identical, so the stable order
 // of ties is moot here.
 inline void sort_total_into(std::span<const double> x, double* out, double* scratch) noexcept {
-    size_t n = x.size();
+    const size_t n = x.size();
     if (n < detail::kRadixMin) {
         for (size_t i = 0; i < n; ++i) {
-            double v = x[i];
+            const double v = x[i];
             size_t j = i;
             for (; j > 0 && total_less(v, out[j - 1]); --j) out[j] = out[j - 1];
             out[j] = v;
@@ -131,11 +115,11 @@ inline void sort_total_into(std::span<const double> x, double* out, double* scra
 // index order. Index must hold n - 1.
 template <class Index>
 inline void stable_order_total(std::span<const double> x, Index* order) {
-    size_t n = x.size();
+    const size_t n = x.size();
     const double* px = x.data();
     if (n < detail::kRadixMin) {
         for (size_t i = 0; i < n; ++i) {
-            uint64_t k = total_order_key(px[i]);
+            const uint64_t k = total_order_key(px[i]);
             size_t j = i;
             for (; j > 0 && total_order_key(px[order[j - 1]]) > k; --j) order[j] = order[j - 1];
             order[j] = static_cast<Index>(i);
@@ -165,4 +149,55 @@ inline void stable_order_total(std::span<const double> x, Index* order) {
     }
 }
 
-}  // namespace ms::kernels
+// Below this many items a comparison sort beats radix_sort_by.
+inline constexpr size_t kRadixFrom = 2048;
+
+// Sorts the n items of a ascending by key(item), equal keys keeping their
+// order: 11-bit digits, all six histograms from one pass. The items must be
+// the caller's own (key(item) read twice must agree).
+template <class T, class Key>
+void radix_sort_by(T* a, size_t n, Key key) {
+    constexpr int kBits = 11, kPasses = 6;
+    constexpr size_t kRadix = size_t{1} << kBits;
+    if (n < 2) return;
+    Buf<size_t> hist = Buf<size_t>::zeros(kRadix * kPasses);
+    for (size_t i = 0; i < n; ++i) {
+        const uint64_t k = key(a[i]);
+        for (int p = 0; p < kPasses; ++p) ++hist[p * kRadix + ((k >> (p * kBits)) & (kRadix - 1))];
+    }
+    Buf<T> tmp(n);
+    T* src = a;
+    T* dst = tmp.data();
+    for (int p = 0; p < kPasses; ++p) {
+        size_t* h = hist.data() + p * kRadix;
+        const int shift = p * kBits;
+        if (h[(key(src[0]) >> shift) & (kRadix - 1)] == n) continue;
+        size_t at = 0;
+        for (size_t d = 0; d < kRadix; ++d) at += std::exchange(h[d], at);
+        for (size_t i = 0; i < n; ++i) dst[h[(key(src[i]) >> shift) & (kRadix - 1)]++] = src[i];
+        std::swap(src, dst);
+    }
+    if (src != a) std::copy(src, src + n, a);
+}
+
+// Sorts n keys ascending; small inputs by comparison.
+inline void sort_keys(uint64_t* k, size_t n) {
+    if (n < 512) {
+        std::sort(k, k + n);
+        return;
+    }
+    radix_sort_by(k, n, [](uint64_t v) { return v; });
+}
+
+// The keys of value(0) .. value(n - 1), sorted ascending. Values equal under
+// the total order are bit-identical, so any sort of the keys gives the stable
+// sort's result.
+template <class Value>
+Buf<uint64_t> sorted_total_keys(size_t n, Value value) {
+    Buf<uint64_t> k(n);
+    for (size_t i = 0; i < n; ++i) k[i] = total_order_key(value(i));
+    sort_keys(k.data(), n);
+    return k;
+}
+
+}  // namespace ms::core
