@@ -23,11 +23,12 @@ using In = std::span<const double>;
 using Out = std::span<double>;
 
 // Threads for m output rows costing up to `cost` terms each (a full row;
-// the upper triangle is about half of m * cost): one per 2^24 terms (about
-// a millisecond), so a worker that the system is slow to schedule delays
-// only a call long enough to gain from it; 1 for a single row or without a pool.
+// the upper triangle is about half of m * cost): one per 2^22 terms (about
+// 0.4 ms of the blocked loops). The caller takes every chunk no worker has
+// started, so a worker the system is slow to schedule costs nothing; 1 for a
+// single row or without a pool.
 inline unsigned team_size(size_t m, double cost) {
-    return core::team_for(0.5 * static_cast<double>(m) * cost, 16777216.0, m);
+    return core::team_for(0.5 * static_cast<double>(m) * cost, 4194304.0, m);
 }
 
 // Runs item(k, scratch) for k in [0, items), one item per chunk, on a team
