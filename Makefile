@@ -8,7 +8,7 @@ BASE_PY := $(if $(PYENV_313),$(PYENV_313)/bin/python3,python3)
 SYS_HEADERS := /usr/include/eigen3/Eigen/Dense /usr/include/boost/math/distributions/students_t.hpp /usr/include/fftw3.h
 SOURCES := $(shell find src python -type f 2>/dev/null) CMakeLists.txt pyproject.toml
 
-.PHONY: demo test bench sysdeps clean
+.PHONY: demo test bench sysdeps clean format
 
 demo: $(VENV)/.installed
 	$(PY) examples/demo.py
@@ -61,3 +61,9 @@ sanitize: $(VENV)/.deps
 	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(SAN_SITE) \
 	  -C cmake.define.MS_SANITIZE=ON -C build-dir=build/san -C cmake.build-type=RelWithDebInfo .
 	$(SAN_ENV) $(PY) -m pytest -p no:cacheprovider
+
+# Formats the C++ sources with the project's .clang-format.
+format:
+	@command -v clang-format >/dev/null || { SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq clang-format; }
+	clang-format -i $$(git ls-files 'src/*.hpp' 'src/*.cpp')

@@ -7,11 +7,11 @@
 namespace ms::core {
 
 namespace bmp = boost::math::policies;
-using NoThrow = bmp::policy<bmp::domain_error<bmp::ignore_error>, bmp::pole_error<bmp::ignore_error>,
-                            bmp::overflow_error<bmp::ignore_error>, bmp::underflow_error<bmp::ignore_error>,
-                            bmp::denorm_error<bmp::ignore_error>, bmp::evaluation_error<bmp::ignore_error>,
-                            bmp::rounding_error<bmp::ignore_error>,
-                            bmp::indeterminate_result_error<bmp::ignore_error>>;
+using NoThrow =
+    bmp::policy<bmp::domain_error<bmp::ignore_error>, bmp::pole_error<bmp::ignore_error>,
+                bmp::overflow_error<bmp::ignore_error>, bmp::underflow_error<bmp::ignore_error>,
+                bmp::denorm_error<bmp::ignore_error>, bmp::evaluation_error<bmp::ignore_error>,
+                bmp::rounding_error<bmp::ignore_error>, bmp::indeterminate_result_error<bmp::ignore_error>>;
 
 // The same, evaluated in double itself rather than promoted to long double:
 // for functions run once per value, where the double code keeps the library's

@@ -118,7 +118,8 @@ struct Pool {
         }
         for (uint64_t t = next.load(std::memory_order_relaxed);;) {
             if ((t >> 32) != e || (t & kLow) >= chunks) return;
-            if (!next.compare_exchange_weak(t, t + 1, std::memory_order_acquire, std::memory_order_relaxed)) continue;
+            if (!next.compare_exchange_weak(t, t + 1, std::memory_order_acquire, std::memory_order_relaxed))
+                continue;
             // The claim synchronises with the caller's opening of the
             // section, and the caller waits for this chunk: fn and ctx are
             // this section's.

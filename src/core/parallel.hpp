@@ -37,9 +37,9 @@ void run_chunks(unsigned team, size_t chunks, ChunkFn fn, void* ctx);
 template <class Body>
 void run_chunks(unsigned team, size_t chunks, Body&& body) {
     using B = std::remove_reference_t<Body>;
-    detail::run_chunks(team, chunks,
-                       [](void* ctx, size_t c, unsigned slot) noexcept { (*static_cast<B*>(ctx))(c, slot); },
-                       const_cast<void*>(static_cast<const void*>(&body)));
+    detail::run_chunks(
+        team, chunks, [](void* ctx, size_t c, unsigned slot) noexcept { (*static_cast<B*>(ctx))(c, slot); },
+        const_cast<void*>(static_cast<const void*>(&body)));
 }
 
 // Splits [0, items) into about `per_thread` chunks per team member (whole

@@ -63,7 +63,8 @@ inline void count_digits(const double* x, size_t n, Digits& d, double* copy) noe
 // One stable scatter by digit p. A null `from` payload stands for the indices
 // 0..n-1; V = void carries none.
 template <class V>
-inline void scatter(const double* src, const V* from, double* dst, V* to, size_t n, size_t* count, int p) noexcept {
+inline void scatter(const double* src, const V* from, double* dst, V* to, size_t n, size_t* count,
+                    int p) noexcept {
     size_t s = 0;
     for (int d = 0; d < 256; ++d) {
         size_t c = count[d];

@@ -50,8 +50,8 @@ private:
 };
 
 // Unwraps a Result or returns its error from the enclosing function.
-#define MS_TRY(var, expr)                                  \
-    auto var##_result_ = (expr);                           \
+#define MS_TRY(var, expr)                                             \
+    auto var##_result_ = (expr);                                      \
     if (!var##_result_.ok()) return std::move(var##_result_).error(); \
     auto var = std::move(var##_result_).value()
 
@@ -80,12 +80,18 @@ public:
     }
     Buf(const Buf&) = delete;
     Buf& operator=(const Buf&) = delete;
-    Buf(Buf&& o) noexcept : p_(o.p_), n_(o.n_), cap_(o.cap_) { o.p_ = nullptr; o.n_ = o.cap_ = 0; }
+    Buf(Buf&& o) noexcept : p_(o.p_), n_(o.n_), cap_(o.cap_) {
+        o.p_ = nullptr;
+        o.n_ = o.cap_ = 0;
+    }
     Buf& operator=(Buf&& o) noexcept {
         if (this != &o) {
             std::free(p_);
-            p_ = o.p_; n_ = o.n_; cap_ = o.cap_;
-            o.p_ = nullptr; o.n_ = o.cap_ = 0;
+            p_ = o.p_;
+            n_ = o.n_;
+            cap_ = o.cap_;
+            o.p_ = nullptr;
+            o.n_ = o.cap_ = 0;
         }
         return *this;
     }
@@ -124,7 +130,8 @@ public:
     // Hands the allocation to a new owner (the result array's container).
     T* release() noexcept {
         T* q = p_;
-        p_ = nullptr; n_ = cap_ = 0;
+        p_ = nullptr;
+        n_ = cap_ = 0;
         return q;
     }
 
@@ -164,9 +171,7 @@ struct View1 {
         return v;
     }
     bool contiguous() const noexcept { return n <= 1 || stride == 8; }
-    std::span<const double> span() const noexcept {
-        return {reinterpret_cast<const double*>(data), n};
-    }
+    std::span<const double> span() const noexcept { return {reinterpret_cast<const double*>(data), n}; }
 };
 
 struct View2 {
@@ -176,7 +181,8 @@ struct View2 {
     bool c_contiguous = false, f_contiguous = false;
     double operator()(size_t i, size_t j) const noexcept {
         double v;
-        std::memcpy(&v, data + static_cast<ptrdiff_t>(i) * rstride + static_cast<ptrdiff_t>(j) * cstride, sizeof v);
+        std::memcpy(&v, data + static_cast<ptrdiff_t>(i) * rstride + static_cast<ptrdiff_t>(j) * cstride,
+                    sizeof v);
         return v;
     }
 };
@@ -200,7 +206,8 @@ struct MatView {
     T load(size_t r, size_t c) const noexcept {
         T v;
         // the data may be unaligned
-        std::memcpy(&v, data + static_cast<ptrdiff_t>(r) * rstride + static_cast<ptrdiff_t>(c) * cstride, sizeof v);
+        std::memcpy(&v, data + static_cast<ptrdiff_t>(r) * rstride + static_cast<ptrdiff_t>(c) * cstride,
+                    sizeof v);
         return v;
     }
     double at(size_t r, size_t c) const noexcept { return f32 ? load<float>(r, c) : load<double>(r, c); }

@@ -35,8 +35,10 @@ std::vector<std::string> split_params(std::string_view sig) {
     for (size_t i = 0; i < sig.size(); ++i) {
         char c = sig[i];
         if (quote) {
-            if (c == '\\') ++i;
-            else if (c == quote) quote = 0;
+            if (c == '\\')
+                ++i;
+            else if (c == quote)
+                quote = 0;
         } else if (c == '\'' || c == '"') {
             quote = c;
         } else if (c == '(' || c == '[' || c == '{') {
@@ -77,7 +79,10 @@ bool init_desc(Desc& d, const char* name, const char* cls, const char* sig, size
     bool kwonly = false;
     for (const std::string& p : split_params(sig)) {
         if (p.empty() || p[0] == '$') continue;  // $self, $type
-        if (p == "*") { kwonly = true; continue; }
+        if (p == "*") {
+            kwonly = true;
+            continue;
+        }
         size_t eq = p.find('=');
         std::string pname = trim(std::string_view(p).substr(0, eq));
         PyObject* def = nullptr;
@@ -217,7 +222,7 @@ bool bind_args(const Desc& d, PyObject* const* args, Py_ssize_t nargs, PyObject*
             if (!slots[i]) missing.push_back(&d.params[i]);
         if (!missing.empty()) {
             set_type_error(d.full + " missing " + std::to_string(missing.size()) + " required positional " +
-                       (missing.size() == 1 ? "argument" : "arguments") + ": " + quoted_list(missing));
+                           (missing.size() == 1 ? "argument" : "arguments") + ": " + quoted_list(missing));
             return false;
         }
     }
@@ -253,8 +258,7 @@ void restore(PyObject* exc) {
 }
 
 void no_exception_set() {
-    if (!PyErr_Occurred())
-        PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
 }
 
 }  // namespace
@@ -267,13 +271,22 @@ void rewrap_conversion_error(const char* param) {
         return;
     }
     PyObject* text = PyObject_Str(exc);
-    if (!text) { Py_DECREF(exc); return; }
+    if (!text) {
+        Py_DECREF(exc);
+        return;
+    }
     PyObject* msg = PyUnicode_FromFormat("argument '%s': %U", param, text);
     Py_DECREF(text);
-    if (!msg) { Py_DECREF(exc); return; }
+    if (!msg) {
+        Py_DECREF(exc);
+        return;
+    }
     PyObject* wrapped = PyObject_CallOneArg(PyExc_TypeError, msg);
     Py_DECREF(msg);
-    if (!wrapped) { Py_DECREF(exc); return; }
+    if (!wrapped) {
+        Py_DECREF(exc);
+        return;
+    }
     PyObject* cause = PyException_GetCause(exc);  // new reference or NULL
     Py_DECREF(exc);
     if (cause) PyException_SetCause(wrapped, cause);  // steals
@@ -420,13 +433,19 @@ namespace {
 // NumPy's bool scalar type ("bool_" in NumPy 1, "bool" in NumPy 2).
 bool is_numpy_bool_type(PyTypeObject* tp) {
     PyObject* name = PyType_GetName(tp);
-    if (!name) { PyErr_Clear(); return false; }
+    if (!name) {
+        PyErr_Clear();
+        return false;
+    }
     bool named = PyUnicode_CompareWithASCIIString(name, "bool_") == 0 ||
                  PyUnicode_CompareWithASCIIString(name, "bool") == 0;
     Py_DECREF(name);
     if (!named) return false;
     PyObject* mod = PyObject_GetAttrString(reinterpret_cast<PyObject*>(tp), "__module__");
-    if (!mod) { PyErr_Clear(); return false; }
+    if (!mod) {
+        PyErr_Clear();
+        return false;
+    }
     bool ok = PyUnicode_Check(mod) && PyUnicode_CompareWithASCIIString(mod, "numpy") == 0;
     Py_DECREF(mod);
     return ok;
@@ -434,8 +453,14 @@ bool is_numpy_bool_type(PyTypeObject* tp) {
 }  // namespace
 
 bool to_bool(PyObject* o, bool& v) {
-    if (o == Py_True) { v = true; return true; }
-    if (o == Py_False) { v = false; return true; }
+    if (o == Py_True) {
+        v = true;
+        return true;
+    }
+    if (o == Py_False) {
+        v = false;
+        return true;
+    }
     static PyTypeObject* np_bool = nullptr;  // cached once seen
     PyTypeObject* tp = Py_TYPE(o);
     if (tp == np_bool || is_numpy_bool_type(tp)) {
@@ -478,7 +503,9 @@ PyObject* to_py(double v) { return PyFloat_FromDouble(v); }
 PyObject* to_py(bool v) { return Py_NewRef(v ? Py_True : Py_False); }
 PyObject* to_py(int64_t v) { return PyLong_FromLongLong(v); }
 PyObject* to_py(uint64_t v) { return PyLong_FromUnsignedLongLong(v); }
-PyObject* to_py(std::string&& v) { return PyUnicode_FromStringAndSize(v.data(), static_cast<Py_ssize_t>(v.size())); }
+PyObject* to_py(std::string&& v) {
+    return PyUnicode_FromStringAndSize(v.data(), static_cast<Py_ssize_t>(v.size()));
+}
 
 PyObject* to_py(Dict&& d) {
     PyObject* out = PyDict_New();

@@ -45,13 +45,13 @@ struct Array2 {
 
 struct Desc {
     const char* name = "";
-    const char* cls = nullptr;  // class name for methods
-    std::string full;           // "name()" or "Cls.name()"
-    std::vector<std::string> params;      // positional, then keyword-only
-    std::vector<PyObject*> interned;      // the names as interned str
-    std::vector<PyObject*> defaults;      // nullptr when required; Py_None for "=None"
-    size_t npos = 0;                      // positional parameters
-    size_t required = 0;                  // required positional parameters (they come first)
+    const char* cls = nullptr;        // class name for methods
+    std::string full;                 // "name()" or "Cls.name()"
+    std::vector<std::string> params;  // positional, then keyword-only
+    std::vector<PyObject*> interned;  // the names as interned str
+    std::vector<PyObject*> defaults;  // nullptr when required; Py_None for "=None"
+    size_t npos = 0;                  // positional parameters
+    size_t required = 0;              // required positional parameters (they come first)
 };
 
 using CallFn = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
@@ -62,7 +62,7 @@ struct Entry {
     const char* doc;
     CallFn call;
     Desc* desc;
-    size_t nparams;                       // converted parameters of the body
+    size_t nparams;                            // converted parameters of the body
     PyObject* (*make_type)(PyObject* module);  // set for a class entry
 };
 
@@ -103,9 +103,16 @@ public:
     Ref(const Ref&) = delete;
     Ref& operator=(const Ref&) = delete;
     Ref(Ref&& r) noexcept : o_(r.o_) { r.o_ = nullptr; }
-    Ref& operator=(Ref&& r) noexcept { std::swap(o_, r.o_); return *this; }
+    Ref& operator=(Ref&& r) noexcept {
+        std::swap(o_, r.o_);
+        return *this;
+    }
     ~Ref() { Py_XDECREF(o_); }
-    void reset(PyObject* o) { Py_XINCREF(o); Py_XDECREF(o_); o_ = o; }
+    void reset(PyObject* o) {
+        Py_XINCREF(o);
+        Py_XDECREF(o_);
+        o_ = o;
+    }
     PyObject* get() const { return o_; }
 
 private:
@@ -176,7 +183,11 @@ inline void realign(const char*& data, size_t count, bool contiguous, Buf<double
 // so the buffer the body reads is the one the array holds.
 template <>
 struct Conv<View1> {
-    struct Holder { Ref ref; View1 v; Buf<double> copy; };
+    struct Holder {
+        Ref ref;
+        View1 v;
+        Buf<double> copy;
+    };
     static bool from(PyObject* o, Holder& h) { return detail::array_from(o, 1, h.ref); }
     static bool post(Holder& h, const char* param) {
         if (!detail::array_still(h.ref.get(), 1, param)) return false;
@@ -199,7 +210,11 @@ struct Conv<Slice> {
 
 template <>
 struct Conv<View2> {
-    struct Holder { Ref ref; View2 v; Buf<double> copy; };
+    struct Holder {
+        Ref ref;
+        View2 v;
+        Buf<double> copy;
+    };
     static bool from(PyObject* o, Holder& h) { return detail::array_from(o, 2, h.ref); }
     static bool post(Holder& h, const char* param) {
         if (!detail::array_still(h.ref.get(), 2, param)) return false;
@@ -212,7 +227,11 @@ struct Conv<View2> {
 
 template <>
 struct Conv<ViewN> {
-    struct Holder { Ref ref; ViewN v; Buf<double> copy; };
+    struct Holder {
+        Ref ref;
+        ViewN v;
+        Buf<double> copy;
+    };
     static bool from(PyObject* o, Holder& h) { return detail::array_from(o, -1, h.ref); }
     static bool post(Holder& h, const char* param) {
         if (!detail::array_still(h.ref.get(), -1, param)) return false;
@@ -240,8 +259,13 @@ inline bool mat_view(PyObject* o, MatView& v) {
         return false;
     }
     const auto* f = np::fields(o);
-    v = MatView{f->data, static_cast<size_t>(f->dimensions[0]), static_cast<size_t>(f->dimensions[1]),
-                f->strides[0], f->strides[1], f32, (f->flags & np::C_CONTIGUOUS) != 0};
+    v = MatView{f->data,
+                static_cast<size_t>(f->dimensions[0]),
+                static_cast<size_t>(f->dimensions[1]),
+                f->strides[0],
+                f->strides[1],
+                f32,
+                (f->flags & np::C_CONTIGUOUS) != 0};
     return true;
 }
 
@@ -256,16 +280,28 @@ void copy_rows(const MatView& m, double* out) {
 // other arguments' errors come first.
 template <>
 struct Conv<MatView> {
-    struct Holder { Ref ref; MatView v; };
-    static bool from(PyObject* o, Holder& h) { h.ref.reset(o); return true; }
+    struct Holder {
+        Ref ref;
+        MatView v;
+    };
+    static bool from(PyObject* o, Holder& h) {
+        h.ref.reset(o);
+        return true;
+    }
     static bool post(Holder& h, const char*) { return detail::mat_view(h.ref.get(), h.v); }
     static const MatView& get(Holder& h) { return h.v; }
 };
 
 template <>
 struct Conv<MatF64> {
-    struct Holder { Ref ref; MatF64 m; };
-    static bool from(PyObject* o, Holder& h) { h.ref.reset(o); return true; }
+    struct Holder {
+        Ref ref;
+        MatF64 m;
+    };
+    static bool from(PyObject* o, Holder& h) {
+        h.ref.reset(o);
+        return true;
+    }
     static bool post(Holder& h, const char*) {
         MatView view;
         if (!detail::mat_view(h.ref.get(), view)) return false;
@@ -287,7 +323,7 @@ struct Conv<MatF64> {
     struct Conv<T> {                                                          \
         using Holder = T;                                                     \
         static bool from(PyObject* o, Holder& h) { return detail::fn(o, h); } \
-        static bool post(Holder&, const char*) { return true; }              \
+        static bool post(Holder&, const char*) { return true; }               \
         static T get(Holder& h) { return h; }                                 \
     };
 MS_SCALAR_CONV(double, to_double)
@@ -298,7 +334,10 @@ MS_SCALAR_CONV(bool, to_bool)
 
 template <>
 struct Conv<Str> {
-    struct Holder { Ref ref; Str v; };
+    struct Holder {
+        Ref ref;
+        Str v;
+    };
     static bool from(PyObject* o, Holder& h) {
         if (!detail::to_str(o, h.v)) return false;
         h.ref.reset(o);
@@ -312,7 +351,10 @@ struct Conv<Str> {
 template <>
 struct Conv<PyObject*> {
     using Holder = Ref;
-    static bool from(PyObject* o, Holder& h) { h.reset(o); return true; }
+    static bool from(PyObject* o, Holder& h) {
+        h.reset(o);
+        return true;
+    }
     static bool post(Holder&, const char*) { return true; }
     static PyObject* get(Holder& h) { return h.get(); }
 };
@@ -335,7 +377,10 @@ struct Conv<std::vector<T>> {
         // The length is only a hint: a __len__ far beyond the items the
         // iteration yields must not decide the allocation.
         Py_ssize_t hint = PySequence_Size(o);
-        if (hint < 0) { PyErr_Clear(); hint = 0; }
+        if (hint < 0) {
+            PyErr_Clear();
+            hint = 0;
+        }
         // Only a hint: a sequence may claim any length it likes, so a huge
         // claim must not become a huge (or impossible) reservation.
         h.items.reserve(static_cast<size_t>(std::min<Py_ssize_t>(hint, 4096)));
@@ -345,7 +390,10 @@ struct Conv<std::vector<T>> {
             h.items.emplace_back();
             bool ok = Conv<T>::from(item, h.items.back());
             Py_DECREF(item);
-            if (!ok) { Py_DECREF(it); return false; }
+            if (!ok) {
+                Py_DECREF(it);
+                return false;
+            }
         }
         Py_DECREF(it);
         if (PyErr_Occurred()) return false;
@@ -364,7 +412,10 @@ struct Conv<std::vector<T>> {
 
 template <class T>
 struct Conv<std::optional<T>> {
-    struct Holder { bool has = false; typename Conv<T>::Holder h; };
+    struct Holder {
+        bool has = false;
+        typename Conv<T>::Holder h;
+    };
     static bool from(PyObject* o, Holder& h) {
         h.has = true;
         return Conv<T>::from(o, h.h);
@@ -405,8 +456,8 @@ inline PyObject* to_py(Owned v) { return v.obj; }
 
 template <class T>
 PyObject* to_py(Array1<T>&& a) {
-    constexpr int tn = std::is_same_v<T, double> ? np::FLOAT64
-                       : std::is_same_v<T, bool>  ? np::BOOL
+    constexpr int tn = std::is_same_v<T, double>   ? np::FLOAT64
+                       : std::is_same_v<T, bool>   ? np::BOOL
                        : std::is_same_v<T, int8_t> ? np::INT8
                                                    : np::INT64;
     static_assert(std::is_same_v<T, double> || std::is_same_v<T, bool> || std::is_same_v<T, int8_t> ||
@@ -446,16 +497,20 @@ PyObject* to_py(std::tuple<T...>&& t) {
     size_t i = 0;
     std::apply(
         [&](auto&&... x) {
-            ((ok = ok && [&] {
-                  PyObject* o = to_py(std::move(x));
-                  if (!o) return false;
-                  PyTuple_SET_ITEM(out, i++, o);
-                  return true;
-              }()),
+            ((ok = ok &&
+                   [&] {
+                       PyObject* o = to_py(std::move(x));
+                       if (!o) return false;
+                       PyTuple_SET_ITEM(out, i++, o);
+                       return true;
+                   }()),
              ...);
         },
         std::move(t));
-    if (!ok) { Py_DECREF(out); return nullptr; }
+    if (!ok) {
+        Py_DECREF(out);
+        return nullptr;
+    }
     return out;
 }
 
@@ -466,7 +521,10 @@ PyObject* to_py(std::vector<T>&& v) {
     if (!out) return nullptr;
     for (size_t i = 0; i < v.size(); ++i) {
         PyObject* o = to_py(std::move(v[i]));
-        if (!o) { Py_DECREF(out); return nullptr; }
+        if (!o) {
+            Py_DECREF(out);
+            return nullptr;
+        }
         PyTuple_SET_ITEM(out, static_cast<Py_ssize_t>(i), o);
     }
     return out;
@@ -506,8 +564,7 @@ bool convert_one(const Desc& d, size_t i, PyObject** slots, typename Conv<A>::Ho
 
 template <class Args, size_t... I>
 PyObject* invoke(auto f, const Desc& d, PyObject* self, PyObject** slots, std::index_sequence<I...>) {
-    constexpr bool has_self =
-        std::tuple_size_v<Args> > 0 && std::is_same_v<std::tuple_element_t<0, Args>, Self>;
+    constexpr bool has_self = std::tuple_size_v < Args >> 0 && std::is_same_v<std::tuple_element_t<0, Args>, Self>;
     constexpr size_t off = has_self ? 1 : 0;
     std::tuple<typename Conv<std::tuple_element_t<I + off, Args>>::Holder...> h;
     bool ok = (convert_one<std::tuple_element_t<I + off, Args>>(d, I, slots, std::get<I>(h)) && ...);
@@ -522,7 +579,7 @@ PyObject* invoke(auto f, const Desc& d, PyObject* self, PyObject** slots, std::i
 
 template <class Args>
 constexpr size_t nparams() {
-    if constexpr (std::tuple_size_v<Args> > 0) {
+    if constexpr (std::tuple_size_v < Args >> 0) {
         if constexpr (std::is_same_v<std::tuple_element_t<0, Args>, Self>) return std::tuple_size_v<Args> - 1;
     }
     return std::tuple_size_v<Args>;

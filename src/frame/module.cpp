@@ -24,7 +24,10 @@ bool append_all(PyObject* module, PyObject* name) {
         PyErr_Clear();
         all = PyList_New(0);
         if (!all) return false;
-        if (PyObject_SetAttrString(module, "__all__", all) < 0) { Py_DECREF(all); return false; }
+        if (PyObject_SetAttrString(module, "__all__", all) < 0) {
+            Py_DECREF(all);
+            return false;
+        }
     }
     if (!PyList_Check(all)) {
         cannot_convert(all, "PyList");
@@ -45,7 +48,10 @@ bool add_function(PyObject* module, PyObject* modname, const Entry& e) {
     PyObject* f = PyCMethod_New(def, module, modname, nullptr);
     if (!f) return false;
     PyObject* name = PyObject_GetAttrString(f, "__name__");
-    if (!name) { Py_DECREF(f); return false; }
+    if (!name) {
+        Py_DECREF(f);
+        return false;
+    }
     bool ok = true;
     if (!PyUnicode_Check(name)) {
         cannot_convert(name, "PyString");
@@ -90,7 +96,10 @@ int module_body(PyObject* module) {
     if (!modname) return -1;
     for (const Entry* e : placed) {
         bool ok = e->make_type ? add_class(module, *e) : add_function(module, modname, *e);
-        if (!ok) { Py_DECREF(modname); return -1; }
+        if (!ok) {
+            Py_DECREF(modname);
+            return -1;
+        }
     }
     Py_DECREF(modname);
     return 0;
@@ -100,22 +109,24 @@ PyObject* init() {
     PyInterpreterState* is = PyInterpreterState_Get();
     int64_t id = PyInterpreterState_GetID(is);
     if (id == -1) {
-        if (!PyErr_Occurred())
-            PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
         return nullptr;
     }
     int64_t expected = -1;
     if (!g_interp.compare_exchange_strong(expected, id) && expected != id) {
         PyErr_SetString(PyExc_ImportError,
-                         "marlox_stats_rs does not yet support subinterpreters: it can be imported "
-                         "only once per process, by the first interpreter");
+                        "marlox_stats_rs does not yet support subinterpreters: it can be imported "
+                        "only once per process, by the first interpreter");
         return nullptr;
     }
     if (g_module) return Py_NewRef(g_module);
     watch_fork();
     PyObject* m = PyModule_Create2(&g_def, 1013);
     if (!m) return nullptr;
-    if (module_body(m) < 0) { Py_DECREF(m); return nullptr; }
+    if (module_body(m) < 0) {
+        Py_DECREF(m);
+        return nullptr;
+    }
     if (g_module) {
         Py_DECREF(m);
         return Py_NewRef(g_module);

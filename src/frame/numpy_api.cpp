@@ -23,7 +23,10 @@ int numpy_major() {
     Py_DECREF(numpy);
     if (!ver) return -1;
     PyObject* lib = PyImport_ImportModule("numpy.lib");
-    if (!lib) { Py_DECREF(ver); return -1; }
+    if (!lib) {
+        Py_DECREF(ver);
+        return -1;
+    }
     PyObject* nv = PyObject_CallMethod(lib, "NumpyVersion", "O", ver);
     Py_DECREF(lib);
     Py_DECREF(ver);
@@ -39,8 +42,7 @@ int numpy_major() {
 
 // Owns a result buffer; the array it backs holds it as its base.
 struct SliceContainer {
-    PyObject_HEAD
-    void (*release)(void* data, size_t len, size_t cap);
+    PyObject_HEAD void (*release)(void* data, size_t len, size_t cap);
     void* data;
     size_t len;
     size_t cap;
@@ -66,7 +68,8 @@ PyTypeObject* container_type() {
         {Py_tp_doc, const_cast<char*>("Memory allocated by native code and kept alive on the Python heap.")},
         {0, nullptr},
     };
-    static PyType_Spec spec = {"marlox_stats_rs.PySliceContainer", sizeof(SliceContainer), 0, Py_TPFLAGS_DEFAULT, slots};
+    static PyType_Spec spec = {"marlox_stats_rs.PySliceContainer", sizeof(SliceContainer), 0, Py_TPFLAGS_DEFAULT,
+                               slots};
     type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
     return type;
 }

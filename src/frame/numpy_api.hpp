@@ -13,8 +13,7 @@ using npy_intp = Py_ssize_t;
 
 // Layout of NumPy's array object; identical in NumPy 1.x and 2.x.
 struct ArrayFields {
-    PyObject_HEAD
-    char* data;
+    PyObject_HEAD char* data;
     int nd;
     npy_intp* dimensions;
     npy_intp* strides;

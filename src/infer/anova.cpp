@@ -18,13 +18,19 @@ namespace {
 std::pair<double, double> f_ratio(double ms_b, double ms_w, double df_b, double df_w) noexcept {
     constexpr double kInf = std::numeric_limits<double>::infinity();
     double f;
-    if (std::isnan(ms_b) || std::isnan(ms_w)) f = std::numeric_limits<double>::quiet_NaN();
-    else if (ms_w > 0.0) f = ms_b / ms_w;
-    else f = ms_b == 0.0 ? 0.0 : kInf;
+    if (std::isnan(ms_b) || std::isnan(ms_w))
+        f = std::numeric_limits<double>::quiet_NaN();
+    else if (ms_w > 0.0)
+        f = ms_b / ms_w;
+    else
+        f = ms_b == 0.0 ? 0.0 : kInf;
     double p;
-    if (std::isfinite(f) && f >= 0.0) p = upper_tail_p(core::f_cdf(f, df_b, df_w));
-    else if (f == kInf) p = 0.0;
-    else p = std::numeric_limits<double>::quiet_NaN();
+    if (std::isfinite(f) && f >= 0.0)
+        p = upper_tail_p(core::f_cdf(f, df_b, df_w));
+    else if (f == kInf)
+        p = 0.0;
+    else
+        p = std::numeric_limits<double>::quiet_NaN();
     return {f, p};
 }
 

@@ -12,9 +12,7 @@
 namespace ms::infer {
 namespace {
 
-double plain_mean(std::span<const double> x) noexcept {
-    return core::sum(x) / static_cast<double>(x.size());
-}
+double plain_mean(std::span<const double> x) noexcept { return core::sum(x) / static_cast<double>(x.size()); }
 
 // Only ASCII text can lower-case to an ASCII method name (no other character
 // lower-cases into the letters used), so ASCII folding decides the match

@@ -28,7 +28,7 @@ CorrTest t_test_of(double r, size_t n) noexcept {
         return CorrTest{r, nan, nan, df};
     }
     const double t = std::fabs(r) < 1.0 ? r * std::sqrt(df / (1.0 - r * r))
-                                         : std::copysign(std::numeric_limits<double>::infinity(), r);
+                                        : std::copysign(std::numeric_limits<double>::infinity(), r);
     const double p = std::isfinite(t) ? p_from_t(Alternative{Alternative::TwoSided}, t, df) : 0.0;
     return CorrTest{r, t, p, df};
 }

@@ -86,8 +86,10 @@ Result<Interval> mean_diff_ci(std::span<const double> x, const std::optional<Vie
             se = std::sqrt(a + b);
             double den = m.var_x * m.var_x / (m.nx * m.nx * (m.nx - 1.0)) +
                          m.var_y * m.var_y / (m.ny * m.ny * (m.ny - 1.0));
-            if (den == 0.0 || !std::isfinite(den)) df = df_max;
-            else df = std::clamp((a + b) * (a + b) / den, 1.0, df_max);
+            if (den == 0.0 || !std::isfinite(den))
+                df = df_max;
+            else
+                df = std::clamp((a + b) * (a + b) / den, 1.0, df_max);
         }
     }
     // The quantile level 1 - alpha/2 must lie in [0, 1]; NaN fails too.

@@ -51,9 +51,12 @@ double rescale(double* p, size_t count) noexcept {
     double big = 0.0;
     for (size_t i = 0; i < count; ++i) big = std::max(big, std::fabs(p[i]));
     double s;
-    if (big > 1e100) s = big / 1e100;
-    else if (big > 0.0 && big < 1e-100) s = big / 1e-100;
-    else return 0.0;
+    if (big > 1e100)
+        s = big / 1e100;
+    else if (big > 0.0 && big < 1e-100)
+        s = big / 1e-100;
+    else
+        return 0.0;
     for (size_t i = 0; i < count; ++i) p[i] /= s;
     return std::log(s);
 }
@@ -136,7 +139,8 @@ constexpr size_t kRowsPerItem = 2 * kRows;
 // Rows r .. r + R - 1 of the product; b has rows `bs` >= m apart (a multiple
 // of kCols, the columns past m zero).
 template <size_t R>
-__attribute__((always_inline)) inline void product_block(const double* a, const double* b, size_t bs, double* out, size_t m, size_t r) noexcept {
+__attribute__((always_inline)) inline void product_block(const double* a, const double* b, size_t bs, double* out,
+                                                         size_t m, size_t r) noexcept {
     const double* ar[R];
     for (size_t i = 0; i < R; ++i) ar[i] = a + (r + i) * m;
     for (size_t j = 0; j < m; j += kCols) {
@@ -157,12 +161,13 @@ __attribute__((always_inline)) inline void product_block(const double* a, const 
         }
         for (size_t i = 0; i < R; ++i)
             for (size_t v = 0; v < kVecs && j + 4 * v < m; ++v)
-                std::memcpy(out + (r + i) * m + j + 4 * v, &p[i][v], sizeof(double) * std::min<size_t>(4, m - j - 4 * v));
+                std::memcpy(out + (r + i) * m + j + 4 * v, &p[i][v],
+                            sizeof(double) * std::min<size_t>(4, m - j - 4 * v));
     }
 }
 
 __attribute__((target_clones("avx2", "default"))) void product_rows(const double* a, const double* b, size_t bs,
-                                                                   double* out, size_t m, size_t r0, size_t r1) {
+                                                                    double* out, size_t m, size_t r0, size_t r1) {
     size_t r = r0;
     for (; r + kRows <= r1; r += kRows) product_block<kRows>(a, b, bs, out, m, r);
     for (; r < r1; ++r) product_block<1>(a, b, bs, out, m, r);
@@ -227,10 +232,14 @@ Result<KsTest> ks_1samp(std::span<const double> x, std::string_view cdf, std::sp
     if (auto e = reject_nonfinite(x, "x")) return std::move(*e);
     MS_TRY(alt, Alternative::from_str(alternative));
     Dist dist;
-    if (cdf == "norm" || cdf == "normal") dist = Dist::Normal;
-    else if (cdf == "uniform") dist = Dist::Uniform;
-    else if (cdf == "expon" || cdf == "exponential") dist = Dist::Expon;
-    else return value_error("cdf must be one of: 'norm', 'uniform', 'expon'");
+    if (cdf == "norm" || cdf == "normal")
+        dist = Dist::Normal;
+    else if (cdf == "uniform")
+        dist = Dist::Uniform;
+    else if (cdf == "expon" || cdf == "exponential")
+        dist = Dist::Expon;
+    else
+        return value_error("cdf must be one of: 'norm', 'uniform', 'expon'");
     if (params.size() != 2) {
         const char* name = dist == Dist::Normal ? "norm" : dist == Dist::Uniform ? "uniform" : "expon";
         return value_error(std::string("cdf='") + name + "' expects params=[loc, scale]");

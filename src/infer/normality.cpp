@@ -48,8 +48,10 @@ Jb jb_from(const Moments& mo, double dn) noexcept {
 
 // ln of a probability kept within [1e-300, 1], so the log stays finite.
 double clamped_log(double p) noexcept {
-    if (p < 1e-300) p = 1e-300;
-    else if (p > 1.0) p = 1.0;
+    if (p < 1e-300)
+        p = 1e-300;
+    else if (p > 1.0)
+        p = 1.0;
     return std::log(p);
 }
 
@@ -111,8 +113,13 @@ Result<NormalitySummary> normality_summary(std::span<const double> x) {
     double dn = static_cast<double>(n);
     Jb jb = jb_from(mo, dn);
     double s = std::sqrt(mo.m2 * dn / (dn - 1.0));
-    return NormalitySummary{jb.skewness, jb.kurtosis,  jb.kurtosis - 3.0, jb.statistic,
-                            jb.pvalue,   ad_statistic(x, mo.mean, s), static_cast<int64_t>(n)};
+    return NormalitySummary{jb.skewness,
+                            jb.kurtosis,
+                            jb.kurtosis - 3.0,
+                            jb.statistic,
+                            jb.pvalue,
+                            ad_statistic(x, mo.mean, s),
+                            static_cast<int64_t>(n)};
 }
 
 }  // namespace ms::infer

@@ -21,8 +21,10 @@ Result<FTestVar> f_test_var(std::span<const double> x, std::span<const double> y
     if (var_x <= 0.0 || var_y <= 0.0) return value_error("variances must be positive");
     // The larger variance on top, so F >= 1.
     FTestVar r;
-    if (var_x >= var_y) r = {var_x / var_y, 0.0, nx - 1.0, ny - 1.0};
-    else r = {var_y / var_x, 0.0, ny - 1.0, nx - 1.0};
+    if (var_x >= var_y)
+        r = {var_x / var_y, 0.0, nx - 1.0, ny - 1.0};
+    else
+        r = {var_y / var_x, 0.0, ny - 1.0, nx - 1.0};
     r.pvalue = clamp_p(2.0 * (1.0 - core::f_cdf(r.statistic, r.df1, r.df2)));
     return r;
 }

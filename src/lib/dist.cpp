@@ -49,7 +49,8 @@ Result<Array1<double>> norm_ppf(const View1& q, double mu, double sigma) {
     if (sigma <= 0.0) return value_error("sigma must be positive");
     MS_TRY(s, require_contiguous(q));
     MS_TRY(u, unit_range(s));
-    if (std::isnan(mu) || std::isnan(sigma)) return value_error("Invalid normal params: Bad distribution parameters");
+    if (std::isnan(mu) || std::isnan(sigma))
+        return value_error("Invalid normal params: Bad distribution parameters");
     return fill(u, k::norm_ppf, mu, sigma);
 }
 
@@ -127,8 +128,9 @@ Family family{
     fn<"norm_logpdf", &normal<k::norm_logpdf>>(
         NORM_SIG, NORM_DOC("norm_logpdf", "Normal log-PDF: 1D x -> 1D logpdf(x)", "")),
     fn<"norm_cdf", &normal<k::norm_cdf>>(
-        NORM_SIG, NORM_DOC("norm_cdf", "Normal CDF: 1D x -> 1D cdf(x)",
-                           "\n\nComputed as 0.5 * erfc(-z / sqrt(2)), accurate to about 1e-14 relative in both tails.")),
+        NORM_SIG,
+        NORM_DOC("norm_cdf", "Normal CDF: 1D x -> 1D cdf(x)",
+                 "\n\nComputed as 0.5 * erfc(-z / sqrt(2)), accurate to about 1e-14 relative in both tails.")),
     fn<"norm_sf", &normal<k::norm_sf>>(
         NORM_SIG, NORM_DOC("norm_sf", "Normal SF (survival function): 1D x -> 1D sf(x) = 1 - cdf(x)",
                            "\n\nComputed as 0.5 * erfc(z / sqrt(2)), never as 1 - cdf, so the upper tail keeps "
@@ -138,17 +140,18 @@ Family family{
                            "\n\nThe log of the erfc-based survival function; where that leaves the normal range, "
                            "computed in log space (asymptotic series), so it stays finite.")),
     fn<"norm_cumhazard", &normal<k::norm_cumhazard>>(
-        NORM_SIG,
-        NORM_DOC("norm_cumhazard", "Normal cumulative hazard: 1D x -> 1D H(x) = -ln(sf(x))", "")),
+        NORM_SIG, NORM_DOC("norm_cumhazard", "Normal cumulative hazard: 1D x -> 1D H(x) = -ln(sf(x))", "")),
     fn<"norm_ppf", &norm_ppf>(
         "(q, mu=0.0, sigma=1.0)",
         "Normal PPF (inverse CDF): 1D q -> 1D x\n\n"
         "Computed as mu - sigma * sqrt(2) * erfcinv(2q); q = 0 and q = 1 give -inf and +inf.\n\n"
         "Python signature:\n    norm_ppf(q, mu=0.0, sigma=1.0)"),
-    fn<"exp_pdf", &exponential<k::exp_pdf>>(EXP_SIG, EXP_DOC("exp_pdf", "Exponential PDF with rate λ: 1D x -> 1D pdf(x)")),
+    fn<"exp_pdf", &exponential<k::exp_pdf>>(EXP_SIG,
+                                            EXP_DOC("exp_pdf", "Exponential PDF with rate λ: 1D x -> 1D pdf(x)")),
     fn<"exp_logpdf", &exponential<k::exp_logpdf>>(
         EXP_SIG, EXP_DOC("exp_logpdf", "Exponential log-PDF with rate λ: 1D x -> 1D logpdf(x)")),
-    fn<"exp_cdf", &exponential<k::exp_cdf>>(EXP_SIG, EXP_DOC("exp_cdf", "Exponential CDF with rate λ: 1D x -> 1D cdf(x)")),
+    fn<"exp_cdf", &exponential<k::exp_cdf>>(EXP_SIG,
+                                            EXP_DOC("exp_cdf", "Exponential CDF with rate λ: 1D x -> 1D cdf(x)")),
     fn<"exp_sf", &exponential<k::exp_sf>>(
         EXP_SIG, EXP_DOC("exp_sf", "Exponential SF (survival function): sf(x) = exp(-lam*x) for x>=0, else 1")),
     fn<"exp_logsf", &exponential<k::exp_logsf>>(

@@ -125,21 +125,20 @@ Family family{
         "The Pearson correlation of the average ranks of x and y, then the same two-sided t test\n"
         "of zero correlation on n - 2 degrees of freedom.\n\n"
         "Returns a dict with keys correlation, statistic, pvalue, df."),
-    fn<"corr_ci_np", &corr_ci_np>(
-        "(x, y, method=\"pearson\", confidence=0.95)",
-        "Pearson or Spearman correlation confidence interval via Fisher z-transform.\n\n"
-        "z = atanh(r) is approximately normal with variance 1/(n-3); the interval\n"
-        "z +/- q * se is mapped back with tanh.\n\n"
-        "Parameters\n"
-        "----------\n"
-        "x, y : 1-D float64 arrays of the same length (at least 4)\n"
-        "method : str\n"
-        "    'pearson' (default) or 'spearman', in any case.\n"
-        "confidence : float\n"
-        "    Confidence level in (0, 1), default 0.95.\n\n"
-        "Returns\n"
-        "-------\n"
-        "dict with keys correlation, ci_lower, ci_upper, z, se."),
+    fn<"corr_ci_np", &corr_ci_np>("(x, y, method=\"pearson\", confidence=0.95)",
+                                  "Pearson or Spearman correlation confidence interval via Fisher z-transform.\n\n"
+                                  "z = atanh(r) is approximately normal with variance 1/(n-3); the interval\n"
+                                  "z +/- q * se is mapped back with tanh.\n\n"
+                                  "Parameters\n"
+                                  "----------\n"
+                                  "x, y : 1-D float64 arrays of the same length (at least 4)\n"
+                                  "method : str\n"
+                                  "    'pearson' (default) or 'spearman', in any case.\n"
+                                  "confidence : float\n"
+                                  "    Confidence level in (0, 1), default 0.95.\n\n"
+                                  "Returns\n"
+                                  "-------\n"
+                                  "dict with keys correlation, ci_lower, ci_upper, z, se."),
     fn<"odds_ratio_np", &odds_ratio_np>(
         "(table, confidence=0.95)",
         "Odds ratio and confidence interval for a 2x2 contingency table.\n\n"

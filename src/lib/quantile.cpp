@@ -13,7 +13,8 @@ namespace q = kernels::quantile;
 
 // q is checked before the array's contiguity.
 Result<double> percentile_np(const View1& a, double qv) {
-    if (!(qv >= 0.0 && qv <= 100.0)) return value_error("q must be in the range [0, 100] (numpy.percentile semantics)");
+    if (!(qv >= 0.0 && qv <= 100.0))
+        return value_error("q must be in the range [0, 100] (numpy.percentile semantics)");
     MS_TRY(x, require_contiguous(a));
     return q::percentile_slice(x, qv);
 }

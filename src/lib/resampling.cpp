@@ -38,8 +38,8 @@ using WithDraws = std::tuple<double, double, double, Array1<double>>;
 
 Result<WithDraws> bootstrap_ci_with_draws(Slice x, Str stat, uint64_t n_resamples, double conf,
                                           std::optional<uint64_t> random_state) {
-    if (x.empty() || n_resamples == 0) return WithDraws{k::kNaNEstimate.estimate, k::kNaNEstimate.lower,
-                                                        k::kNaNEstimate.upper, Array1<double>()};
+    if (x.empty() || n_resamples == 0)
+        return WithDraws{k::kNaNEstimate.estimate, k::kNaNEstimate.lower, k::kNaNEstimate.upper, Array1<double>()};
     MS_TRY(draws, k::bootstrap_draws_core(x, stat, n_resamples, random_state.value_or(0)));
     Buf<double> sorted = Buf<double>::from(draws.span());
     k::Estimate e = k::percentile_ci_from_draws(sorted.span(), conf);
@@ -76,7 +76,8 @@ Result<Triple> bayesian_bootstrap_ci(Slice x, Str stat, uint64_t n_resamples, do
 }
 
 template <k::BlockScheme S>
-Triple block_ci(Slice x, uint64_t block_len, uint64_t n_resamples, double conf, std::optional<uint64_t> random_state) {
+Triple block_ci(Slice x, uint64_t block_len, uint64_t n_resamples, double conf,
+                std::optional<uint64_t> random_state) {
     return triple(k::block_bootstrap_mean_ci(x, block_len, n_resamples, conf, random_state.value_or(0), S));
 }
 
@@ -124,8 +125,9 @@ Family family{
         "Paired bootstrap CI for the Pearson correlation: returns (estimate, ci_lower, ci_upper)."),
     fn<"bootstrap_se", &bootstrap_se>("(x, stat=\"mean\", n_resamples=1000, random_state=None)",
                                       "Bootstrap standard error of 'mean', 'median' or 'std'."),
-    fn<"bootstrap_var", &bootstrap_var>("(x, stat=\"mean\", n_resamples=1000, random_state=None)",
-                                        "Bootstrap variance (squared standard error) of 'mean', 'median' or 'std'."),
+    fn<"bootstrap_var", &bootstrap_var>(
+        "(x, stat=\"mean\", n_resamples=1000, random_state=None)",
+        "Bootstrap variance (squared standard error) of 'mean', 'median' or 'std'."),
     fn<"bootstrap_t_ci_mean", &bootstrap_t_ci_mean>("(x, n_resamples=1000, conf=0.95, random_state=None)",
                                                     "Studentized (bootstrap-t) CI for the mean."),
     fn<"bootstrap_bca_ci", &bootstrap_bca_ci>(
@@ -151,9 +153,10 @@ Family family{
         "Returns (mean(x) - mean(y), p). Permutations run in parallel; each worker keeps one copy of the\n"
         "pooled sample and one working buffer for all its permutations, so no permutation allocates."),
     fn<"influence_mean", &influence_mean>("(x)", "Influence values for the mean (leave-one-out influence)."),
-    fn<"jackknife_mean", &jackknife_mean>("(x)", "Jackknife mean: returns (jackknife_estimate, bias, standard_error)"),
-    fn<"jackknife_mean_ci", &jackknife_mean_ci>("(x, conf=0.95)",
-                                                "Jackknife mean with simple percentile CI over leave-one-out estimates"),
+    fn<"jackknife_mean", &jackknife_mean>("(x)",
+                                          "Jackknife mean: returns (jackknife_estimate, bias, standard_error)"),
+    fn<"jackknife_mean_ci", &jackknife_mean_ci>(
+        "(x, conf=0.95)", "Jackknife mean with simple percentile CI over leave-one-out estimates"),
     fn<"delete_d_jackknife_mean", &delete_d_jackknife_mean>(
         "(x, d)", "Delete-d jackknife for the mean using contiguous blocks of size `d`."),
     fn<"jackknife_after_bootstrap_se_mean", &jackknife_after_bootstrap_se_mean>(

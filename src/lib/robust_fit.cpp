@@ -45,8 +45,7 @@ struct State {
 };
 
 struct Instance {
-    PyObject_HEAD
-    State state;
+    PyObject_HEAD State state;
 };
 
 const State& state_of(Self self) { return reinterpret_cast<Instance*>(self.obj)->state; }
@@ -84,8 +83,8 @@ PyObject* repr(PyObject* self) noexcept {
     try {
         const State& s = state_of(Self{self});
         std::string text = "RobustStats(location='" + s.location + "', scale='" + s.scale + "', c=" + fixed3(s.c) +
-                           ", trim=" + fixed3(s.trim) + ", mad_consistent=" + (s.mad_consistent ? "true" : "false") +
-                           ")";
+                           ", trim=" + fixed3(s.trim) +
+                           ", mad_consistent=" + (s.mad_consistent ? "true" : "false") + ")";
         return to_py(std::move(text));
     } catch (...) {
         return raise_current_exception();
@@ -99,8 +98,10 @@ void dealloc(PyObject* self) noexcept {
     Py_DECREF(tp);
 }
 
-constexpr const char* kDocFit = "Fit robust location and scale - OPTIMIZED\n\nZero string operations - uses pre-built enum config.";
-constexpr const char* kDocScore = "Compute robust z-scores - OPTIMIZED\n\nZero string operations - uses pre-built enum config.";
+constexpr const char* kDocFit =
+    "Fit robust location and scale - OPTIMIZED\n\nZero string operations - uses pre-built enum config.";
+constexpr const char* kDocScore =
+    "Compute robust z-scores - OPTIMIZED\n\nZero string operations - uses pre-built enum config.";
 
 const Entry kMethods[] = {
     method<"RobustStats", "fit", &fit>("($self, x)", kDocFit),
@@ -154,12 +155,9 @@ PyObject* make_type(PyObject*) {
     if (!make_methods("RobustStats", kMethods, std::size(kMethods), defs)) return nullptr;
     if (!init_desc(*kNew.desc, kNew.name, "RobustStats", kNew.sig, kNew.nparams)) return nullptr;
     PyType_Slot slots[] = {
-        {Py_tp_doc, const_cast<char*>(kClassDoc)},
-        {Py_tp_methods, defs},
-        {Py_tp_new, reinterpret_cast<void*>(&tp_new)},
-        {Py_tp_repr, reinterpret_cast<void*>(&repr)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc)},
-        {0, nullptr},
+        {Py_tp_doc, const_cast<char*>(kClassDoc)},          {Py_tp_methods, defs},
+        {Py_tp_new, reinterpret_cast<void*>(&tp_new)},      {Py_tp_repr, reinterpret_cast<void*>(&repr)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(&dealloc)}, {0, nullptr},
     };
     PyType_Spec spec{"marlox_stats.RobustStats", static_cast<int>(sizeof(Instance)), 0, Py_TPFLAGS_DEFAULT, slots};
     type = PyType_FromSpec(&spec);

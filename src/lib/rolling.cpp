@@ -230,9 +230,9 @@ bool row_major(const View2& x) {
            (x.rows == 1 || x.rstride == static_cast<ptrdiff_t>(x.cols * sizeof(double)));
 }
 
-Result<std::vector<Array2>> rolling_multi_axis0_np(const View2& x, uint64_t window, std::optional<uint64_t> min_periods,
-                                                   Str alignment, Str nan_policy,
-                                                   std::optional<std::vector<Str>> stats) {
+Result<std::vector<Array2>> rolling_multi_axis0_np(const View2& x, uint64_t window,
+                                                   std::optional<uint64_t> min_periods, Str alignment,
+                                                   Str nan_policy, std::optional<std::vector<Str>> stats) {
     if (!row_major(x)) return value_error("Array must be contiguous");
     MS_TRY(plan, plan_multi(window, min_periods, alignment, nan_policy, stats));
     const size_t L = plan.cfg.output_len(x.rows);

@@ -27,7 +27,9 @@ Result<Array1<double>> one(Slice x, Slice y, uint64_t window) {
     return Array1<double>(std::move(out));
 }
 
-Result<Array1<double>> rolling_cov_np(Slice x, Slice y, uint64_t w) { return one<r::rolling_cov_pairs, true>(x, y, w); }
+Result<Array1<double>> rolling_cov_np(Slice x, Slice y, uint64_t w) {
+    return one<r::rolling_cov_pairs, true>(x, y, w);
+}
 Result<Array1<double>> rolling_corr_np(Slice x, Slice y, uint64_t w) {
     return one<r::rolling_corr_pairs, true>(x, y, w);
 }
@@ -43,7 +45,9 @@ Result<Array1<double>> rolling_corr_skipna(Slice x, Slice y, uint64_t w) { retur
 void slopes_only(std::span<const double> x, std::span<const double> y, size_t w, double* out) {
     r::rolling_line_usable(x, y, w, out, nullptr);
 }
-Result<Array1<double>> rolling_beta_skipna(Slice x, Slice y, uint64_t w) { return one<slopes_only, false>(x, y, w); }
+Result<Array1<double>> rolling_beta_skipna(Slice x, Slice y, uint64_t w) {
+    return one<slopes_only, false>(x, y, w);
+}
 
 Result<std::tuple<Array1<double>, Array1<double>>> rolling_linreg_skipna(Slice x, Slice y, uint64_t window) {
     MS_TRY(L, windows(x, y, window, "length mismatch"));

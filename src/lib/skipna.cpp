@@ -24,14 +24,10 @@ std::tuple<double, double, uint64_t> welford_np(Slice a) {
 }
 
 Family family{
-    fn<"mean_skipna_np", &mean_skipna>("(a)"),
-    fn<"mean_nan_np", &mean_skipna>("(a)"),
-    fn<"var_skipna_np", &var_skipna>("(a)"),
-    fn<"var_nan_np", &var_skipna>("(a)"),
-    fn<"std_skipna_np", &std_skipna>("(a)"),
-    fn<"std_nan_np", &std_skipna>("(a)"),
-    fn<"zscore_skipna_np", &zscore_skipna_np>("(a)"),
-    fn<"welford_np", &welford_np>("(a)"),
+    fn<"mean_skipna_np", &mean_skipna>("(a)"),        fn<"mean_nan_np", &mean_skipna>("(a)"),
+    fn<"var_skipna_np", &var_skipna>("(a)"),          fn<"var_nan_np", &var_skipna>("(a)"),
+    fn<"std_skipna_np", &std_skipna>("(a)"),          fn<"std_nan_np", &std_skipna>("(a)"),
+    fn<"zscore_skipna_np", &zscore_skipna_np>("(a)"), fn<"welford_np", &welford_np>("(a)"),
 };
 
 }  // namespace

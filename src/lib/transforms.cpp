@@ -86,9 +86,7 @@ Result<Array1<int64_t>> quantile_bins_np(const View1& a, uint64_t n_bins) {
     return Array1<int64_t>(std::move(out));
 }
 
-Array1<double> pad_nan_np(uint64_t n) {
-    return Buf<double>(n, kNaN);
-}
+Array1<double> pad_nan_np(uint64_t n) { return Buf<double>(n, kNaN); }
 
 Result<std::tuple<Array1<double>, Array1<double>>> kde_gaussian_np(Slice x, uint64_t points,
                                                                    std::optional<double> bandwidth) {
@@ -103,7 +101,8 @@ Result<std::tuple<Array1<double>, Array1<double>>> kde_gaussian_np(Slice x, uint
     } else {
         h = k::scott_bandwidth(x);
         if (std::isnan(h))
-            return value_error("cannot infer a bandwidth from constant or singleton data; pass bandwidth explicitly");
+            return value_error(
+                "cannot infer a bandwidth from constant or singleton data; pass bandwidth explicitly");
     }
     Buf<double> grid(points), density(points);
     k::kde_gaussian(x, h, points, grid.data(), density.data());

@@ -74,26 +74,24 @@ Family family{
     fn<"durbin_watson", &durbin_watson>("(x)",
                                         "Durbin-Watson statistic of a residual series (not demeaned).\n\n"
                                         "durbin_watson(x) -> scalar in [0,4]"),
-    fn<"bg_test", &bg_test>(
-        "(resid, max_lag=5, exog=None)",
-        "Breusch-Godfrey LM test of serial correlation in regression residuals.\n\n"
-        "The auxiliary regression runs over the full sample: lagged residuals before\n"
-        "the start of the sample are taken as zero. `exog` holds the regressors of the\n"
-        "model whose residuals are tested, including its constant column; no intercept\n"
-        "is added when it is given. Without `exog` the regression uses an intercept\n"
-        "and the lags. R^2 is taken about the mean when the design has a constant\n"
-        "column, and about zero otherwise.\n\n"
-        "bg_test(resid, max_lag=5, exog=None) -> (statistic, pvalue)"),
+    fn<"bg_test", &bg_test>("(resid, max_lag=5, exog=None)",
+                            "Breusch-Godfrey LM test of serial correlation in regression residuals.\n\n"
+                            "The auxiliary regression runs over the full sample: lagged residuals before\n"
+                            "the start of the sample are taken as zero. `exog` holds the regressors of the\n"
+                            "model whose residuals are tested, including its constant column; no intercept\n"
+                            "is added when it is given. Without `exog` the regression uses an intercept\n"
+                            "and the lags. R^2 is taken about the mean when the design has a constant\n"
+                            "column, and about zero otherwise.\n\n"
+                            "bg_test(resid, max_lag=5, exog=None) -> (statistic, pvalue)"),
     fn<"box_pierce", &box_pierce>("(x, lags=20)",
                                   "Box-Pierce portmanteau test of autocorrelation up to `lags`.\n\n"
                                   "box_pierce(x, lags=20) -> (statistic, pvalue)"),
     fn<"runs_test", &runs_test>("(x)",
                                 "Wald-Wolfowitz runs test about the median.\n\n"
                                 "runs_test(x) -> (n_runs, z_score, pvalue)"),
-    fn<"acf_zero_crossing", &acf_zero_crossing>(
-        "(x, max_lag=100)",
-        "First lag at which the autocorrelation turns non-positive.\n\n"
-        "acf_zero_crossing(x, max_lag=100) -> Optional[int]"),
+    fn<"acf_zero_crossing", &acf_zero_crossing>("(x, max_lag=100)",
+                                                "First lag at which the autocorrelation turns non-positive.\n\n"
+                                                "acf_zero_crossing(x, max_lag=100) -> Optional[int]"),
     fn<"acf", &acf>("(x, nlags=40)",
                     "Sample autocorrelation function.\n\n"
                     "acf(x, nlags=40) -> 1D array of length nlags+1"),

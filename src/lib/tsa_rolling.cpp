@@ -14,7 +14,8 @@ namespace {
 Result<Array2> rolling_autocorr_multi(Slice x, const std::vector<uint64_t>& lags, uint64_t window) {
     if (window == 0) return value_error("window must be >= 1");
     for (uint64_t lag : lags)
-        if (lag >= window) return value_error("all lags must be smaller than window, got lag=" + std::to_string(lag));
+        if (lag >= window)
+            return value_error("all lags must be smaller than window, got lag=" + std::to_string(lag));
     if (x.size() < window) return Array2{Buf<double>(0), 0, lags.size()};
     const size_t w = static_cast<size_t>(window);
     return Array2{kernels::tsa::rolling_autocorr_multi(x, lags, w), x.size() - w + 1, lags.size()};

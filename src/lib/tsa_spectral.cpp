@@ -37,18 +37,20 @@ Family family{
     fn<"welch_psd", &welch_psd>("(x, nperseg=256, noverlap=None)",
                                 "Welch's method for power spectral density estimation (FFT-based)\n\n"
                                 "welch_psd(x, nperseg=256, noverlap=None) -> (freqs, psd)"),
-    fn<"cumulative_periodogram", &cumulative_periodogram>("(x)",
-                                                          "Cumulative periodogram (FFT-based)\n\n"
-                                                          "cumulative_periodogram(x) -> (freqs, cumulative_power)"),
+    fn<"cumulative_periodogram", &cumulative_periodogram>(
+        "(x)",
+        "Cumulative periodogram (FFT-based)\n\n"
+        "cumulative_periodogram(x) -> (freqs, cumulative_power)"),
     fn<"dominant_frequency", &dominant_frequency>("(x)",
                                                   "Dominant frequency detection (FFT-based)\n\n"
                                                   "dominant_frequency(x) -> float"),
     fn<"spectral_entropy", &spectral_entropy>("(x)",
                                               "Spectral entropy (FFT-based)\n\n"
                                               "spectral_entropy(x) -> float"),
-    fn<"bartlett_psd", &bartlett_psd>("(x, nperseg=256)",
-                                      "Bartlett's method (non-overlapping segments, similar to Welch but simpler)\n\n"
-                                      "bartlett_psd(x, nperseg=256) -> (freqs, psd)"),
+    fn<"bartlett_psd", &bartlett_psd>(
+        "(x, nperseg=256)",
+        "Bartlett's method (non-overlapping segments, similar to Welch but simpler)\n\n"
+        "bartlett_psd(x, nperseg=256) -> (freqs, psd)"),
     fn<"spectral_peaks", &spectral_peaks>("(x, n_peaks=5, min_height=0.0)",
                                           "Peak finding in spectrum (returns top N frequencies)\n\n"
                                           "spectral_peaks(x, n_peaks=5, min_height=0.0) -> (freqs, powers)"),
@@ -63,9 +65,10 @@ Family family{
     fn<"spectral_centroid", &spectral_centroid>("(x)",
                                                 "Spectral centroid (center of mass of spectrum)\n\n"
                                                 "spectral_centroid(x) -> float"),
-    fn<"spectral_rolloff", &spectral_rolloff>("(x, percentile=0.85)",
-                                              "Spectral rolloff (frequency below which X% of power is contained)\n\n"
-                                              "spectral_rolloff(x, percentile=0.85) -> float"),
+    fn<"spectral_rolloff", &spectral_rolloff>(
+        "(x, percentile=0.85)",
+        "Spectral rolloff (frequency below which X% of power is contained)\n\n"
+        "spectral_rolloff(x, percentile=0.85) -> float"),
 };
 
 }  // namespace

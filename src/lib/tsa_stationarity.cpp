@@ -58,20 +58,18 @@ std::tuple<double, double, double> variance_ratio_test(Slice x, uint64_t lags) {
 }
 
 Family family{
-    fn<"adf_test", &adf_test>(
-        "(x, regression=\"c\", max_lag=None)",
-        "Augmented Dickey-Fuller unit-root test.\n\n"
-        "regression: \"c\" (constant, the default), \"ct\" (constant and linear trend)\n"
-        "or \"n\"/\"nc\" (no deterministic term).\n"
-        "max_lag: the number of lagged differences added to the regression; None or 0\n"
-        "gives the plain Dickey-Fuller test (no automatic lag selection).\n\n"
-        "adf_test(x, regression=\"c\", max_lag=None) -> (statistic, pvalue)"),
-    fn<"kpss_test", &kpss_test>(
-        "(x, regression=\"c\", max_lag=None)",
-        "KPSS test of level (\"c\") or trend (\"ct\") stationarity.\n\n"
-        "max_lag: the Bartlett bandwidth of the long-run variance; None chooses it\n"
-        "from the data. The p-value is interpolated in [0.01, 0.10].\n\n"
-        "kpss_test(x, regression=\"c\", max_lag=None) -> (statistic, pvalue)"),
+    fn<"adf_test", &adf_test>("(x, regression=\"c\", max_lag=None)",
+                              "Augmented Dickey-Fuller unit-root test.\n\n"
+                              "regression: \"c\" (constant, the default), \"ct\" (constant and linear trend)\n"
+                              "or \"n\"/\"nc\" (no deterministic term).\n"
+                              "max_lag: the number of lagged differences added to the regression; None or 0\n"
+                              "gives the plain Dickey-Fuller test (no automatic lag selection).\n\n"
+                              "adf_test(x, regression=\"c\", max_lag=None) -> (statistic, pvalue)"),
+    fn<"kpss_test", &kpss_test>("(x, regression=\"c\", max_lag=None)",
+                                "KPSS test of level (\"c\") or trend (\"ct\") stationarity.\n\n"
+                                "max_lag: the Bartlett bandwidth of the long-run variance; None chooses it\n"
+                                "from the data. The p-value is interpolated in [0.01, 0.10].\n\n"
+                                "kpss_test(x, regression=\"c\", max_lag=None) -> (statistic, pvalue)"),
     fn<"pp_test", &pp_test>("(x, regression=\"c\")",
                             "Simplified Phillips-Perron unit-root test (Bartlett long-run variance).\n\n"
                             "pp_test(x, regression=\"c\") -> (statistic, pvalue)"),

@@ -13,8 +13,14 @@ GroupWalk walk_groups(std::span<const View1> groups, size_t min_n, const char* s
     // Shape checks first, then all sums side by side, then the finiteness of
     // each group in order: the first failure in the per-group order wins.
     for (const View1& v : groups) {
-        if (!v.contiguous()) { w.err = not_contiguous_error(); break; }
-        if (v.n < min_n) { w.err = value_error(size_msg); break; }
+        if (!v.contiguous()) {
+            w.err = not_contiguous_error();
+            break;
+        }
+        if (v.n < min_n) {
+            w.err = value_error(size_msg);
+            break;
+        }
         w.spans.push_back(v.span());
     }
     w.sums.resize(w.spans.size());

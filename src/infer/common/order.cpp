@@ -83,11 +83,13 @@ std::pair<uint64_t, uint64_t> keys_at(std::span<const double> x, size_t lo, size
         keys = Buf<uint64_t>(n);
         for (size_t i = 0; i < n; ++i) keys[i] = total_order_key(x[i]);
     } else {
-        Narrowed r = narrow(n, [x](size_t i) { return total_order_key(x[i]); }, 48, lo, hi);
+        Narrowed r = narrow(
+            n, [x](size_t i) { return total_order_key(x[i]); }, 48, lo, hi);
         for (int shift = 32; r.one_bucket && r.keys.size() >= kSmall && shift >= 0; shift -= 16) {
             below += r.below;
             const Buf<uint64_t>& k = r.keys;
-            r = narrow(k.size(), [&k](size_t i) { return k[i]; }, shift, lo - below, hi - below);
+            r = narrow(
+                k.size(), [&k](size_t i) { return k[i]; }, shift, lo - below, hi - below);
         }
         below += r.below;
         keys = std::move(r.keys);

@@ -82,7 +82,10 @@ void interleave(std::span<const std::span<const double>> xs, Make make, double* 
                 out[idx[j]] = st[j].value();
                 continue;
             }
-            st[w] = st[j]; p[w] = p[j]; left[w] = left[j]; idx[w] = idx[j];
+            st[w] = st[j];
+            p[w] = p[j];
+            left[w] = left[j];
+            idx[w] = idx[j];
             ++w;
         }
         active = w;
@@ -93,12 +96,18 @@ void interleave(std::span<const std::span<const double>> xs, Make make, double* 
 
 // Plain sums of several samples: out[i] = sum of xs[i].
 inline void plain_sums(std::span<const std::span<const double>> xs, double* out) noexcept {
-    detail::interleave<PlainSum>(xs, [](size_t) { return PlainSum{}; }, out);
+    detail::interleave<PlainSum>(
+        xs, [](size_t) { return PlainSum{}; }, out);
 }
 
 // Compensated sums of squared deviations: out[i] over xs[i] from means[i].
 inline void kahan_ss_many(std::span<const std::span<const double>> xs, const double* means, double* out) noexcept {
-    detail::interleave<SqDevSum>(xs, [means](size_t i) { return SqDevSum{means[i], {}}; }, out);
+    detail::interleave<SqDevSum>(
+        xs,
+        [means](size_t i) {
+            return SqDevSum{means[i], {}};
+        },
+        out);
 }
 
 // Compensated sum of (value(i) - m)^2 over i = 0..n-1, in index order.
@@ -110,7 +119,8 @@ inline double kahan_ss_of(size_t n, Value value, double m) noexcept {
 }
 
 inline double kahan_ss(std::span<const double> x, double m) noexcept {
-    return kahan_ss_of(x.size(), [x](size_t i) { return x[i]; }, m);
+    return kahan_ss_of(
+        x.size(), [x](size_t i) { return x[i]; }, m);
 }
 
 }  // namespace ms::infer

@@ -19,7 +19,10 @@ void sum_rows(const char* const* rows, size_t k, size_t n, ptrdiff_t stride, dou
             s2 += load(p2);
             s3 += load(p3);
         }
-        out[0] = s0; out[1] = s1; out[2] = s2; out[3] = s3;
+        out[0] = s0;
+        out[1] = s1;
+        out[2] = s2;
+        out[3] = s3;
         return;
     }
     for (size_t r = 0; r < k; ++r) {
@@ -54,7 +57,10 @@ void column_means(const View2& x, bool skipna, double* out) {
             if (skipna) {
                 for (size_t j = 0; j < c; ++j) {
                     double v = load(row + 8 * j);
-                    if (!std::isnan(v)) { s[j] += v; ++cnt[j]; }
+                    if (!std::isnan(v)) {
+                        s[j] += v;
+                        ++cnt[j];
+                    }
                 }
             } else {
                 for (size_t j = 0; j < c; ++j) s[j] += load(row + 8 * j);

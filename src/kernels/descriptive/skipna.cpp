@@ -50,9 +50,7 @@ SkipSum sum_kept(std::span<const double> x, Term term) noexcept {
     return {s, k};
 }
 
-SkipSum sum_skipna(std::span<const double> x) noexcept {
-    return sum_kept(x, Identity{});
-}
+SkipSum sum_skipna(std::span<const double> x) noexcept { return sum_kept(x, Identity{}); }
 
 double sum_sq_dev_skipna(std::span<const double> x, double m) noexcept {
     return sum_kept(x, [m](double v) { return (v - m) * (v - m); }).sum;

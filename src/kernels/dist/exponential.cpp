@@ -9,8 +9,7 @@
 
 namespace ms::kernels::dist {
 
-namespace {
-}  // namespace
+namespace {}  // namespace
 
 // In pdf, cdf and sf a NaN fails "x < 0" and comes out NaN through the formula.
 void exp_pdf(std::span<const double> x, double lam, double* out) {

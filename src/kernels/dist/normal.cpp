@@ -77,15 +77,11 @@ void norm_sf(std::span<const double> x, double mu, double sigma, double* out) {
 }
 
 void norm_logsf(std::span<const double> x, double mu, double sigma, double* out) {
-    map(x, out, [=](double v) {
-        return std::isnan(v) ? kNaN : log_sf_at(v, mu, sigma);
-    });
+    map(x, out, [=](double v) { return std::isnan(v) ? kNaN : log_sf_at(v, mu, sigma); });
 }
 
 void norm_cumhazard(std::span<const double> x, double mu, double sigma, double* out) {
-    map(x, out, [=](double v) {
-        return std::isnan(v) ? kNaN : -log_sf_at(v, mu, sigma);
-    });
+    map(x, out, [=](double v) { return std::isnan(v) ? kNaN : -log_sf_at(v, mu, sigma); });
 }
 
 void norm_ppf(std::span<const double> q, double mu, double sigma, double* out) {

@@ -8,8 +8,7 @@
 
 namespace ms::kernels::dist {
 
-namespace {
-}  // namespace
+namespace {}  // namespace
 
 // No NaN test: a NaN fails both bounds and gets the density.
 void unif_pdf(std::span<const double> x, double a, double b, double* out) {

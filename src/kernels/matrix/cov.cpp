@@ -389,10 +389,11 @@ void xxt_matrix_out(In x, size_t n, size_t p, Out out) {
 }
 
 void pairwise_euclidean_cols_out(In x, size_t n, size_t p, Out out) {
-    pair_engine(columns(x, n, p), Stat::none, block_squared_differences, out, [&](size_t i, double* o, const double*) {
-        o[i] = 0.0;
-        for (size_t j = i + 1; j < p; ++j) o[j] = std::sqrt(o[j]);
-    });
+    pair_engine(columns(x, n, p), Stat::none, block_squared_differences, out,
+                [&](size_t i, double* o, const double*) {
+                    o[i] = 0.0;
+                    for (size_t j = i + 1; j < p; ++j) o[j] = std::sqrt(o[j]);
+                });
 }
 
 void pairwise_cosine_cols_out(In x, size_t n, size_t p, Out out) {
@@ -420,12 +421,18 @@ PairSums pair_sums(In x, In y, bool skip_nan, bool squares) {
     PairSums s;
     if (!skip_nan) {
         for (size_t i = 0; i < n; ++i) {
-            if (std::isnan(x[i]) || std::isnan(y[i])) { s.hit_nan = true; return s; }
+            if (std::isnan(x[i]) || std::isnan(y[i])) {
+                s.hit_nan = true;
+                return s;
+            }
             const double dx = x[i] - shx, dy = y[i] - shy;
             s.sx += dx;
             s.sy += dy;
             s.sxy += dx * dy;
-            if (squares) { s.sxx += dx * dx; s.syy += dy * dy; }
+            if (squares) {
+                s.sxx += dx * dx;
+                s.syy += dy * dy;
+            }
         }
         s.c = static_cast<double>(n);
         return s;
@@ -438,7 +445,10 @@ PairSums pair_sums(In x, In y, bool skip_nan, bool squares) {
         s.sx += dx;
         s.sy += dy;
         s.sxy += dx * dy;
-        if (squares) { s.sxx += dx * dx; s.syy += dy * dy; }
+        if (squares) {
+            s.sxx += dx * dx;
+            s.syy += dy * dy;
+        }
     }
     return s;
 }

@@ -40,8 +40,9 @@ void run_items(unsigned threads, size_t items, size_t scratch_len, Item&& item) 
     size_t total;
     if (__builtin_mul_overflow(static_cast<size_t>(threads), scratch_len, &total)) throw std::bad_alloc();
     Buf<double> scratch(total);
-    core::run_chunks(threads, items,
-                     [&](size_t k, unsigned slot) { item(k, scratch.data() + static_cast<size_t>(slot) * scratch_len); });
+    core::run_chunks(threads, items, [&](size_t k, unsigned slot) {
+        item(k, scratch.data() + static_cast<size_t>(slot) * scratch_len);
+    });
 }
 
 // Runs row(i) for every output row i in [0, m) of `cost` each.
@@ -78,7 +79,9 @@ struct PairSums {
 PairSums pair_sums(In x, In y, bool skip_nan, bool squares);
 
 // (Sxy - Sx * Sy / c) / (c - 1).
-inline double centred_moment(double sab, double sa, double sb, double c) { return (sab - sa * sb / c) / (c - 1.0); }
+inline double centred_moment(double sab, double sa, double sb, double c) {
+    return (sab - sa * sb / c) / (c - 1.0);
+}
 
 // Sample covariance of two equally long series; NaN for fewer than two pairs
 // or, without skipping, for any NaN.

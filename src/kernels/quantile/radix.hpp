@@ -59,7 +59,8 @@ KeyBounds scan_keys(size_t n, Get get) {
         mx[0] = mx[l] > mx[0] ? mx[l] : mx[0];
     }
     if (mn[0] != mn[0]) return {true, 0, 0};  // get(0) was NaN
-    return {nan, core::total_order_key(mn[0] == 0.0 ? -0.0 : mn[0]), core::total_order_key(mx[0] == 0.0 ? 0.0 : mx[0])};
+    return {nan, core::total_order_key(mn[0] == 0.0 ? -0.0 : mn[0]),
+            core::total_order_key(mx[0] == 0.0 ? 0.0 : mx[0])};
 }
 
 // Narrowing to the k-th smallest of n NaN-free values with key bounds lo < hi:

@@ -75,10 +75,12 @@ inline RankPair select_pair(std::span<double> buf, size_t k, bool with_next) {
         auto get = at(buf);
         const KeyBounds kb = scan_keys(n, get);
         const Bucket bk = kb.lo == kb.hi ? Bucket{0, 0, 0, n} : bucket_of_rank(n, get, k, kb.lo, kb.hi);
-        if (bk.count == n) return {buf[0], have_next ? core::from_total_order_key(next_key) : buf[0]};  // all equal
+        if (bk.count == n)
+            return {buf[0], have_next ? core::from_total_order_key(next_key) : buf[0]};  // all equal
         const bool want = with_next && !have_next && k - bk.before + 1 == bk.count;
         size_t j = 0;
-        uint64_t above = walk_bucket(n, get, kb.lo, bk, want, [&](size_t i, double) { std::swap(buf[i], buf[j++]); });
+        uint64_t above =
+            walk_bucket(n, get, kb.lo, bk, want, [&](size_t i, double) { std::swap(buf[i], buf[j++]); });
         if (want) {
             have_next = true;
             next_key = above;

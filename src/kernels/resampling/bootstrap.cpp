@@ -136,7 +136,8 @@ Buf<double> bootstrap_draws(std::span<const double> x, Stat stat, size_t B, uint
     return out;
 }
 
-Result<Buf<double>> bootstrap_draws_core(std::span<const double> x, std::string_view stat, size_t B, uint64_t seed) {
+Result<Buf<double>> bootstrap_draws_core(std::span<const double> x, std::string_view stat, size_t B,
+                                         uint64_t seed) {
     auto st = percentile_stat(stat);
     if (!st) return value_error("Unsupported stat. Use 'mean', 'median', or 'std'.");
     return bootstrap_draws(x, *st, B, seed);
@@ -171,7 +172,8 @@ double bootstrap_se(std::span<const double> x, std::string_view stat, size_t B, 
     return std::sqrt(core::sum_sq_dev(v.span(), m) / static_cast<double>(B > 1 ? B - 1 : 1));
 }
 
-Estimate bootstrap_corr(std::span<const double> x, std::span<const double> y, size_t B, double conf, uint64_t seed) {
+Estimate bootstrap_corr(std::span<const double> x, std::span<const double> y, size_t B, double conf,
+                        uint64_t seed) {
     if (x.size() != y.size() || x.empty() || B == 0) return kNaNEstimate;
     Buf<double> r(B);
     resample_map(seed, B, x.size(), CorrFold{x.data(), y.data(), x.size()}, r.data());

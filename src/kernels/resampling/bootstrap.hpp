@@ -28,7 +28,8 @@ inline constexpr Estimate kNaNEstimate{__builtin_nan(""), __builtin_nan(""), __b
 // B replicate values in replicate order, each from n index draws of its own
 // generator; the unsupported-statistic ValueError for an unknown name.
 // Needs a non-empty x and B >= 1.
-Result<Buf<double>> bootstrap_draws_core(std::span<const double> x, std::string_view stat, size_t B, uint64_t seed);
+Result<Buf<double>> bootstrap_draws_core(std::span<const double> x, std::string_view stat, size_t B,
+                                         uint64_t seed);
 Buf<double> bootstrap_draws(std::span<const double> x, Stat stat, size_t B, uint64_t seed);
 
 // Mean of the draws in slot order, then the floor-index interval of the
@@ -45,6 +46,7 @@ double bootstrap_se(std::span<const double> x, std::string_view stat, size_t B, 
 // Paired resamples of the Pearson correlation; mean and floor-index interval
 // of the finite replicates. NaN triple for unequal or zero lengths, B = 0 or
 // no finite replicate.
-Estimate bootstrap_corr(std::span<const double> x, std::span<const double> y, size_t B, double conf, uint64_t seed);
+Estimate bootstrap_corr(std::span<const double> x, std::span<const double> y, size_t B, double conf,
+                        uint64_t seed);
 
 }  // namespace ms::kernels::resampling

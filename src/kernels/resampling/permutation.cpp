@@ -39,7 +39,8 @@ bool extreme(Tail tail, double t, double obs) noexcept {
 // the mean square; below that bound the values themselves decide.
 bool constant_sample(std::span<const double> v, double var, double mean_sq) noexcept {
     const double n = static_cast<double>(v.size());
-    return var <= 8.0 * n * std::numeric_limits<double>::epsilon() * mean_sq && ms::core::all_equal(v.data(), v.size());
+    return var <= 8.0 * n * std::numeric_limits<double>::epsilon() * mean_sq &&
+           ms::core::all_equal(v.data(), v.size());
 }
 
 // Permutation i of `data` (the caller's order, then shuffled by replicate

@@ -214,7 +214,9 @@ inline Positions floor_index_positions(size_t B, double conf) noexcept {
     const double alpha = (1.0 - conf) * 0.5;
     const double b = static_cast<double>(B);
     const int64_t last = static_cast<int64_t>(B) - 1;
-    auto at = [&](double pos) { return static_cast<size_t>(std::clamp<int64_t>(saturate_i64(std::floor(pos)), 0, last)); };
+    auto at = [&](double pos) {
+        return static_cast<size_t>(std::clamp<int64_t>(saturate_i64(std::floor(pos)), 0, last));
+    };
     return {at(alpha * b), at((1.0 - alpha) * b)};
 }
 

@@ -85,9 +85,7 @@ inline MedianMad median_mad(std::span<const double> x) {
 }
 
 // q3 - q1; NaN below two values or with any NaN.
-inline double iqr_slice(std::span<const double> x) {
-    return x.size() < 2 ? kNaN : quantile::iqr_slice(x).iqr;
-}
+inline double iqr_slice(std::span<const double> x) { return x.size() < 2 ? kNaN : quantile::iqr_slice(x).iqr; }
 
 // ------------------------------------------------------------------- Qn
 
@@ -128,8 +126,8 @@ inline void pairs_between(std::span<const double> y, double below, double upto, 
 inline double kth_pair_difference(std::span<const double> y, uint64_t k) {
     constexpr uint64_t kInfBits = 0x7FF0000000000000ULL;
     auto value = [](uint64_t bits) { return std::bit_cast<double>(bits); };
-    uint64_t lo = 0, hi = kInfBits;   // the answer's bits lie in [lo, hi]
-    uint64_t below = 0;               // pairs whose difference is below value(lo)
+    uint64_t lo = 0, hi = kInfBits;        // the answer's bits lie in [lo, hi]
+    uint64_t below = 0;                    // pairs whose difference is below value(lo)
     uint64_t upto = pair_count(y.size());  // pairs at or below value(hi)
     const uint64_t budget = 2 * std::max<uint64_t>(y.size(), 4096);
     while (lo < hi && upto - below > budget) {

@@ -20,11 +20,13 @@ Result<ScalePolicy> parse_scale_policy(std::string_view scale, bool mad_consiste
     return value_error("Invalid scale: " + std::string(scale) + ". Must be 'mad', 'iqr', or 'qn'");
 }
 
-Result<LocationPolicy> parse_location_policy(std::string_view location, std::string_view scale, bool mad_consistent,
-                                             double c, double trim, uint64_t max_iter, double tol) {
+Result<LocationPolicy> parse_location_policy(std::string_view location, std::string_view scale,
+                                             bool mad_consistent, double c, double trim, uint64_t max_iter,
+                                             double tol) {
     using Tag = LocationPolicy::Tag;
     if (location == "median") return LocationPolicy{Tag::Median, ScalePolicy::MadConsistent, 0.0, 0, 0.0};
-    if (location == "trimmed_mean") return LocationPolicy{Tag::TrimmedMean, ScalePolicy::MadConsistent, trim, 0, 0.0};
+    if (location == "trimmed_mean")
+        return LocationPolicy{Tag::TrimmedMean, ScalePolicy::MadConsistent, trim, 0, 0.0};
     if (location == "huber") {
         MS_TRY(s, parse_scale_policy(scale, mad_consistent));
         return LocationPolicy{Tag::Huber, s, c, max_iter, tol};
@@ -33,8 +35,8 @@ Result<LocationPolicy> parse_location_policy(std::string_view location, std::str
                        ". Must be 'median', 'trimmed_mean', or 'huber'");
 }
 
-Result<RobustConfig> parse_config(std::string_view location, std::string_view scale, bool mad_consistent,
-                                  double c, double trim, uint64_t max_iter, double tol) {
+Result<RobustConfig> parse_config(std::string_view location, std::string_view scale, bool mad_consistent, double c,
+                                  double trim, uint64_t max_iter, double tol) {
     MS_TRY(loc, parse_location_policy(location, scale, mad_consistent, c, trim, max_iter, tol));
     MS_TRY(sc, parse_scale_policy(scale, mad_consistent));
     return RobustConfig{loc, sc};
@@ -211,8 +213,8 @@ private:
 // window length. Stretches of a bounded length keep the memory small and in
 // cache; each re-reads the w - 1 values before its first full window.
 template <class Index>
-void rolling_median_ranked_stretch(std::span<const double> seg, size_t w, double* out, Index* rank,
-                                   double* sorted, RankSet& set) {
+void rolling_median_ranked_stretch(std::span<const double> seg, size_t w, double* out, Index* rank, double* sorted,
+                                   RankSet& set) {
     const size_t len = seg.size();
     {
         Buf<Index> order(len);
@@ -253,8 +255,10 @@ void rolling_median_ranked_stretch(std::span<const double> seg, size_t w, double
             --shift;
         }
         set.erase(gone);
-        if (shift > 0) mid = set.prev(mid);
-        else if (shift < 0) mid = set.next(mid);
+        if (shift > 0)
+            mid = set.prev(mid);
+        else if (shift < 0)
+            mid = set.next(mid);
         emit(i);
     }
     for (size_t i = len - w; i < len; ++i) set.erase(rank[i]);  // empty again for the next stretch

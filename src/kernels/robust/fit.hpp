@@ -45,8 +45,9 @@ Result<ScalePolicy> parse_scale_policy(std::string_view scale, bool mad_consiste
 // "huber" parses the scale name first (its own scale estimate), so with it an
 // invalid scale is reported from here. c, trim, max_iter and tol are taken as
 // they are.
-Result<LocationPolicy> parse_location_policy(std::string_view location, std::string_view scale, bool mad_consistent,
-                                             double c, double trim, uint64_t max_iter, double tol);
+Result<LocationPolicy> parse_location_policy(std::string_view location, std::string_view scale,
+                                             bool mad_consistent, double c, double trim, uint64_t max_iter,
+                                             double tol);
 
 // The location is parsed (and reported) before the scale.
 Result<RobustConfig> parse_config(std::string_view location, std::string_view scale, bool mad_consistent, double c,

@@ -17,9 +17,7 @@ constexpr size_t kBlock = 64;
 
 // 1 for an infinity or NaN: all exponent bits set. An integer test, so that
 // the loops over a block's columns stay vector loops.
-inline uint64_t not_finite(double v) noexcept {
-    return ((std::bit_cast<uint64_t>(v) >> 52) & 0x7ff) == 0x7ff;
-}
+inline uint64_t not_finite(double v) noexcept { return ((std::bit_cast<uint64_t>(v) >> 52) & 0x7ff) == 0x7ff; }
 
 // One block of nb <= kBlock adjacent columns starting at c0. `Raw` sums the
 // values themselves (shift 0.0, mean S / w); otherwise the shift is the
@@ -136,8 +134,8 @@ void blocks_base(const double* x, size_t rows, size_t cols, size_t w, double* me
 }
 #if defined(__x86_64__) && defined(__GNUC__)
 template <bool Raw, bool Mean, bool Sd>
-__attribute__((target("avx2"))) void blocks_avx2(const double* x, size_t rows, size_t cols, size_t w,
-                                                 double* mean, double* sd) {
+__attribute__((target("avx2"))) void blocks_avx2(const double* x, size_t rows, size_t cols, size_t w, double* mean,
+                                                 double* sd) {
     blocks<Raw, Mean, Sd>(x, rows, cols, w, mean, sd);
 }
 template <bool Raw, bool Mean, bool Sd>

@@ -24,9 +24,15 @@ inline unsigned stat_index(std::string_view name) noexcept {
 // Code point of the UTF-8 sequence starting at s[i]; its length in len.
 inline uint32_t utf8_at(std::string_view s, size_t i, size_t& len) noexcept {
     auto b = static_cast<unsigned char>(s[i]);
-    if (b < 0x80) { len = 1; return b; }
+    if (b < 0x80) {
+        len = 1;
+        return b;
+    }
     len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
-    if (i + len > s.size()) { len = 1; return 0xFFFD; }
+    if (i + len > s.size()) {
+        len = 1;
+        return 0xFFFD;
+    }
     uint32_t cp = b & (0x3F >> (len - 1));
     for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
     return cp;
@@ -35,8 +41,7 @@ inline uint32_t utf8_at(std::string_view s, size_t i, size_t& len) noexcept {
 // Unicode White_Space property.
 inline bool is_white_space(uint32_t c) noexcept {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-           c == 0x3000;
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 // s without White_Space characters at either end.

@@ -76,7 +76,8 @@ struct WindowSums {
 // keeping the old sum and compensation); without it NaN values go into the
 // sums, which then only matter when the window holds no NaN.
 template <unsigned N, bool Skip, class T, size_t NV>
-[[gnu::always_inline]] inline void accumulate(const double* x, size_t m, const double* shift, WindowSums* out) noexcept {
+[[gnu::always_inline]] inline void accumulate(const double* x, size_t m, const double* shift,
+                                              WindowSums* out) noexcept {
     using O = Lanes<T>;
     constexpr size_t W = O::W;
     const T one = O::splat(1.0), zero = O::splat(0.0);
@@ -91,7 +92,7 @@ template <unsigned N, bool Skip, class T, size_t NV>
         s1[q] = {zero, zero};
         s2[q] = {zero, zero};
     }
-    auto add = [](Kahan<T>& k, T v, auto ok) __attribute__((always_inline)) {
+    auto add = [](Kahan<T> & k, T v, auto ok) __attribute__((always_inline)) {
         if constexpr (Skip) {
             T y = v - k.c;
             T t = k.sum + y;
@@ -238,8 +239,9 @@ void run_windows(const double* x, size_t off, size_t m, size_t k0, size_t k1, co
     constexpr size_t kMaxBlock = 8 * kNV;
     const auto [fn, B] = block_fn<N, Skip>();
     const size_t blocks = (k1 - k0) / B;
-    const unsigned team =
-        parallel ? core::team_for(static_cast<double>(blocks * B) * static_cast<double>(m), kWindowValuesPerMs, blocks) : 1;
+    const unsigned team = parallel ? core::team_for(static_cast<double>(blocks * B) * static_cast<double>(m),
+                                                    kWindowValuesPerMs, blocks)
+                                   : 1;
     core::run_ranges(team, blocks, 8, [&](size_t b0, size_t b1, unsigned) {
         for (size_t b = b0; b < b1; ++b) {
             size_t k = k0 + b * B;
@@ -305,17 +307,17 @@ void dispatch(unsigned n, std::span<const double> x, const Writer& w, bool paral
 
 void rolling_multi_into(std::span<const double> x, const RollingConfig& cfg, StatsMask mask, const StatBufs& bufs,
                         bool parallel) {
-    static constexpr const char* kMismatch[kNumStats] = {
-        "out_mean length mismatch", "out_std length mismatch", "out_var length mismatch",
-        "out_count length mismatch", "out_min length mismatch", "out_max length mismatch"};
+    static constexpr const char* kMismatch[kNumStats] = {"out_mean length mismatch", "out_std length mismatch",
+                                                         "out_var length mismatch",  "out_count length mismatch",
+                                                         "out_min length mismatch",  "out_max length mismatch"};
     const size_t L = cfg.output_len(x.size());
     for (unsigned i = 0; i < kNumStats; ++i)
         if (mask.has(i) && bufs.out[i].size() != L) throw std::logic_error(kMismatch[i]);
     if (L == 0) return;
-    Rule rule = cfg.alignment == Alignment::Centered ? Rule::Centered
+    Rule rule = cfg.alignment == Alignment::Centered     ? Rule::Centered
                 : cfg.nan_policy == NanPolicy::Propagate ? Rule::Trailing
                                                          : Rule::TrailingSkip;
-    Writer w{bufs, mask, rule, cfg.nan_policy == NanPolicy::Propagate, static_cast<size_t>(cfg.window),
+    Writer w{bufs,           mask, rule, cfg.nan_policy == NanPolicy::Propagate, static_cast<size_t>(cfg.window),
              cfg.min_periods};
     if (rule == Rule::Trailing)
         dispatch<false>(needs(mask), x, w, parallel);

@@ -40,9 +40,8 @@ void rolling_multi_axis0_into(const double* x, size_t rows, size_t cols, const R
     const size_t span = std::min(rows, centred ? run + 2 * h : run + w - 1);  // values a run reads at most
     const size_t per = span * (1 + size_t{nstats});  // column values, then one buffer per statistic
     const size_t items = runs * cols;
-    const unsigned team =
-        core::team_for(static_cast<double>(L) * static_cast<double>(cols) * static_cast<double>(w), kWindowValuesPerMs,
-                       items);
+    const unsigned team = core::team_for(
+        static_cast<double>(L) * static_cast<double>(cols) * static_cast<double>(w), kWindowValuesPerMs, items);
     size_t total;
     if (__builtin_mul_overflow(per, size_t{team}, &total)) throw std::bad_alloc();
     Buf<double> scratch(total);

@@ -151,7 +151,7 @@ template <bool Usable, class Emit>
     double sx = first_finite(x), sy = first_finite(y);
     const double share = trusted_share(w);
     Sums s;
-    double pxx = 0.0, pyy = 0.0;  // the largest sums of squares since the sums were built
+    double pxx = 0.0, pyy = 0.0;    // the largest sums of squares since the sums were built
     size_t c = 0, last = SIZE_MAX;  // the latest pair holding a non-finite value (SIZE_MAX: none)
     for (size_t i = 0; i < w; ++i) {
         last = flagged(i) ? i : last;

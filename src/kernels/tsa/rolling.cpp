@@ -50,7 +50,8 @@ Buf<double> extrema(std::span<const double> x, size_t w, Step step, Emit emit) {
 template <bool Max>
 Buf<double> extreme(std::span<const double> x, size_t w) {
     MonoDeque<Max> q(w);
-    return extrema(x, w, [&](size_t i) { q.push(x.data(), i, w); }, [&] { return x[q.front()]; });
+    return extrema(
+        x, w, [&](size_t i) { q.push(x.data(), i, w); }, [&] { return x[q.front()]; });
 }
 
 double cv(double m2, double mean, size_t w) {
@@ -101,7 +102,7 @@ Buf<double> rolling_cv(std::span<const double> x, size_t w) {
     // one (2^-8 keeps that under 1e-13 of M2; long windows halve 1/w, the
     // least share a rebuilt window holds).
     const double share = std::min(0x1p-8, 0.5 / wd);
-    double peak = 0.0;  // the largest M2 since the last rebuild
+    double peak = 0.0;   // the largest M2 since the last rebuild
     size_t bad_end = 0;  // one past the latest non-finite value seen
     for (size_t i = 0; i < w; ++i)
         if (!std::isfinite(x[i])) bad_end = i + 1;

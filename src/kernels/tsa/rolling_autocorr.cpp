@@ -91,7 +91,8 @@ Buf<double> rolling_correlation(std::span<const double> x, std::span<const doubl
     const size_t rows = x.size() - w + 1;
     Buf<double> out(rows);
     size_t i = 0;
-    for (; i + kBlock <= rows; i += kBlock) correlation_block<kBlock>(x.data() + i, y.data() + i, w, out.data() + i);
+    for (; i + kBlock <= rows; i += kBlock)
+        correlation_block<kBlock>(x.data() + i, y.data() + i, w, out.data() + i);
     for (; i < rows; ++i) correlation_block<1>(x.data() + i, y.data() + i, w, out.data() + i);
     return out;
 }

@@ -256,8 +256,10 @@ double spectral_flatness(std::span<const double> x) {
     bool above = false;
     for (size_t k = 0; k < m; ++k) {
         double v = s.power.data()[k];
-        if (v > kPowerFloor) above = true;
-        else v = kPowerFloor;
+        if (v > kPowerFloor)
+            above = true;
+        else
+            v = kPowerFloor;
         log_sum += std::log(v);
         sum += v;
     }

@@ -136,7 +136,8 @@ double df_pvalue(double stat, std::string_view reg) {
     if (stat > c.tau_max) return 1.0;
     if (stat < c.tau_min) return 0.0;
     const double sq = stat * stat;
-    const double v = stat <= c.tau_star ? c.s0 + c.s1 * stat + c.s2 * sq : c.l0 + c.l1 * stat + c.l2 * sq + c.l3 * (sq * stat);
+    const double v =
+        stat <= c.tau_star ? c.s0 + c.s1 * stat + c.s2 * sq : c.l0 + c.l1 * stat + c.l2 * sq + c.l3 * (sq * stat);
     return norm_cdf(v);
 }
 
@@ -206,7 +207,8 @@ Result<TestResult> kpss_test(std::span<const double> x, std::string_view reg, st
         }
         if (positive(s0)) {
             const double ratio = s1 / s0;
-            const double bw = std::pow(nd, 0.3333333333333333) * (1.1447 * std::pow(ratio * ratio, 0.3333333333333333));
+            const double bw =
+                std::pow(nd, 0.3333333333333333) * (1.1447 * std::pow(ratio * ratio, 0.3333333333333333));
             if (std::isfinite(bw) && bw >= 0.0) L = std::min(n - 1, static_cast<size_t>(std::trunc(bw)));
         }
     }
@@ -288,7 +290,10 @@ ZivotAndrews zivot_andrews_test(std::span<const double> x, std::optional<uint64_
     const size_t n = x.size();
     if (n < 20) return none;
     const uint64_t p64 =
-        max_lag ? *max_lag : std::min<uint64_t>(std::max<uint64_t>(static_cast<uint64_t>(std::floor(std::sqrt(static_cast<double>(n)))), 1), 12);
+        max_lag
+            ? *max_lag
+            : std::min<uint64_t>(
+                  std::max<uint64_t>(static_cast<uint64_t>(std::floor(std::sqrt(static_cast<double>(n)))), 1), 12);
     // Lag orders of n or more can never fit; refusing them here keeps the sums below from wrapping.
     if (p64 >= n) return none;
     const size_t p = static_cast<size_t>(p64);
