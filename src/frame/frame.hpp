@@ -181,22 +181,49 @@ inline void realign(const char*& data, size_t count, bool contiguous, Buf<double
 // their data pointer, shape and strides are read only after every argument
 // is converted: no Python code runs between that read and the body's return,
 // so the buffer the body reads is the one the array holds.
-template <>
-struct Conv<View1> {
+namespace detail {
+inline void read_view(PyObject* o, View1& v) { v = view1(o); }
+inline void read_view(PyObject* o, View2& v) { v = view2(o); }
+inline void read_view(PyObject* o, ViewN& v) { v = viewn(o); }
+inline size_t element_count(const View1& v) { return v.n; }
+inline size_t element_count(const View2& v) { return v.rows * v.cols; }
+inline size_t element_count(const ViewN& v) {
+    size_t count = 1;
+    for (size_t d : v.shape) count *= d;
+    return count;
+}
+inline bool flat(const View1& v) { return v.contiguous(); }
+template <class V>
+bool flat(const V& v) {
+    return v.c_contiguous || v.f_contiguous;
+}
+}  // namespace detail
+
+// One conversion for every read-only array view; ND is the required number of
+// dimensions (-1: any).
+template <class V, int ND>
+struct ArrayConv {
     struct Holder {
         Ref ref;
-        View1 v;
+        V v;
         Buf<double> copy;
     };
-    static bool from(PyObject* o, Holder& h) { return detail::array_from(o, 1, h.ref); }
+    static bool from(PyObject* o, Holder& h) { return detail::array_from(o, ND, h.ref); }
     static bool post(Holder& h, const char* param) {
-        if (!detail::array_still(h.ref.get(), 1, param)) return false;
-        h.v = detail::view1(h.ref.get());
-        realign(h.v.data, h.v.n, h.v.contiguous(), h.copy);
+        if (!detail::array_still(h.ref.get(), ND, param)) return false;
+        detail::read_view(h.ref.get(), h.v);
+        realign(h.v.data, detail::element_count(h.v), detail::flat(h.v), h.copy);
         return true;
     }
-    static const View1& get(Holder& h) { return h.v; }
+    static const V& get(Holder& h) { return h.v; }
 };
+
+template <>
+struct Conv<View1> : ArrayConv<View1, 1> {};
+template <>
+struct Conv<View2> : ArrayConv<View2, 2> {};
+template <>
+struct Conv<ViewN> : ArrayConv<ViewN, -1> {};
 
 template <>
 struct Conv<Slice> {
@@ -208,41 +235,6 @@ struct Conv<Slice> {
     static Slice get(Holder& h) { return h.v.span(); }
 };
 
-template <>
-struct Conv<View2> {
-    struct Holder {
-        Ref ref;
-        View2 v;
-        Buf<double> copy;
-    };
-    static bool from(PyObject* o, Holder& h) { return detail::array_from(o, 2, h.ref); }
-    static bool post(Holder& h, const char* param) {
-        if (!detail::array_still(h.ref.get(), 2, param)) return false;
-        h.v = detail::view2(h.ref.get());
-        realign(h.v.data, h.v.rows * h.v.cols, h.v.c_contiguous || h.v.f_contiguous, h.copy);
-        return true;
-    }
-    static const View2& get(Holder& h) { return h.v; }
-};
-
-template <>
-struct Conv<ViewN> {
-    struct Holder {
-        Ref ref;
-        ViewN v;
-        Buf<double> copy;
-    };
-    static bool from(PyObject* o, Holder& h) { return detail::array_from(o, -1, h.ref); }
-    static bool post(Holder& h, const char* param) {
-        if (!detail::array_still(h.ref.get(), -1, param)) return false;
-        h.v = detail::viewn(h.ref.get());
-        size_t count = 1;
-        for (size_t d : h.v.shape) count *= d;
-        realign(h.v.data, count, h.v.c_contiguous || h.v.f_contiguous, h.copy);
-        return true;
-    }
-    static const ViewN& get(Holder& h) { return h.v; }
-};
 
 namespace detail {
 // The view of a 2-D float64 or float32 ndarray; TypeError for anything else.
