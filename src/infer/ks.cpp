@@ -45,22 +45,6 @@ double dist_cdf(Dist dist, double v, double loc, double scale) noexcept {
     }
 }
 
-// Divides every entry by s where the largest |entry| leaves [1e-100, 1e100];
-// returns ln s, or 0 when nothing changed.
-double rescale(double* p, size_t count) noexcept {
-    double big = 0.0;
-    for (size_t i = 0; i < count; ++i) big = std::max(big, std::fabs(p[i]));
-    double s;
-    if (big > 1e100)
-        s = big / 1e100;
-    else if (big > 0.0 && big < 1e-100)
-        s = big / 1e-100;
-    else
-        return 0.0;
-    for (size_t i = 0; i < count; ++i) p[i] /= s;
-    return std::log(s);
-}
-
 double ks_series(size_t n, double d) noexcept {
     double rn = std::sqrt(static_cast<double>(n));
     double lam = d * (rn + 0.12 + 0.11 / rn);
@@ -75,6 +59,176 @@ double ks_series(size_t n, double d) noexcept {
     return clamp_p(2.0 * k.sum);
 }
 
+// Kahan products: every entry P[r][j] sums A[r][l] * B[l][j] over l in order,
+// skipping l where A[r][l] = 0, with its own compensation. Entries are
+// independent, so computing them three rows by eight columns at a time, with
+// the sums in registers, or on several threads, changes no bit.
+using V4 = double __attribute__((vector_size(32)));
+constexpr size_t kRows = 3, kCols = 8;
+
+// Kahan-product terms one thread adds in about a millisecond.
+constexpr double kTermsPerMs = 4e6;
+
+// A square matrix of order m whose rows lie `stride` apart, stride a multiple
+// of kCols and the columns past m zero, so that every column block reads
+// whole vectors.
+struct Square {
+    size_t m, stride;
+    Buf<double> v;
+    explicit Square(size_t order)
+        : m(order), stride((order + kCols - 1) / kCols * kCols), v(Buf<double>::zeros(order * stride)) {}
+    double& at(size_t i, size_t j) noexcept { return v[i * stride + j]; }
+};
+
+// One Kahan sum per lane: adds `term` to p with compensation c.
+struct Sum {
+    V4 p{}, c{};
+    __attribute__((always_inline)) void add(V4 term) noexcept {
+        const V4 y = term - c;
+        const V4 t = p + y;
+        c = (t - p) - y;
+        p = t;
+    }
+};
+
+__attribute__((always_inline)) inline V4 load(const double* p) noexcept {
+    V4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Stores the lanes of `v` that fall before column m and returns the largest
+// |value| among them and `big`.
+__attribute__((always_inline)) inline double store(double* o, V4 v, size_t j, size_t m, double big) noexcept {
+    if (j >= m) return big;
+    const size_t n = std::min<size_t>(4, m - j);
+    std::memcpy(o, &v, n * sizeof(double));
+    for (size_t e = 0; e < n; ++e) big = std::max(big, std::fabs(o[e]));
+    return big;
+}
+
+// Past the last l where row `r` of `a` is non-zero: the terms beyond it
+// are all skipped.
+__attribute__((always_inline)) inline size_t row_end(const double* row, size_t m) noexcept {
+    while (m > 0 && row[m - 1] == 0.0) --m;
+    return m;
+}
+
+// Loaded afresh for each use: keeping both halves of a B row in registers
+// would leave too few for the six sums and spill them.
+__attribute__((always_inline)) inline V4 load_each_time(const double* p) noexcept {
+    V4 v;
+    std::memcpy(&v, p, sizeof v);
+    asm volatile("" ::: "memory");
+    return v;
+}
+
+// Rows r .. r + 2 of the product; returns the largest |entry| written.
+__attribute__((always_inline)) inline double product_rows3(const double* a, const double* b, double* out, size_t m,
+                                                           size_t stride, size_t r) noexcept {
+    const double *a0 = a + r * stride, *a1 = a0 + stride, *a2 = a1 + stride;
+    const size_t lend = std::max({row_end(a0, m), row_end(a1, m), row_end(a2, m)});
+    size_t dense = 0;  // before the first l where one of the rows is zero
+    while (dense < lend && a0[dense] != 0.0 && a1[dense] != 0.0 && a2[dense] != 0.0) ++dense;
+    double big = 0.0;
+    for (size_t j = 0; j < m; j += kCols) {
+        Sum s00, s01, s10, s11, s20, s21;
+        const double* bl = b + j;
+        size_t l = 0;
+        for (; l < dense; ++l, bl += stride) {
+            const double y0 = a0[l];
+            const V4 x0 = {y0, y0, y0, y0};
+            s00.add(x0 * load_each_time(bl)), s01.add(x0 * load_each_time(bl + 4));
+            const double y1 = a1[l];
+            const V4 x1 = {y1, y1, y1, y1};
+            s10.add(x1 * load_each_time(bl)), s11.add(x1 * load_each_time(bl + 4));
+            const double y2 = a2[l];
+            const V4 x2 = {y2, y2, y2, y2};
+            s20.add(x2 * load_each_time(bl)), s21.add(x2 * load_each_time(bl + 4));
+        }
+        for (; l < lend; ++l, bl += stride) {
+            const V4 b0 = load(bl), b1 = load(bl + 4);
+            if (a0[l] != 0.0) s00.add(a0[l] * b0), s01.add(a0[l] * b1);
+            if (a1[l] != 0.0) s10.add(a1[l] * b0), s11.add(a1[l] * b1);
+            if (a2[l] != 0.0) s20.add(a2[l] * b0), s21.add(a2[l] * b1);
+        }
+        double* o = out + r * stride + j;
+        big = store(o, s00.p, j, m, big), big = store(o + 4, s01.p, j + 4, m, big);
+        o += stride;
+        big = store(o, s10.p, j, m, big), big = store(o + 4, s11.p, j + 4, m, big);
+        o += stride;
+        big = store(o, s20.p, j, m, big), big = store(o + 4, s21.p, j + 4, m, big);
+    }
+    return big;
+}
+
+// Row r of the product; returns the largest |entry| written and `big`.
+__attribute__((always_inline)) inline double product_row(const double* a, const double* b, double* out, size_t m,
+                                                         size_t stride, size_t r, double big) noexcept {
+    const double* a0 = a + r * stride;
+    const size_t lend = row_end(a0, m);
+    for (size_t j = 0; j < m; j += kCols) {
+        Sum s0, s1;
+        const double* bl = b + j;
+        for (size_t l = 0; l < lend; ++l, bl += stride) {
+            const double x0 = a0[l];
+            if (x0 != 0.0) s0.add(x0 * load(bl)), s1.add(x0 * load(bl + 4));
+        }
+        big = store(out + r * stride + j, s0.p, j, m, big);
+        big = store(out + r * stride + j + 4, s1.p, j + 4, m, big);
+    }
+    return big;
+}
+
+__attribute__((target_clones("avx2", "default"))) double product_item(const double* a, const double* b,
+                                                                      double* out, size_t m, size_t stride,
+                                                                      size_t r0, size_t r1) {
+    if (r1 - r0 == kRows) return product_rows3(a, b, out, m, stride, r0);
+    double big = 0.0;
+    for (size_t r = r0; r < r1; ++r) big = product_row(a, b, out, m, stride, r, big);
+    return big;
+}
+
+// When `big`, the largest |entry| of `x`, lies outside [1e-100, 1e100],
+// divides x down (or up) so that it becomes 1e100 (or 1e-100) and returns ln
+// of the divisor; else returns 0.
+double rescale(Square& x, double big) noexcept {
+    double s;
+    if (big > 1e100)
+        s = big / 1e100;
+    else if (big > 0.0 && big < 1e-100)
+        s = big / 1e-100;
+    else
+        return 0.0;
+    for (size_t i = 0; i < x.m; ++i)
+        for (size_t j = 0; j < x.m; ++j) x.at(i, j) /= s;
+    return std::log(s);
+}
+
+// Products that share the right factor b: outs[k] = as[k] b for the first
+// `count` of them, computed in one parallel section, each then rescaled;
+// logs[k] takes ln of its divisor.
+void mat_mul_scaled(const Square& b, const Square* const* as, Square* const* outs, double* logs, size_t count) {
+    const size_t m = b.m, stride = b.stride;
+    const size_t blocks = (m + kRows - 1) / kRows, items = blocks * count;
+    Buf<double> bigs(items);
+    // The products of one p-value run back to back with their workers awake,
+    // so a sixteenth of the usual millisecond per worker still pays.
+    const double terms =
+        static_cast<double>(count) * static_cast<double>(m) * static_cast<double>(m) * static_cast<double>(m);
+    const unsigned team = core::team_for(terms, kTermsPerMs / 16.0, items);
+    core::run_chunks(team, items, [&](size_t item, unsigned) {
+        const size_t k = item / blocks, r0 = item % blocks * kRows;
+        bigs[item] =
+            product_item(as[k]->v.data(), b.v.data(), outs[k]->v.data(), m, stride, r0, std::min(m, r0 + kRows));
+    });
+    for (size_t k = 0; k < count; ++k) {
+        double big = 0.0;
+        for (size_t i = k * blocks; i < (k + 1) * blocks; ++i) big = std::max(big, bigs[i]);
+        logs[k] = rescale(*outs[k], big);
+    }
+}
+
 // Exact P(D >= d) by the matrix power (0 < d < 1).
 double ks_matrix(size_t n, double d) {
     double dn = static_cast<double>(n);
@@ -85,111 +239,52 @@ double ks_matrix(size_t n, double d) {
     f[0] = 1.0;
     for (size_t i = 1; i <= m; ++i) f[i] = f[i - 1] / static_cast<double>(i);
 
-    Buf<double> hm = Buf<double>::zeros(m * m);
-    auto H = [&](size_t i, size_t j) -> double& { return hm[i * m + j]; };
+    Square hm(m);
     for (size_t i = 0; i < m; ++i)
-        for (size_t j = 0; j <= std::min(i + 1, m - 1); ++j) H(i, j) = f[i - j + 1];
-    for (size_t i = 0; i < m; ++i) H(i, 0) -= std::pow(h, static_cast<double>(i + 1)) * f[i + 1];
-    for (size_t j = 0; j < m; ++j) H(m - 1, j) -= std::pow(h, static_cast<double>(m - j)) * f[m - j];
-    if (2.0 * h - 1.0 > 0.0) H(m - 1, 0) += std::pow(2.0 * h - 1.0, static_cast<double>(m)) * f[m];
+        for (size_t j = 0; j <= std::min(i + 1, m - 1); ++j) hm.at(i, j) = f[i - j + 1];
+    for (size_t i = 0; i < m; ++i) hm.at(i, 0) -= std::pow(h, static_cast<double>(i + 1)) * f[i + 1];
+    for (size_t j = 0; j < m; ++j) hm.at(m - 1, j) -= std::pow(h, static_cast<double>(m - j)) * f[m - j];
+    if (2.0 * h - 1.0 > 0.0) hm.at(m - 1, 0) += std::pow(2.0 * h - 1.0, static_cast<double>(m)) * f[m];
 
     // Q = H^n by squaring over the bits of n from the lowest; each matrix
-    // keeps the log of the factor its stored value was divided by.
-    Buf<double> q, tmp(m * m);
+    // keeps the log of the factor its stored value was divided by. Q H and
+    // H H read the same H, so they share one parallel section.
+    Square q(m), next_q(m), next_h(m);
+    bool have_q = false;
     double log_q = 0.0, log_h = 0.0;
-    for (size_t bits = n;;) {
-        if (bits & 1) {
-            if (q.empty()) {  // identity times H: H itself
-                q = Buf<double>::from(hm.span());
-                log_q = log_h + rescale(q.data(), m * m);
-            } else {
-                double r = mat_mul_scaled(q.data(), hm.data(), tmp.data(), m);
-                std::swap(q, tmp);
-                log_q = log_q + log_h + r;
-            }
+    for (size_t bits = n; bits != 0; bits >>= 1) {
+        const Square* as[2];
+        Square* outs[2];
+        double logs[2];
+        size_t count = 0;
+        const bool multiply = (bits & 1) != 0 && have_q, square = (bits >> 1) != 0;
+        if ((bits & 1) != 0 && !have_q) {  // identity times H: H itself
+            std::memcpy(q.v.data(), hm.v.data(), m * hm.stride * sizeof(double));
+            have_q = true;
+            double big = 0.0;
+            for (size_t i = 0; i < m * q.stride; ++i) big = std::max(big, std::fabs(q.v[i]));
+            log_q = log_h + rescale(q, big);
         }
-        bits >>= 1;
-        if (bits == 0) break;
-        double r = mat_mul_scaled(hm.data(), hm.data(), tmp.data(), m);
-        std::swap(hm, tmp);
-        log_h = 2.0 * log_h + r;
+        if (multiply) as[count] = &q, outs[count++] = &next_q;
+        if (square) as[count] = &hm, outs[count++] = &next_h;
+        if (count == 0) continue;
+        mat_mul_scaled(hm, as, outs, logs, count);
+        if (multiply) {
+            std::swap(q.v, next_q.v);
+            log_q = log_q + log_h + logs[0];
+        }
+        if (square) {
+            std::swap(hm.v, next_h.v);
+            log_h = 2.0 * log_h + logs[count - 1];
+        }
     }
-    double qk = q[(k - 1) * m + (k - 1)];
+    double qk = q.at(k - 1, k - 1);
     if (qk <= 0.0) return 1.0;
     double p = std::exp(std::log(qk) + log_q + log_gamma(dn + 1.0) - dn * std::log(dn));
     return clamp_p(1.0 - std::min(p, 1.0));
 }
 
 }  // namespace
-
-namespace {
-
-// Kahan products: every entry P[r][j] sums A[r][l] * B[l][j] over l in order,
-// skipping l where A[r][l] = 0, with its own compensation. Entries are
-// independent, so computing them three rows by eight columns at a time, with
-// the sums in registers, or on several threads, changes no bit.
-using V4 = double __attribute__((vector_size(32)));
-constexpr size_t kRows = 3, kVecs = 2, kCols = 4 * kVecs;
-
-// Kahan-product terms one thread adds in about a millisecond.
-constexpr double kTermsPerMs = 4e6;
-// Rows per work item.
-constexpr size_t kRowsPerItem = 2 * kRows;
-
-// Rows r .. r + R - 1 of the product; b has rows `bs` >= m apart (a multiple
-// of kCols, the columns past m zero).
-template <size_t R>
-__attribute__((always_inline)) inline void product_block(const double* a, const double* b, size_t bs, double* out,
-                                                         size_t m, size_t r) noexcept {
-    const double* ar[R];
-    for (size_t i = 0; i < R; ++i) ar[i] = a + (r + i) * m;
-    for (size_t j = 0; j < m; j += kCols) {
-        V4 p[R][kVecs] = {}, c[R][kVecs] = {};
-        for (size_t l = 0; l < m; ++l) {
-            V4 bv[kVecs];
-            for (size_t v = 0; v < kVecs; ++v) std::memcpy(&bv[v], b + l * bs + j + 4 * v, sizeof(V4));
-            for (size_t i = 0; i < R; ++i) {
-                const double av = ar[i][l];
-                if (av == 0.0) continue;
-                for (size_t v = 0; v < kVecs; ++v) {
-                    V4 y = av * bv[v] - c[i][v];
-                    V4 t = p[i][v] + y;
-                    c[i][v] = (t - p[i][v]) - y;
-                    p[i][v] = t;
-                }
-            }
-        }
-        for (size_t i = 0; i < R; ++i)
-            for (size_t v = 0; v < kVecs && j + 4 * v < m; ++v)
-                std::memcpy(out + (r + i) * m + j + 4 * v, &p[i][v],
-                            sizeof(double) * std::min<size_t>(4, m - j - 4 * v));
-    }
-}
-
-__attribute__((target_clones("avx2", "default"))) void product_rows(const double* a, const double* b, size_t bs,
-                                                                    double* out, size_t m, size_t r0, size_t r1) {
-    size_t r = r0;
-    for (; r + kRows <= r1; r += kRows) product_block<kRows>(a, b, bs, out, m, r);
-    for (; r < r1; ++r) product_block<1>(a, b, bs, out, m, r);
-}
-
-}  // namespace
-
-double mat_mul_scaled(const double* a, const double* b, double* out, size_t m) {
-    const size_t bs = (m + kCols - 1) / kCols * kCols;
-    Buf<double> padded = Buf<double>::zeros(m * bs);
-    for (size_t l = 0; l < m; ++l) std::memcpy(padded.data() + l * bs, b + l * m, m * sizeof(double));
-    // The products of one p-value run back to back with their workers awake,
-    // so a sixteenth of the usual millisecond per worker still pays.
-    const size_t items = (m + kRowsPerItem - 1) / kRowsPerItem;
-    const double terms = static_cast<double>(m) * static_cast<double>(m) * static_cast<double>(m);
-    const unsigned team = core::team_for(terms, kTermsPerMs / 16.0, items);
-    core::run_chunks(team, items, [&](size_t item, unsigned) {
-        const size_t r0 = item * kRowsPerItem;
-        product_rows(a, padded.data(), bs, out, m, r0, std::min(m, r0 + kRowsPerItem));
-    });
-    return rescale(out, m * m);
-}
 
 double ks_pvalue_one_sided_exact(size_t n, double d) {
     if (!std::isfinite(d)) return kNaN;

@@ -23,9 +23,4 @@ double ks_pvalue_one_sided_exact(size_t n, double d);
 // n = 10000, the asymptotic series above.
 double ks_pvalue_two_sided_finite(size_t n, double d);
 
-// P = A B for m x m row-major matrices, written to `out`; when the largest
-// |entry| leaves [1e-100, 1e100] the product is divided down (or up) so that
-// it becomes 1e100 (or 1e-100), and ln of the divisor is returned (else 0).
-double mat_mul_scaled(const double* a, const double* b, double* out, size_t m);
-
 }  // namespace ms::infer
