@@ -43,35 +43,46 @@ Array2 square(size_t m, double v) {
     return Array2{v == 0.0 ? Buf<double>::zeros(len) : Buf<double>(len, v), m, m};
 }
 
-using Kernel = void (*)(k::In, size_t, size_t, k::Out);
-
 // The shared frame: give the degenerate shapes their fill without a kernel,
-// else run the kernel into a zeroed m x m buffer (m = p, or n for the row
-// Gram matrix).
-Array2 matrix_fn(const MatF64& x, Kernel kernel, size_t min_rows, double fill, bool over_rows = false) {
+// else run the kernel into an m x m buffer (m = p, or n for the row Gram
+// matrix), which it fills entirely: the buffer is not zeroed first.
+template <class X, class Run>
+Array2 matrix_fn(const X& x, Run run, size_t min_rows, double fill, bool over_rows = false) {
     const size_t m = over_rows ? x.rows : x.cols;
     if (x.rows < min_rows || x.cols == 0) return square(m, fill);
-    Array2 out = square(m, 0.0);
-    kernel(x.v.span(), x.rows, x.cols, out.buf.span());
+    size_t len;
+    if (__builtin_mul_overflow(m, m, &len)) throw std::bad_alloc();
+    Array2 out{Buf<double>(len), m, m};
+    run(x, out.buf.span());
     return out;
 }
 
-Array2 cov_matrix_np(const MatF64& x) { return matrix_fn(x, k::cov_matrix_out, 2, kNaN); }
-Array2 cov_matrix_bias_np(const MatF64& x) { return matrix_fn(x, k::cov_matrix_bias_out, 1, 0.0); }
-Array2 cov_matrix_centered_np(const MatF64& x) { return matrix_fn(x, k::cov_matrix_centered_out, 2, 0.0); }
-Array2 cov_matrix_skipna_np(const MatF64& x) { return matrix_fn(x, k::cov_matrix_skipna_out, 2, 0.0); }
-Array2 xtx_matrix_np(const MatF64& x) { return matrix_fn(x, k::xtx_matrix_out, 1, 0.0); }
-Array2 xxt_matrix_np(const MatF64& x) { return matrix_fn(x, k::xxt_matrix_out, 1, 0.0, true); }
-Array2 pairwise_euclidean_cols_np(const MatF64& x) { return matrix_fn(x, k::pairwise_euclidean_cols_out, 1, 0.0); }
+// The column kernels read the array where it lies.
+using ViewKernel = void (*)(const MatView&, k::Out);
+Array2 view_fn(const MatView& x, ViewKernel kernel, size_t min_rows, double fill, bool over_rows = false) {
+    return matrix_fn(x, kernel, min_rows, fill, over_rows);
+}
+
+// The pairwise-complete kernels walk a row-major copy.
+void cov_skipna_out(const MatF64& x, k::Out out) { k::cov_matrix_skipna_out(x.v.span(), x.rows, x.cols, out); }
+
+Array2 cov_matrix_np(const MatView& x) { return view_fn(x, k::cov_matrix_out, 2, kNaN); }
+Array2 cov_matrix_bias_np(const MatView& x) { return view_fn(x, k::cov_matrix_bias_out, 1, 0.0); }
+Array2 cov_matrix_centered_np(const MatView& x) { return view_fn(x, k::cov_matrix_centered_out, 2, 0.0); }
+Array2 cov_matrix_skipna_np(const MatF64& x) { return matrix_fn(x, cov_skipna_out, 2, 0.0); }
+Array2 xtx_matrix_np(const MatView& x) { return view_fn(x, k::xtx_matrix_out, 1, 0.0); }
+Array2 xxt_matrix_np(const MatView& x) { return view_fn(x, k::xxt_matrix_out, 1, 0.0, true); }
+Array2 pairwise_euclidean_cols_np(const MatView& x) { return view_fn(x, k::pairwise_euclidean_cols_out, 1, 0.0); }
 // With no rows every norm is 0: the kernel itself gives all NaN.
-Array2 pairwise_cosine_cols_np(const MatF64& x) { return matrix_fn(x, k::pairwise_cosine_cols_out, 0, 0.0); }
-Array2 corr_matrix_np(const MatF64& a) { return matrix_fn(a, k::corr_matrix_out, 2, 0.0); }
-Array2 corr_distance_np(const MatF64& a) { return matrix_fn(a, k::corr_distance_out, 2, 0.0); }
+Array2 pairwise_cosine_cols_np(const MatView& x) { return view_fn(x, k::pairwise_cosine_cols_out, 0, 0.0); }
+Array2 corr_matrix_np(const MatView& a) { return view_fn(a, k::corr_matrix_out, 2, 0.0); }
+Array2 corr_distance_np(const MatView& a) { return view_fn(a, k::corr_distance_out, 2, 0.0); }
 
 // Variances from each column's finite rows, covariances from each pair's.
-void corr_skipna_out(k::In x, size_t n, size_t p, k::Out out) {
-    Buf<double> cov = Buf<double>::zeros(p * p);
-    k::cov_matrix_skipna_out(x, n, p, cov.span());
+void corr_skipna_out(const MatF64& x, k::Out out) {
+    const size_t p = x.cols;
+    Buf<double> cov(p * p);
+    k::cov_matrix_skipna_out(x.v.span(), x.rows, p, cov.span());
     k::corr_matrix_from_cov_out(cov.span(), p, out);
 }
 Array2 corr_matrix_skipna_np(const MatF64& a) { return matrix_fn(a, corr_skipna_out, 2, 0.0); }

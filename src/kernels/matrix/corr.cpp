@@ -37,15 +37,17 @@ void corr_matrix_from_cov_out(In cov, size_t p, Out out) {
     mirror_upper(out, p);
 }
 
-void corr_matrix_out(In x, size_t n, size_t p, Out out) {
-    Buf<double> cov = Buf<double>::zeros(p * p);
-    cov_matrix_out(x, n, p, cov.span());
+void corr_matrix_out(const MatView& x, Out out) {
+    const size_t p = x.cols;
+    Buf<double> cov(p * p);
+    cov_matrix_out(x, cov.span());
     corr_matrix_from_cov_out(cov.span(), p, out);
 }
 
-void corr_distance_out(In x, size_t n, size_t p, Out out) {
-    Buf<double> r = Buf<double>::zeros(p * p);
-    corr_matrix_out(x, n, p, r.span());
+void corr_distance_out(const MatView& x, Out out) {
+    const size_t p = x.cols;
+    Buf<double> r(p * p);
+    corr_matrix_out(x, r.span());
     fill_rows(p, static_cast<double>(p), [&](size_t i) {
         for (size_t j = 0; j < p; ++j) {
             const double v = r[i * p + j];

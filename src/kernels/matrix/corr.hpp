@@ -10,9 +10,9 @@ namespace ms::kernels::matrix {
 // positive number.
 void corr_matrix_from_cov_out(In cov, size_t p, Out out);
 // Pearson correlation of the columns; n >= 1.
-void corr_matrix_out(In x, size_t n, size_t p, Out out);
+void corr_matrix_out(const MatView& x, Out out);
 // 1 - correlation, NaN kept; diagonal 0.0 or NaN.
-void corr_distance_out(In x, size_t n, size_t p, Out out);
+void corr_distance_out(const MatView& x, Out out);
 
 // Pearson correlation of two equally long series; NaN for fewer than two
 // pairs, a non-positive or non-finite variance or a non-finite covariance.

@@ -124,10 +124,13 @@ constexpr size_t kTile = 4;
 constexpr size_t kVecs = kPanel / 4;
 
 // Element (r, c) of the operand, r the summed index, c the output index, at
-// x[r * rs + c * cs].
+// byte offset r * rs + c * cs from x: the caller's array as it lies, float64
+// or float32, read once into the packed panels.
 struct Operand {
-    const double* x;
-    size_t rows, cols, rs, cs;
+    const char* x;
+    size_t rows, cols;
+    ptrdiff_t rs, cs;
+    bool f32;
 };
 
 // The column statistic formed while packing: none, the mean (subtracted from
@@ -136,36 +139,119 @@ enum class Stat { none, mean, norm };
 
 using V4 = double __attribute__((vector_size(32)));
 
-// Packs panel k (columns k * kPanel ...) of `a`, forming its statistic first.
-void pack_panel(const Operand& a, Stat stat, size_t k, double* dst, double* stats) {
-    const size_t c0 = k * kPanel, w = std::min(kPanel, a.cols - c0);
-    const double* base = a.x + c0 * a.cs;
-    double mu[kPanel] = {};
-    if (stat != Stat::none) {
-        double s[kPanel] = {};
+// Packing first forms the column statistic, over groups of columns, then
+// fills the panels in pieces of rows: a C-ordered array row after row across
+// every panel, any other layout panel by panel, so that both read the array
+// along its contiguous direction.
+constexpr size_t kStatCols = 64, kPackRows = 32, kPanelRows = 256;
+
+// The statistic of columns c0 ... c1 - 1, each summed over the rows in order
+// (row by row across the group, or column by column down a column-major
+// array: each column's sum is the same).
+template <class T>
+void column_stats_as(const Operand& a, Stat stat, size_t c0, size_t c1, double* stats) {
+    double s[kStatCols] = {};
+    const size_t w = c1 - c0;
+    auto term = [&](double v) { return stat == Stat::mean ? v : v * v; };
+    if (a.cs == static_cast<ptrdiff_t>(sizeof(T))) {
         for (size_t r = 0; r < a.rows; ++r) {
-            const double* xr = base + r * a.rs;
-            for (size_t q = 0; q < w; ++q) {
-                const double v = xr[q * a.cs];
-                s[q] += stat == Stat::mean ? v : v * v;
+            T v[kStatCols];
+            std::memcpy(v, a.x + static_cast<ptrdiff_t>(r) * a.rs + static_cast<ptrdiff_t>(c0 * sizeof(T)),
+                        w * sizeof(T));
+            for (size_t q = 0; q < w; ++q) s[q] += term(static_cast<double>(v[q]));
+        }
+    } else {
+        for (size_t q = 0; q < w; ++q) {
+            const char* col = a.x + static_cast<ptrdiff_t>(c0 + q) * a.cs;
+            for (size_t r = 0; r < a.rows; ++r) {
+                T v;
+                std::memcpy(&v, col + static_cast<ptrdiff_t>(r) * a.rs, sizeof v);
+                s[q] += term(static_cast<double>(v));
             }
         }
-        const double inv = 1.0 / static_cast<double>(a.rows);
-        for (size_t q = 0; q < w; ++q) {
-            stats[c0 + q] = stat == Stat::mean ? s[q] * inv : std::sqrt(s[q]);
-            if (stat == Stat::mean) mu[q] = stats[c0 + q];
+    }
+    const double inv = 1.0 / static_cast<double>(a.rows);
+    for (size_t q = 0; q < w; ++q) stats[c0 + q] = stat == Stat::mean ? s[q] * inv : std::sqrt(s[q]);
+}
+
+// Writes the w values of one row of a panel (less the means, when given;
+// zero past the last column).
+inline void put_panel_row(double* d, const double* v, size_t w, const double* means) {
+    size_t q = 0;
+    if (means)
+        for (; q < w; ++q) d[q] = v[q] - means[q];
+    else
+        for (; q < w; ++q) d[q] = v[q];
+    for (; q < kPanel; ++q) d[q] = 0.0;
+}
+
+// Rows r0 ... r1 - 1 of every panel, from a C-ordered operand.
+template <class T>
+void pack_rows_as(const Operand& a, size_t r0, size_t r1, double* dst, const double* means) {
+    const size_t n = a.rows, m = a.cols;
+    for (size_t r = r0; r < r1; ++r) {
+        const char* src = a.x + static_cast<ptrdiff_t>(r) * a.rs;
+        for (size_t c0 = 0; c0 < m; c0 += kPanel) {
+            const size_t w = std::min(kPanel, m - c0);
+            double* d = dst + (c0 / kPanel) * n * kPanel + r * kPanel;
+            if (w == kPanel && !means && sizeof(T) == sizeof(double)) {
+                std::memcpy(d, src + c0 * sizeof(T), kPanel * sizeof(double));
+                continue;
+            }
+            T v[kPanel];
+            double x[kPanel];
+            std::memcpy(v, src + c0 * sizeof(T), w * sizeof(T));
+            for (size_t q = 0; q < w; ++q) x[q] = static_cast<double>(v[q]);
+            put_panel_row(d, x, w, means ? means + c0 : nullptr);
         }
     }
-    for (size_t r = 0; r < a.rows; ++r) {
-        const double* xr = base + r * a.rs;
-        double* d = dst + r * kPanel;
-        size_t q = 0;
-        if (stat == Stat::mean)
-            for (; q < w; ++q) d[q] = xr[q * a.cs] - mu[q];
-        else
-            for (; q < w; ++q) d[q] = xr[q * a.cs];
-        for (; q < kPanel; ++q) d[q] = 0.0;
+}
+
+// Rows r0 ... r1 - 1 of panel k, from an operand of any layout.
+template <class T>
+void pack_panel_as(const Operand& a, size_t k, size_t r0, size_t r1, double* dst, const double* means) {
+    const size_t c0 = k * kPanel, w = std::min(kPanel, a.cols - c0);
+    for (size_t r = r0; r < r1; ++r) {
+        const char* src = a.x + static_cast<ptrdiff_t>(r) * a.rs + static_cast<ptrdiff_t>(c0) * a.cs;
+        double d[kPanel];
+        for (size_t q = 0; q < w; ++q) {
+            T v;
+            std::memcpy(&v, src + static_cast<ptrdiff_t>(q) * a.cs, sizeof v);
+            d[q] = static_cast<double>(v);
+        }
+        put_panel_row(dst + k * a.rows * kPanel + r * kPanel, d, w, means ? means + c0 : nullptr);
     }
+}
+
+// Packs the operand into its panels and forms the column statistic, on a
+// team of `threads`.
+template <class T>
+void pack_as(const Operand& a, Stat stat, unsigned threads, double* dst, double* stats) {
+    const size_t n = a.rows, m = a.cols;
+    if (stat != Stat::none)
+        run_items(threads, (m + kStatCols - 1) / kStatCols, 0, [&](size_t g, double*) {
+            column_stats_as<T>(a, stat, g * kStatCols, std::min(m, (g + 1) * kStatCols), stats);
+        });
+    // Only the means change the packed values.
+    const double* means = stat == Stat::mean ? stats : nullptr;
+    if (a.cs == static_cast<ptrdiff_t>(sizeof(T))) {
+        run_items(threads, (n + kPackRows - 1) / kPackRows, 0, [&](size_t b, double*) {
+            pack_rows_as<T>(a, b * kPackRows, std::min(n, (b + 1) * kPackRows), dst, means);
+        });
+        return;
+    }
+    const size_t panels = (m + kPanel - 1) / kPanel, pieces = (n + kPanelRows - 1) / kPanelRows;
+    run_items(threads, panels * pieces, 0, [&](size_t t, double*) {
+        const size_t k = t / pieces, r0 = t % pieces * kPanelRows;
+        pack_panel_as<T>(a, k, r0, std::min(n, r0 + kPanelRows), dst, means);
+    });
+}
+
+void pack(const Operand& a, Stat stat, unsigned threads, double* dst, double* stats) {
+    if (a.f32)
+        pack_as<float>(a, stat, threads, dst, stats);
+    else
+        pack_as<double>(a, stat, threads, dst, stats);
 }
 
 // One block of rows for output rows lo ... hi - 1 (lo a multiple of kTile).
@@ -176,30 +262,39 @@ struct Block {
 };
 
 // For each tile: o[ii][q] += term(a[r][ii], b[r][q]) over the block's rows.
-// A tile across the diagonal also sums a few entries below it, in its own
-// rows; the mirror overwrites them.
+// A tile across the diagonal also sums a few entries below it, but keeps
+// only those on and above it.
 template <class Term>
 inline __attribute__((always_inline)) void tiles(const Block& bl, Term term) {
     const size_t len = bl.r1 - bl.r0, m = bl.m;
-    for (size_t i0 = bl.lo; i0 < bl.hi; i0 += kTile) {
-        const double* a = bl.packed + (i0 / kPanel) * bl.rows * kPanel + bl.r0 * kPanel + i0 % kPanel;
-        for (size_t k = i0 / kPanel; k < bl.panels; ++k) {
-            const double* b = bl.packed + k * bl.rows * kPanel + bl.r0 * kPanel;
-            const size_t j0 = k * kPanel;
-            // Edge tiles run on a local copy of their entries inside the matrix.
-            const bool inside = i0 + kTile <= m && j0 + kPanel <= m;
+    // Panel after panel, so that the block's strip of the panel stays in the
+    // first-level cache while every tile of the item that needs it passes.
+    for (size_t k = bl.lo / kPanel; k < bl.panels; ++k) {
+        const double* b = bl.packed + k * bl.rows * kPanel + bl.r0 * kPanel;
+        const size_t j0 = k * kPanel;
+        for (size_t i0 = bl.lo; i0 < bl.hi && i0 < j0 + kPanel; i0 += kTile) {
+            const double* a = bl.packed + (i0 / kPanel) * bl.rows * kPanel + bl.r0 * kPanel + i0 % kPanel;
+            // Tiles at the edge or across the diagonal run on a local copy of
+            // their entries inside the upper triangle: below the diagonal
+            // only the mirror writes, maybe on another thread.
+            const bool inside = i0 + kTile <= m && j0 + kPanel <= m && j0 + 1 >= i0 + kTile;
             double edge[kTile * kPanel];
             double* o = inside ? bl.out + i0 * m + j0 : edge;
             const size_t ld = inside ? m : kPanel;
+            auto upper = [&](size_t ii, size_t q) { return i0 + ii < m && j0 + q < m && j0 + q >= i0 + ii; };
+            // The first block starts every sum at +0.0 without reading the
+            // output, whose pages then are touched once, by the writes.
+            const bool first = bl.r0 == 0;
             if (!inside)
                 for (size_t ii = 0; ii < kTile; ++ii)
                     for (size_t q = 0; q < kPanel; ++q)
-                        edge[ii * kPanel + q] = i0 + ii < m && j0 + q < m ? bl.out[(i0 + ii) * m + j0 + q] : 0.0;
-            V4 s[kTile][kVecs];
+                        edge[ii * kPanel + q] = upper(ii, q) && !first ? bl.out[(i0 + ii) * m + j0 + q] : 0.0;
+            V4 s[kTile][kVecs] = {};
+            if (!first)
 #pragma GCC unroll 16
-            for (size_t ii = 0; ii < kTile; ++ii)
+                for (size_t ii = 0; ii < kTile; ++ii)
 #pragma GCC unroll 16
-                for (size_t q = 0; q < kVecs; ++q) std::memcpy(&s[ii][q], o + ii * ld + 4 * q, sizeof(V4));
+                    for (size_t q = 0; q < kVecs; ++q) std::memcpy(&s[ii][q], o + ii * ld + 4 * q, sizeof(V4));
             for (size_t r = 0; r < len; ++r) {
                 V4 bv[kVecs];
 #pragma GCC unroll 16
@@ -217,9 +312,9 @@ inline __attribute__((always_inline)) void tiles(const Block& bl, Term term) {
 #pragma GCC unroll 16
                 for (size_t q = 0; q < kVecs; ++q) std::memcpy(o + ii * ld + 4 * q, &s[ii][q], sizeof(V4));
             if (!inside)
-                for (size_t ii = 0; ii < kTile && i0 + ii < m; ++ii)
-                    for (size_t q = 0; q < kPanel && j0 + q < m; ++q)
-                        bl.out[(i0 + ii) * m + j0 + q] = edge[ii * kPanel + q];
+                for (size_t ii = 0; ii < kTile; ++ii)
+                    for (size_t q = 0; q < kPanel; ++q)
+                        if (upper(ii, q)) bl.out[(i0 + ii) * m + j0 + q] = edge[ii * kPanel + q];
         }
     }
 }
@@ -282,7 +377,8 @@ std::vector<size_t> row_ranges(size_t m, size_t pieces) {
 
 // Sums over the operand's rows of term(z[r,i], z[r,j]) for every output pair
 // j >= i (z the operand, less its column means for Stat::mean), then
-// finish(i, row i of out, stats) on each output row, then the mirror.
+// finish(i, row i of out, stats) on each output row, then the mirror, each
+// work item for its own rows.
 template <class Finish>
 void pair_engine(const Operand& a, Stat stat, BlockFn block, Out out, Finish&& finish) {
     const size_t n = a.rows, m = a.cols;
@@ -295,26 +391,33 @@ void pair_engine(const Operand& a, Stat stat, BlockFn block, Out out, Finish&& f
     // 2000 x 100 input already splits in two, while a call much shorter
     // than a scheduler slice is not spread over workers that may start late.
     const auto threads = team_size(m, 4.0 * static_cast<double>(n) * static_cast<double>(m));
-    run_items(threads, panels, 0,
-              [&](size_t k, double*) { pack_panel(a, stat, k, packed.data() + k * n * kPanel, stats.data()); });
+    pack(a, stat, threads, packed.data(), stats.data());
     const std::vector<size_t> cut = row_ranges(m, threads == 1 ? 1 : 4 * static_cast<size_t>(threads));
     run_items(threads, cut.size() - 1, 0, [&](size_t t, double*) {
         const size_t lo = cut[t], hi = cut[t + 1];
-        // Rows per block: the block's part of the panels (about 384 KiB)
-        // stays in the core's cache while every tile of the item passes over it.
-        const size_t step = std::max<size_t>(64, (size_t{48} << 10) / (m - lo + kPanel));
+        // Rows per block: the item's own strips of the block (about 256 KiB)
+        // stay in the core's cache while it passes over every panel; a
+        // short last block joins the one before, since each block loads
+        // and stores every sum of the item once more.
+        size_t step = std::max<size_t>(64, (size_t{32} << 10) / (hi - lo + kTile));
+        if (n <= step + step / 2) step = n;
         for (size_t r0 = 0; r0 < n; r0 += step)
             block(Block{packed.data(), n, panels, m, lo, hi, r0, std::min(n, r0 + step), out.data()});
         for (size_t i = lo; i < hi; ++i) finish(i, out.data() + i * m, stats.data());
+        // The item's rows, finished, into their columns below the diagonal:
+        // each write runs along a row, the reads stay in the item's rows.
+        double* o = out.data();
+        for (size_t j = lo + 1; j < m; ++j)
+            for (size_t i = lo; i < std::min(j, hi); ++i) o[j * m + i] = o[i * m + j];
     });
-    mirror_upper(out, m);
 }
 
-Operand columns(In x, size_t n, size_t p) { return {x.data(), n, p, p, 1}; }
+Operand columns(const MatView& x) { return {x.data, x.rows, x.cols, x.rstride, x.cstride, x.f32}; }
 
 // The covariance with divisor `div`: deviations from the column means.
-void centred_gram(In x, size_t n, size_t p, Out out, double div) {
-    pair_engine(columns(x, n, p), Stat::mean, block_products, out, [&](size_t i, double* o, const double*) {
+void centred_gram(const MatView& x, Out out, double div) {
+    const size_t p = x.cols;
+    pair_engine(columns(x), Stat::mean, block_products, out, [&](size_t i, double* o, const double*) {
         for (size_t j = i; j < p; ++j) o[j] /= div;
     });
 }
@@ -334,20 +437,19 @@ void mirror_upper(Out out, size_t m) {
                 for (size_t i = i0; i < std::min(j, i0 + kSide); ++i) o[j * m + i] = o[i * m + j];
 }
 
-void cov_matrix_out(In x, size_t n, size_t p, Out out) { centred_gram(x, n, p, out, static_cast<double>(n - 1)); }
+void cov_matrix_out(const MatView& x, Out out) { centred_gram(x, out, static_cast<double>(x.rows - 1)); }
 
-void cov_matrix_bias_out(In x, size_t n, size_t p, Out out) { centred_gram(x, n, p, out, static_cast<double>(n)); }
+void cov_matrix_bias_out(const MatView& x, Out out) { centred_gram(x, out, static_cast<double>(x.rows)); }
 
-void cov_matrix_centered_out(In x, size_t n, size_t p, Out out) {
-    const double div = static_cast<double>(n - 1);
-    pair_engine(columns(x, n, p), Stat::none, block_products, out, [&](size_t i, double* o, const double*) {
+void cov_matrix_centered_out(const MatView& x, Out out) {
+    const size_t p = x.cols;
+    const double div = static_cast<double>(x.rows - 1);
+    pair_engine(columns(x), Stat::none, block_products, out, [&](size_t i, double* o, const double*) {
         for (size_t j = i; j < p; ++j) o[j] /= div;
     });
 }
 
-void xtx_matrix_out(In x, size_t n, size_t p, Out out) {
-    pair_engine(columns(x, n, p), Stat::none, block_products, out, keep);
-}
+void xtx_matrix_out(const MatView& x, Out out) { pair_engine(columns(x), Stat::none, block_products, out, keep); }
 
 void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out) {
     const size_t block = block_rows(p);
@@ -384,20 +486,22 @@ void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out) {
 
 // The row Gram matrix is the column Gram matrix of the transpose: entry
 // (i, j) sums x[i,k] * x[j,k] in column order k = 0 ... p - 1.
-void xxt_matrix_out(In x, size_t n, size_t p, Out out) {
-    pair_engine(Operand{x.data(), p, n, 1, p}, Stat::none, block_products, out, keep);
+void xxt_matrix_out(const MatView& x, Out out) {
+    pair_engine(Operand{x.data, x.cols, x.rows, x.cstride, x.rstride, x.f32}, Stat::none, block_products, out,
+                keep);
 }
 
-void pairwise_euclidean_cols_out(In x, size_t n, size_t p, Out out) {
-    pair_engine(columns(x, n, p), Stat::none, block_squared_differences, out,
-                [&](size_t i, double* o, const double*) {
-                    o[i] = 0.0;
-                    for (size_t j = i + 1; j < p; ++j) o[j] = std::sqrt(o[j]);
-                });
+void pairwise_euclidean_cols_out(const MatView& x, Out out) {
+    const size_t p = x.cols;
+    pair_engine(columns(x), Stat::none, block_squared_differences, out, [&](size_t i, double* o, const double*) {
+        o[i] = 0.0;
+        for (size_t j = i + 1; j < p; ++j) o[j] = std::sqrt(o[j]);
+    });
 }
 
-void pairwise_cosine_cols_out(In x, size_t n, size_t p, Out out) {
-    pair_engine(columns(x, n, p), Stat::norm, block_products, out, [&](size_t i, double* o, const double* norm) {
+void pairwise_cosine_cols_out(const MatView& x, Out out) {
+    const size_t p = x.cols;
+    pair_engine(columns(x), Stat::norm, block_products, out, [&](size_t i, double* o, const double* norm) {
         o[i] = norm[i] == 0.0 ? kNaN : 0.0;
         for (size_t j = i + 1; j < p; ++j) {
             const double d = norm[i] * norm[j];

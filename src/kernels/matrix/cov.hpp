@@ -1,11 +1,12 @@
-// Covariance, Gram and distance matrices over the columns (or rows) of a
-// row-major n x p buffer, and the covariance of two series.
+// Covariance, Gram and distance matrices over the columns (or rows) of an
+// n x p array, and the covariance of two series.
 //
 // The matrix kernels share one pattern: the rows of the output are filled on
-// the worker pool, each row only in its entries j >= i and by one work item;
-// a serial pass then mirrors the upper triangle. Each entry is summed by one
-// work item in a fixed order, so results do not depend on the number of
-// workers.
+// the worker pool, each row only in its entries j >= i and by one work item,
+// and the upper triangle is mirrored below the diagonal. Each entry is summed
+// by one work item in a fixed order, so results do not depend on the number
+// of workers. Every kernel writes every entry of its m x m output, which need
+// not be zeroed.
 #pragma once
 
 #include <algorithm>
@@ -55,20 +56,22 @@ void fill_rows(size_t m, double cost, Row&& row) {
 void mirror_upper(Out out, size_t m);
 
 
+// The column kernels read the caller's 2-D array where it lies (any strides,
+// float64 or float32), each value once while packing it.
 // Sample covariance (divisor n - 1) and biased covariance (divisor n); n >= 1.
-void cov_matrix_out(In x, size_t n, size_t p, Out out);
-void cov_matrix_bias_out(In x, size_t n, size_t p, Out out);
+void cov_matrix_out(const MatView& x, Out out);
+void cov_matrix_bias_out(const MatView& x, Out out);
 // Sum of x[r,i] * x[r,j] over r, divided by n - 1: the input is taken as centred.
-void cov_matrix_centered_out(In x, size_t n, size_t p, Out out);
+void cov_matrix_centered_out(const MatView& x, Out out);
 // Pairwise-complete covariance over rows where both columns are finite,
-// shifted by the pair's values in the first such row.
+// shifted by the pair's values in the first such row; x row-major n x p.
 void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out);
-void xtx_matrix_out(In x, size_t n, size_t p, Out out);
+void xtx_matrix_out(const MatView& x, Out out);
 // n x n: sum over columns k of x[i,k] * x[j,k].
-void xxt_matrix_out(In x, size_t n, size_t p, Out out);
-void pairwise_euclidean_cols_out(In x, size_t n, size_t p, Out out);
+void xxt_matrix_out(const MatView& x, Out out);
+void pairwise_euclidean_cols_out(const MatView& x, Out out);
 // Cosine distance 1 - cos; NaN for a zero or NaN norm product.
-void pairwise_cosine_cols_out(In x, size_t n, size_t p, Out out);
+void pairwise_cosine_cols_out(const MatView& x, Out out);
 
 // Sums of deviations from the first finite value of each series among the
 // pairs used: all pairs (a NaN stops the walk) or the pairs without NaN.
