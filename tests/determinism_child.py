@@ -25,7 +25,9 @@ LARGE = {
     "bootstrap_se": lambda: m.bootstrap_se(big[:2_000], "mean", 3_000, 5),
     "bootstrap_corr": lambda: m.bootstrap_corr(big[:2_000], big[2_000:4_000], 3_000, 0.9, 5),
     "bootstrap_t_ci_mean": lambda: m.bootstrap_t_ci_mean(big[:2_000], 3_000, 0.9, 5),
-    "cov_matrix_np": lambda: m.cov_matrix_np(mat),
+    "cov_matrix_np": lambda: (m.cov_matrix_np(mat), m.cov_matrix_np(np.asfortranarray(mat))),
+    "xtx_matrix_np": lambda: m.xtx_matrix_np(mat.astype(np.float32)),
+    "xxt_matrix_np": lambda: m.xxt_matrix_np(mat[:700]),
     "corr_matrix_np": lambda: m.corr_matrix_np(mat),
     "ks_1samp_np": lambda: m.ks_1samp_np(ks, "norm", [0.0, 1.0]),
 }

@@ -292,6 +292,11 @@ def test_any_layout_and_float32(name):
     zero_stride = np.lib.stride_tricks.as_strided(arr(1.5, 2.5), shape=(3, 2), strides=(0, 8))
     zero_stride = zero_stride if name not in ("diag_np", "trace_np") else zero_stride[:2]
     assert same(f(zero_stride), f(np.ascontiguousarray(zero_stride)))
+    if name in MATRIX:
+        # large enough to pack in several pieces of rows and groups of columns
+        big = sample(600, 70, 3)
+        for v in (np.asfortranarray(big), big[::-1, ::-1], big.astype(np.float32)):
+            assert same(f(v), f(np.ascontiguousarray(v, dtype=np.float64)))
 
 
 def test_unaligned_input():
