@@ -50,6 +50,7 @@ def cases():
         ("kde_gaussian_np", "n=2e4 p=300", lambda: m.kde_gaussian_np(big[:20_000], 300)),
         ("cov_matrix_np", "2000x100", lambda: m.cov_matrix_np(m100)),
         ("cov_matrix_np", "2000x512", lambda: m.cov_matrix_np(m512)),
+        ("xtx_matrix_np", "2000x512", lambda: m.xtx_matrix_np(m512)),
         ("ks_1samp_np exact", "n=5000", lambda: m.ks_1samp_np(ks, "norm", [0.0, 1.0])),
     ]
 

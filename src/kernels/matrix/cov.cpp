@@ -211,6 +211,25 @@ void pack_rows_as(const Operand& a, size_t r0, size_t r1, double* dst, const dou
 template <class T>
 void pack_panel_as(const Operand& a, size_t k, size_t r0, size_t r1, double* dst, const double* means) {
     const size_t c0 = k * kPanel, w = std::min(kPanel, a.cols - c0);
+    if (a.rs == static_cast<ptrdiff_t>(sizeof(T))) {
+        // Column-major: down each column, writing the panel's rows in cache.
+        double* base = dst + k * a.rows * kPanel;
+        for (size_t q = 0; q < kPanel; ++q) {
+            double* d = base + q;
+            if (q >= w) {
+                for (size_t r = r0; r < r1; ++r) d[r * kPanel] = 0.0;
+                continue;
+            }
+            const char* col = a.x + static_cast<ptrdiff_t>(c0 + q) * a.cs;
+            const double mu = means ? means[c0 + q] : 0.0;
+            for (size_t r = r0; r < r1; ++r) {
+                T v;
+                std::memcpy(&v, col + r * sizeof(T), sizeof v);
+                d[r * kPanel] = means ? static_cast<double>(v) - mu : static_cast<double>(v);
+            }
+        }
+        return;
+    }
     for (size_t r = r0; r < r1; ++r) {
         const char* src = a.x + static_cast<ptrdiff_t>(r) * a.rs + static_cast<ptrdiff_t>(c0) * a.cs;
         double d[kPanel];
