@@ -57,26 +57,23 @@ Array2 matrix_fn(const X& x, Run run, size_t min_rows, double fill, bool over_ro
     return out;
 }
 
-// The column kernels read the array where it lies.
-using ViewKernel = void (*)(const MatView&, k::Out);
-Array2 view_fn(const MatView& x, ViewKernel kernel, size_t min_rows, double fill, bool over_rows = false) {
-    return matrix_fn(x, kernel, min_rows, fill, over_rows);
-}
-
-// The pairwise-complete kernels walk a row-major copy.
+// The column kernels read the array where it lies; the pairwise-complete
+// kernels walk a row-major copy.
 void cov_skipna_out(const MatF64& x, k::Out out) { k::cov_matrix_skipna_out(x.v.span(), x.rows, x.cols, out); }
 
-Array2 cov_matrix_np(const MatView& x) { return view_fn(x, k::cov_matrix_out, 2, kNaN); }
-Array2 cov_matrix_bias_np(const MatView& x) { return view_fn(x, k::cov_matrix_bias_out, 1, 0.0); }
-Array2 cov_matrix_centered_np(const MatView& x) { return view_fn(x, k::cov_matrix_centered_out, 2, 0.0); }
+Array2 cov_matrix_np(const MatView& x) { return matrix_fn(x, k::cov_matrix_out, 2, kNaN); }
+Array2 cov_matrix_bias_np(const MatView& x) { return matrix_fn(x, k::cov_matrix_bias_out, 1, 0.0); }
+Array2 cov_matrix_centered_np(const MatView& x) { return matrix_fn(x, k::cov_matrix_centered_out, 2, 0.0); }
 Array2 cov_matrix_skipna_np(const MatF64& x) { return matrix_fn(x, cov_skipna_out, 2, 0.0); }
-Array2 xtx_matrix_np(const MatView& x) { return view_fn(x, k::xtx_matrix_out, 1, 0.0); }
-Array2 xxt_matrix_np(const MatView& x) { return view_fn(x, k::xxt_matrix_out, 1, 0.0, true); }
-Array2 pairwise_euclidean_cols_np(const MatView& x) { return view_fn(x, k::pairwise_euclidean_cols_out, 1, 0.0); }
+Array2 xtx_matrix_np(const MatView& x) { return matrix_fn(x, k::xtx_matrix_out, 1, 0.0); }
+Array2 xxt_matrix_np(const MatView& x) { return matrix_fn(x, k::xxt_matrix_out, 1, 0.0, true); }
+Array2 pairwise_euclidean_cols_np(const MatView& x) {
+    return matrix_fn(x, k::pairwise_euclidean_cols_out, 1, 0.0);
+}
 // With no rows every norm is 0: the kernel itself gives all NaN.
-Array2 pairwise_cosine_cols_np(const MatView& x) { return view_fn(x, k::pairwise_cosine_cols_out, 0, 0.0); }
-Array2 corr_matrix_np(const MatView& a) { return view_fn(a, k::corr_matrix_out, 2, 0.0); }
-Array2 corr_distance_np(const MatView& a) { return view_fn(a, k::corr_distance_out, 2, 0.0); }
+Array2 pairwise_cosine_cols_np(const MatView& x) { return matrix_fn(x, k::pairwise_cosine_cols_out, 0, 0.0); }
+Array2 corr_matrix_np(const MatView& a) { return matrix_fn(a, k::corr_matrix_out, 2, 0.0); }
+Array2 corr_distance_np(const MatView& a) { return matrix_fn(a, k::corr_distance_out, 2, 0.0); }
 
 // Variances from each column's finite rows, covariances from each pair's.
 void corr_skipna_out(const MatF64& x, k::Out out) {
