@@ -36,10 +36,16 @@ Result<double> corr_nan_np(Slice x, Slice y) {
     return k::corr_pair(x, y, true);
 }
 
-// An m x m result filled with `v`; MemoryError when m * m overflows.
-Array2 square(size_t m, double v) {
+// m * m; MemoryError when it overflows.
+size_t square_len(size_t m) {
     size_t len;
     if (__builtin_mul_overflow(m, m, &len)) throw std::bad_alloc();
+    return len;
+}
+
+// An m x m result filled with `v`.
+Array2 square(size_t m, double v) {
+    const size_t len = square_len(m);
     return Array2{v == 0.0 ? Buf<double>::zeros(len) : Buf<double>(len, v), m, m};
 }
 
@@ -50,9 +56,7 @@ template <class X, class Run>
 Array2 matrix_fn(const X& x, Run run, size_t min_rows, double fill, bool over_rows = false) {
     const size_t m = over_rows ? x.rows : x.cols;
     if (x.rows < min_rows || x.cols == 0) return square(m, fill);
-    size_t len;
-    if (__builtin_mul_overflow(m, m, &len)) throw std::bad_alloc();
-    Array2 out{Buf<double>(len), m, m};
+    Array2 out{Buf<double>(square_len(m)), m, m};
     run(x, out.buf.span());
     return out;
 }
