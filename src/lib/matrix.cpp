@@ -81,10 +81,8 @@ Array2 corr_distance_np(const MatView& a) { return matrix_fn(a, k::corr_distance
 
 // Variances from each column's finite rows, covariances from each pair's.
 void corr_skipna_out(const MatF64& x, k::Out out) {
-    const size_t p = x.cols;
-    Buf<double> cov(p * p);
-    k::cov_matrix_skipna_out(x.v.span(), x.rows, p, cov.span());
-    k::corr_matrix_from_cov_out(cov.span(), p, out);
+    k::cov_matrix_skipna_out(x.v.span(), x.rows, x.cols, out);
+    k::corr_from_cov_in_place(out, x.cols);
 }
 Array2 corr_matrix_skipna_np(const MatF64& a) { return matrix_fn(a, corr_skipna_out, 2, 0.0); }
 

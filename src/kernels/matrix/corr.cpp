@@ -19,42 +19,37 @@ inline double clamp_unit(double q) {
 
 }  // namespace
 
-void corr_matrix_from_cov_out(In cov, size_t p, Out out) {
+void corr_from_cov_in_place(Out m, size_t p) {
     Buf<double> sd(p);
     for (size_t i = 0; i < p; ++i) {
-        const double v = cov[i * p + i];
+        const double v = m[i * p + i];
         sd[i] = (std::isfinite(v) && v > 0.0) ? std::sqrt(v) : kNaN;
     }
+    // Whole rows: the matrix is symmetric and sd[i] * sd[j] = sd[j] * sd[i],
+    // so each entry below the diagonal equals its mirror without a copy.
     fill_rows(p, static_cast<double>(p), [&](size_t i) {
-        const double* c = cov.data() + i * p;
-        double* o = out.data() + i * p;
-        for (size_t j = i; j < p; ++j) {
+        double* o = m.data() + i * p;
+        for (size_t j = 0; j < p; ++j) {
             const double d = sd[i] * sd[j];
-            o[j] = (d == 0.0 || std::isnan(d)) ? kNaN : clamp_unit(c[j] / d);
+            o[j] = (d == 0.0 || std::isnan(d)) ? kNaN : clamp_unit(o[j] / d);
         }
+        o[i] = (std::isnan(sd[i]) || sd[i] == 0.0) ? kNaN : 1.0;
     });
-    for (size_t i = 0; i < p; ++i) out[i * p + i] = (std::isnan(sd[i]) || sd[i] == 0.0) ? kNaN : 1.0;
-    mirror_upper(out, p);
 }
 
 void corr_matrix_out(const MatView& x, Out out) {
-    const size_t p = x.cols;
-    Buf<double> cov(p * p);
-    cov_matrix_out(x, cov.span());
-    corr_matrix_from_cov_out(cov.span(), p, out);
+    cov_matrix_out(x, out);
+    corr_from_cov_in_place(out, x.cols);
 }
 
 void corr_distance_out(const MatView& x, Out out) {
     const size_t p = x.cols;
-    Buf<double> r(p * p);
-    corr_matrix_out(x, r.span());
+    corr_matrix_out(x, out);
     fill_rows(p, static_cast<double>(p), [&](size_t i) {
-        for (size_t j = 0; j < p; ++j) {
-            const double v = r[i * p + j];
-            out[i * p + j] = std::isnan(v) ? kNaN : 1.0 - v;
-        }
+        double* o = out.data() + i * p;
+        for (size_t j = 0; j < p; ++j) o[j] = std::isnan(o[j]) ? kNaN : 1.0 - o[j];
+        o[i] = std::isnan(o[i]) ? kNaN : 0.0;
     });
-    for (size_t i = 0; i < p; ++i) out[i * p + i] = std::isnan(r[i * p + i]) ? kNaN : 0.0;
 }
 
 double corr_pair(In x, In y, bool skip_nan) {

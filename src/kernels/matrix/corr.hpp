@@ -5,10 +5,10 @@
 
 namespace ms::kernels::matrix {
 
-// Correlations from a p x p covariance matrix (only its upper triangle is
-// read): clamped to [-1, 1]; NaN where a standard deviation is not a finite
+// Turns a symmetric p x p covariance matrix into correlations, in place:
+// clamped to [-1, 1]; NaN where a standard deviation is not a finite
 // positive number.
-void corr_matrix_from_cov_out(In cov, size_t p, Out out);
+void corr_from_cov_in_place(Out m, size_t p);
 // Pearson correlation of the columns; n >= 1.
 void corr_matrix_out(const MatView& x, Out out);
 // 1 - correlation, NaN kept; diagonal 0.0 or NaN.

@@ -147,20 +147,25 @@ constexpr size_t kStatCols = 64, kPackRows = 32, kPanelRows = 256;
 
 // The statistic of columns c0 ... c1 - 1, each summed over the rows in order
 // (row by row across the group, or column by column down a column-major
-// array: each column's sum is the same).
+// array: each column's sum is the same) into acc[c0 ... c1 - 1], zero
+// on entry.
 template <class T>
-void column_stats_as(const Operand& a, Stat stat, size_t c0, size_t c1, double* stats) {
-    double s[kStatCols] = {};
+void column_stats_as(const Operand& a, Stat stat, size_t c0, size_t c1, double* acc, double* stats) {
     const size_t w = c1 - c0;
-    auto term = [&](double v) { return stat == Stat::mean ? v : v * v; };
-    if (a.cs == static_cast<ptrdiff_t>(sizeof(T))) {
-        for (size_t r = 0; r < a.rows; ++r) {
-            T v[kStatCols];
-            std::memcpy(v, a.x + static_cast<ptrdiff_t>(r) * a.rs + static_cast<ptrdiff_t>(c0 * sizeof(T)),
-                        w * sizeof(T));
-            for (size_t q = 0; q < w; ++q) s[q] += term(static_cast<double>(v[q]));
+    auto sum = [&](auto term) {
+        double* __restrict s = acc + c0;
+        if (a.cs == static_cast<ptrdiff_t>(sizeof(T))) {
+            for (size_t r = 0; r < a.rows; ++r) {
+                const char* __restrict row =
+                    a.x + static_cast<ptrdiff_t>(r) * a.rs + static_cast<ptrdiff_t>(c0 * sizeof(T));
+                for (size_t q = 0; q < w; ++q) {
+                    T v;
+                    std::memcpy(&v, row + q * sizeof(T), sizeof v);
+                    s[q] += term(static_cast<double>(v));
+                }
+            }
+            return;
         }
-    } else {
         for (size_t q = 0; q < w; ++q) {
             const char* col = a.x + static_cast<ptrdiff_t>(c0 + q) * a.cs;
             for (size_t r = 0; r < a.rows; ++r) {
@@ -169,9 +174,13 @@ void column_stats_as(const Operand& a, Stat stat, size_t c0, size_t c1, double* 
                 s[q] += term(static_cast<double>(v));
             }
         }
-    }
+    };
+    if (stat == Stat::mean)
+        sum([](double v) { return v; });
+    else
+        sum([](double v) { return v * v; });
     const double inv = 1.0 / static_cast<double>(a.rows);
-    for (size_t q = 0; q < w; ++q) stats[c0 + q] = stat == Stat::mean ? s[q] * inv : std::sqrt(s[q]);
+    for (size_t q = c0; q < c1; ++q) stats[q] = stat == Stat::mean ? acc[q] * inv : std::sqrt(acc[q]);
 }
 
 // Writes the w values of one row of a panel (less the means, when given;
@@ -194,8 +203,15 @@ void pack_rows_as(const Operand& a, size_t r0, size_t r1, double* dst, const dou
         for (size_t c0 = 0; c0 < m; c0 += kPanel) {
             const size_t w = std::min(kPanel, m - c0);
             double* d = dst + (c0 / kPanel) * n * kPanel + r * kPanel;
-            if (w == kPanel && !means && sizeof(T) == sizeof(double)) {
-                std::memcpy(d, src + c0 * sizeof(T), kPanel * sizeof(double));
+            if (w == kPanel) {
+                // Fixed width, so that the copy and the subtraction are
+                // inlined vector code rather than a library call per row.
+                T v[kPanel];
+                std::memcpy(v, src + c0 * sizeof(T), sizeof v);
+                if (means)
+                    for (size_t q = 0; q < kPanel; ++q) d[q] = static_cast<double>(v[q]) - means[c0 + q];
+                else
+                    for (size_t q = 0; q < kPanel; ++q) d[q] = static_cast<double>(v[q]);
                 continue;
             }
             T v[kPanel];
@@ -247,10 +263,18 @@ void pack_panel_as(const Operand& a, size_t k, size_t r0, size_t r1, double* dst
 template <class T>
 void pack_as(const Operand& a, Stat stat, unsigned threads, double* dst, double* stats) {
     const size_t n = a.rows, m = a.cols;
-    if (stat != Stat::none)
-        run_items(threads, (m + kStatCols - 1) / kStatCols, 0, [&](size_t g, double*) {
-            column_stats_as<T>(a, stat, g * kStatCols, std::min(m, (g + 1) * kStatCols), stats);
+    if (stat != Stat::none) {
+        // Rows of a C-ordered array are read across a whole group at a time,
+        // so the groups are as wide as the team allows: one thread passes
+        // over the array once.
+        size_t width = kStatCols;
+        if (a.cs == static_cast<ptrdiff_t>(sizeof(T)))
+            width = std::max(kStatCols, ((m + threads - 1) / threads + 7) / 8 * 8);
+        Buf<double> acc = Buf<double>::zeros(m);
+        run_items(threads, (m + width - 1) / width, 0, [&](size_t g, double*) {
+            column_stats_as<T>(a, stat, g * width, std::min(m, (g + 1) * width), acc.data(), stats);
         });
+    }
     // Only the means change the packed values.
     const double* means = stat == Stat::mean ? stats : nullptr;
     if (a.cs == static_cast<ptrdiff_t>(sizeof(T))) {
