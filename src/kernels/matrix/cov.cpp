@@ -143,44 +143,31 @@ using V4 = double __attribute__((vector_size(32)));
 // fills the panels in pieces of rows: a C-ordered array row after row across
 // every panel, any other layout panel by panel, so that both read the array
 // along its contiguous direction.
-constexpr size_t kStatCols = 64, kPackRows = 32, kPanelRows = 256;
+constexpr size_t kPackRows = 32, kPanelRows = 256;
 
-// The statistic of columns c0 ... c1 - 1, each summed over the rows in order
-// (row by row across the group, or column by column down a column-major
-// array: each column's sum is the same) into acc[c0 ... c1 - 1], zero
-// on entry.
-template <class T>
-void column_stats_as(const Operand& a, Stat stat, size_t c0, size_t c1, double* acc, double* stats) {
-    const size_t w = c1 - c0;
-    auto sum = [&](auto term) {
-        double* __restrict s = acc + c0;
-        if (a.cs == static_cast<ptrdiff_t>(sizeof(T))) {
-            for (size_t r = 0; r < a.rows; ++r) {
-                const char* __restrict row =
-                    a.x + static_cast<ptrdiff_t>(r) * a.rs + static_cast<ptrdiff_t>(c0 * sizeof(T));
-                for (size_t q = 0; q < w; ++q) {
-                    T v;
-                    std::memcpy(&v, row + q * sizeof(T), sizeof v);
-                    s[q] += term(static_cast<double>(v));
-                }
-            }
-            return;
-        }
+// The statistic of columns c0 ... c0 + kSumCols - 1 (those before m), each
+// summed over the rows in order, with the sums in registers: no column is
+// one long chain of dependent adds, and a column-major array is read down
+// its columns.
+constexpr size_t kSumCols = 16;
+template <class T, bool kSquares>
+void column_stats_as(const Operand& a, size_t c0, double* stats) {
+    const size_t w = std::min(kSumCols, a.cols - c0);
+    double s[kSumCols] = {};
+    for (size_t r = 0; r < a.rows; ++r) {
+        const char* p = a.x + static_cast<ptrdiff_t>(r) * a.rs + static_cast<ptrdiff_t>(c0) * a.cs;
         for (size_t q = 0; q < w; ++q) {
-            const char* col = a.x + static_cast<ptrdiff_t>(c0 + q) * a.cs;
-            for (size_t r = 0; r < a.rows; ++r) {
-                T v;
-                std::memcpy(&v, col + static_cast<ptrdiff_t>(r) * a.rs, sizeof v);
-                s[q] += term(static_cast<double>(v));
-            }
+            T t;
+            std::memcpy(&t, p + static_cast<ptrdiff_t>(q) * a.cs, sizeof t);
+            const double v = static_cast<double>(t);
+            if constexpr (kSquares)
+                s[q] += v * v;
+            else
+                s[q] += v;
         }
-    };
-    if (stat == Stat::mean)
-        sum([](double v) { return v; });
-    else
-        sum([](double v) { return v * v; });
+    }
     const double inv = 1.0 / static_cast<double>(a.rows);
-    for (size_t q = c0; q < c1; ++q) stats[q] = stat == Stat::mean ? acc[q] * inv : std::sqrt(acc[q]);
+    for (size_t q = 0; q < w; ++q) stats[c0 + q] = kSquares ? std::sqrt(s[q]) : s[q] * inv;
 }
 
 // Writes the w values of one row of a panel (less the means, when given;
@@ -263,18 +250,13 @@ void pack_panel_as(const Operand& a, size_t k, size_t r0, size_t r1, double* dst
 template <class T>
 void pack_as(const Operand& a, Stat stat, unsigned threads, double* dst, double* stats) {
     const size_t n = a.rows, m = a.cols;
-    if (stat != Stat::none) {
-        // Rows of a C-ordered array are read across a whole group at a time,
-        // so the groups are as wide as the team allows: one thread passes
-        // over the array once.
-        size_t width = kStatCols;
-        if (a.cs == static_cast<ptrdiff_t>(sizeof(T)))
-            width = std::max(kStatCols, ((m + threads - 1) / threads + 7) / 8 * 8);
-        Buf<double> acc = Buf<double>::zeros(m);
-        run_items(threads, (m + width - 1) / width, 0, [&](size_t g, double*) {
-            column_stats_as<T>(a, stat, g * width, std::min(m, (g + 1) * width), acc.data(), stats);
+    if (stat != Stat::none)
+        run_items(threads, (m + kSumCols - 1) / kSumCols, 0, [&](size_t g, double*) {
+            if (stat == Stat::mean)
+                column_stats_as<T, false>(a, g * kSumCols, stats);
+            else
+                column_stats_as<T, true>(a, g * kSumCols, stats);
         });
-    }
     // Only the means change the packed values.
     const double* means = stat == Stat::mean ? stats : nullptr;
     if (a.cs == static_cast<ptrdiff_t>(sizeof(T))) {
