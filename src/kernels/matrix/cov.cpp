@@ -363,17 +363,23 @@ class Workspace {
 public:
     explicit Workspace(size_t len) {
         constexpr size_t kKept = size_t{2} << 20;
+        // Room to start at a 64-byte boundary: a panel row (96 bytes) then
+        // never splits a vector load across two cache lines.
+        constexpr size_t kSlack = 64 / sizeof(double);
         thread_local Buf<double> kept;
+        double* p;
         if (len > kKept) {
-            own_ = Buf<double>(len);
-            data_ = own_.data();
-            return;
+            own_ = Buf<double>(len + kSlack);
+            p = own_.data();
+        } else {
+            if (kept.size() < len + kSlack) {
+                kept = Buf<double>();
+                kept = Buf<double>(std::max(len, std::min(kKept, 2 * kept.capacity())) + kSlack);
+            }
+            p = kept.data();
         }
-        if (kept.size() < len) {
-            kept = Buf<double>();
-            kept = Buf<double>(std::max(len, std::min(kKept, 2 * kept.capacity())));
-        }
-        data_ = kept.data();
+        const uintptr_t at = reinterpret_cast<uintptr_t>(p);
+        data_ = p + ((64 - at % 64) % 64) / sizeof(double);
     }
     double* data() { return data_; }
 
