@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -71,13 +72,26 @@ constexpr double kTermsPerMs = 4e6;
 
 // A square matrix of order m whose rows lie `stride` apart, stride a multiple
 // of kCols and the columns past m zero, so that every column block reads
-// whole vectors.
+// whole vectors. Rows start at a 64-byte boundary: no vector load is split
+// across two cache lines.
 struct Square {
     size_t m, stride;
-    Buf<double> v;
     explicit Square(size_t order)
-        : m(order), stride((order + kCols - 1) / kCols * kCols), v(Buf<double>::zeros(order * stride)) {}
-    double& at(size_t i, size_t j) noexcept { return v[i * stride + j]; }
+        : m(order), stride((order + kCols - 1) / kCols * kCols), buf_(Buf<double>::zeros(order * stride + kCols)) {
+        const uintptr_t at = reinterpret_cast<uintptr_t>(buf_.data());
+        p_ = buf_.data() + ((64 - at % 64) % 64) / sizeof(double);
+    }
+    double* data() noexcept { return p_; }
+    const double* data() const noexcept { return p_; }
+    double& at(size_t i, size_t j) noexcept { return p_[i * stride + j]; }
+    void swap(Square& o) noexcept {
+        std::swap(buf_, o.buf_);
+        std::swap(p_, o.p_);
+    }
+
+private:
+    Buf<double> buf_;
+    double* p_;
 };
 
 // One Kahan sum per lane: adds `term` to p with compensation c.
@@ -220,7 +234,7 @@ void mat_mul_scaled(const Square& b, const Square* const* as, Square* const* out
     core::run_chunks(team, items, [&](size_t item, unsigned) {
         const size_t k = item / blocks, r0 = item % blocks * kRows;
         bigs[item] =
-            product_item(as[k]->v.data(), b.v.data(), outs[k]->v.data(), m, stride, r0, std::min(m, r0 + kRows));
+            product_item(as[k]->data(), b.data(), outs[k]->data(), m, stride, r0, std::min(m, r0 + kRows));
     });
     for (size_t k = 0; k < count; ++k) {
         double big = 0.0;
@@ -259,10 +273,10 @@ double ks_matrix(size_t n, double d) {
         size_t count = 0;
         const bool multiply = (bits & 1) != 0 && have_q, square = (bits >> 1) != 0;
         if ((bits & 1) != 0 && !have_q) {  // identity times H: H itself
-            std::memcpy(q.v.data(), hm.v.data(), m * hm.stride * sizeof(double));
+            std::memcpy(q.data(), hm.data(), m * hm.stride * sizeof(double));
             have_q = true;
             double big = 0.0;
-            for (size_t i = 0; i < m * q.stride; ++i) big = std::max(big, std::fabs(q.v[i]));
+            for (size_t i = 0; i < m * q.stride; ++i) big = std::max(big, std::fabs(q.data()[i]));
             log_q = log_h + rescale(q, big);
         }
         if (multiply) as[count] = &q, outs[count++] = &next_q;
@@ -270,11 +284,11 @@ double ks_matrix(size_t n, double d) {
         if (count == 0) continue;
         mat_mul_scaled(hm, as, outs, logs, count);
         if (multiply) {
-            std::swap(q.v, next_q.v);
+            q.swap(next_q);
             log_q = log_q + log_h + logs[0];
         }
         if (square) {
-            std::swap(hm.v, next_h.v);
+            hm.swap(next_h);
             log_h = 2.0 * log_h + logs[count - 1];
         }
     }
