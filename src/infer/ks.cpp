@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <limits>
 
 #include "core/parallel.hpp"
@@ -112,10 +115,25 @@ __attribute__((always_inline)) inline V4 load(const double* p) noexcept {
 }
 
 // Stores the lanes of `v` that fall before column m and returns the largest
-// |value| among them and `big`.
+// |value| among them and `big`. With `stream`, the whole vector (zero past
+// column m) goes past the caches: the next product reads it on every thread,
+// and a line another core must first fetch from this core's cache costs more
+// than one from memory. o is then 16-byte aligned.
+template <bool stream>
 __attribute__((always_inline)) inline double store(double* o, V4 v, size_t j, size_t m, double big) noexcept {
     if (j >= m) return big;
     const size_t n = std::min<size_t>(4, m - j);
+#if defined(__SSE2__)
+    if constexpr (stream) {
+        double lanes[4];
+        std::memcpy(lanes, &v, sizeof lanes);
+        for (size_t e = n; e < 4; ++e) lanes[e] = 0.0;
+        for (size_t e = 0; e < n; ++e) big = std::max(big, std::fabs(lanes[e]));
+        _mm_stream_pd(o, _mm_loadu_pd(lanes));
+        _mm_stream_pd(o + 2, _mm_loadu_pd(lanes + 2));
+        return big;
+    }
+#endif
     std::memcpy(o, &v, n * sizeof(double));
     for (size_t e = 0; e < n; ++e) big = std::max(big, std::fabs(o[e]));
     return big;
@@ -138,6 +156,7 @@ __attribute__((always_inline)) inline V4 load_each_time(const double* p) noexcep
 }
 
 // Rows r .. r + 2 of the product; returns the largest |entry| written.
+template <bool stream>
 __attribute__((always_inline)) inline double product_rows3(const double* a, const double* b, double* out, size_t m,
                                                            size_t stride, size_t r) noexcept {
     const double *a0 = a + r * stride, *a1 = a0 + stride, *a2 = a1 + stride;
@@ -167,16 +186,17 @@ __attribute__((always_inline)) inline double product_rows3(const double* a, cons
             if (a2[l] != 0.0) s20.add(a2[l] * b0), s21.add(a2[l] * b1);
         }
         double* o = out + r * stride + j;
-        big = store(o, s00.p, j, m, big), big = store(o + 4, s01.p, j + 4, m, big);
+        big = store<stream>(o, s00.p, j, m, big), big = store<stream>(o + 4, s01.p, j + 4, m, big);
         o += stride;
-        big = store(o, s10.p, j, m, big), big = store(o + 4, s11.p, j + 4, m, big);
+        big = store<stream>(o, s10.p, j, m, big), big = store<stream>(o + 4, s11.p, j + 4, m, big);
         o += stride;
-        big = store(o, s20.p, j, m, big), big = store(o + 4, s21.p, j + 4, m, big);
+        big = store<stream>(o, s20.p, j, m, big), big = store<stream>(o + 4, s21.p, j + 4, m, big);
     }
     return big;
 }
 
 // Row r of the product; returns the largest |entry| written and `big`.
+template <bool stream>
 __attribute__((always_inline)) inline double product_row(const double* a, const double* b, double* out, size_t m,
                                                          size_t stride, size_t r, double big) noexcept {
     const double* a0 = a + r * stride;
@@ -188,40 +208,82 @@ __attribute__((always_inline)) inline double product_row(const double* a, const 
             const double x0 = a0[l];
             if (x0 != 0.0) s0.add(x0 * load(bl)), s1.add(x0 * load(bl + 4));
         }
-        big = store(out + r * stride + j, s0.p, j, m, big);
-        big = store(out + r * stride + j + 4, s1.p, j + 4, m, big);
+        big = store<stream>(out + r * stride + j, s0.p, j, m, big);
+        big = store<stream>(out + r * stride + j + 4, s1.p, j + 4, m, big);
     }
     return big;
 }
 
+// Rows r0 .. r1 - 1 of the product; returns the largest |entry| written.
+// Streamed stores are ordered before the return, so the caller may report
+// the rows as done.
 __attribute__((target_clones("avx2", "default"))) double product_item(const double* a, const double* b,
                                                                       double* out, size_t m, size_t stride,
-                                                                      size_t r0, size_t r1) {
-    if (r1 - r0 == kRows) return product_rows3(a, b, out, m, stride, r0);
+                                                                      size_t r0, size_t r1, bool stream) {
     double big = 0.0;
-    for (size_t r = r0; r < r1; ++r) big = product_row(a, b, out, m, stride, r, big);
+    if (r1 - r0 == kRows)
+        big = stream ? product_rows3<true>(a, b, out, m, stride, r0)
+                     : product_rows3<false>(a, b, out, m, stride, r0);
+    else
+        for (size_t r = r0; r < r1; ++r)
+            big = stream ? product_row<true>(a, b, out, m, stride, r, big)
+                         : product_row<false>(a, b, out, m, stride, r, big);
+#if defined(__SSE2__)
+    if (stream) _mm_sfence();
+#endif
     return big;
 }
 
-// When `big`, the largest |entry| of `x`, lies outside [1e-100, 1e100],
-// divides x down (or up) so that it becomes 1e100 (or 1e-100) and returns ln
-// of the divisor; else returns 0.
-double rescale(Square& x, double big) noexcept {
-    double s;
+// When `big`, the largest |entry| of a matrix, lies outside [1e-100, 1e100]:
+// the divisor that makes it 1e100 (or 1e-100).
+bool rescale_divisor(double big, double& s) noexcept {
     if (big > 1e100)
         s = big / 1e100;
     else if (big > 0.0 && big < 1e-100)
         s = big / 1e-100;
     else
-        return 0.0;
+        return false;
+    return true;
+}
+
+// Rows r0 .. r1 - 1 of x divided by s (the zero columns past m stay zero).
+__attribute__((target_clones("avx2", "default"))) void divide_rows(double* x, size_t stride, size_t r0, size_t r1,
+                                                                   double s, bool stream) {
+    const V4 sv = {s, s, s, s};
+    (void)stream;  // unused where there are no streaming stores
+    for (double* p = x + r0 * stride; p < x + r1 * stride; p += 4) {
+        const V4 v = load(p) / sv;
+#if defined(__SSE2__)
+        if (stream) {
+            double lanes[4];
+            std::memcpy(lanes, &v, sizeof lanes);
+            _mm_stream_pd(p, _mm_loadu_pd(lanes));
+            _mm_stream_pd(p + 2, _mm_loadu_pd(lanes + 2));
+            continue;
+        }
+#endif
+        std::memcpy(p, &v, sizeof v);
+    }
+#if defined(__SSE2__)
+    if (stream) _mm_sfence();
+#endif
+}
+
+// The largest |entry| of x, then x rescaled by its divisor; returns ln of the
+// divisor, or 0.
+double rescale(Square& x) noexcept {
+    double big = 0.0, s;
     for (size_t i = 0; i < x.m; ++i)
-        for (size_t j = 0; j < x.m; ++j) x.at(i, j) /= s;
+        for (size_t j = 0; j < x.m; ++j) big = std::max(big, std::fabs(x.at(i, j)));
+    if (!rescale_divisor(big, s)) return 0.0;
+    divide_rows(x.data(), x.stride, 0, x.m, s, false);
     return std::log(s);
 }
 
 // Products that share the right factor b: outs[k] = as[k] b for the first
 // `count` of them, computed in one parallel section, each then rescaled;
-// logs[k] takes ln of its divisor.
+// logs[k] takes ln of its divisor. On several threads every row is written
+// past the caches, since every thread reads all of it next.
 void mat_mul_scaled(const Square& b, const Square* const* as, Square* const* outs, double* logs, size_t count) {
     const size_t m = b.m, stride = b.stride;
     const size_t blocks = (m + kRows - 1) / kRows, items = blocks * count;
@@ -231,16 +293,26 @@ void mat_mul_scaled(const Square& b, const Square* const* as, Square* const* out
     const double terms =
         static_cast<double>(count) * static_cast<double>(m) * static_cast<double>(m) * static_cast<double>(m);
     const unsigned team = core::team_for(terms, kTermsPerMs / 16.0, items);
+    const bool stream = team > 1;
     core::run_chunks(team, items, [&](size_t item, unsigned) {
         const size_t k = item / blocks, r0 = item % blocks * kRows;
         bigs[item] =
-            product_item(as[k]->data(), b.data(), outs[k]->data(), m, stride, r0, std::min(m, r0 + kRows));
+            product_item(as[k]->data(), b.data(), outs[k]->data(), m, stride, r0, std::min(m, r0 + kRows), stream);
     });
+    double div[2];
+    bool scaled[2], any = false;
     for (size_t k = 0; k < count; ++k) {
         double big = 0.0;
         for (size_t i = k * blocks; i < (k + 1) * blocks; ++i) big = std::max(big, bigs[i]);
-        logs[k] = rescale(*outs[k], big);
+        scaled[k] = rescale_divisor(big, div[k]);
+        logs[k] = scaled[k] ? std::log(div[k]) : 0.0;
+        any = any || scaled[k];
     }
+    if (!any) return;
+    core::run_chunks(team, items, [&](size_t item, unsigned) {
+        const size_t k = item / blocks, r0 = item % blocks * kRows;
+        if (scaled[k]) divide_rows(outs[k]->data(), stride, r0, std::min(m, r0 + kRows), div[k], stream);
+    });
 }
 
 // Exact P(D >= d) by the matrix power (0 < d < 1).
@@ -275,9 +347,7 @@ double ks_matrix(size_t n, double d) {
         if ((bits & 1) != 0 && !have_q) {  // identity times H: H itself
             std::memcpy(q.data(), hm.data(), m * hm.stride * sizeof(double));
             have_q = true;
-            double big = 0.0;
-            for (size_t i = 0; i < m * q.stride; ++i) big = std::max(big, std::fabs(q.data()[i]));
-            log_q = log_h + rescale(q, big);
+            log_q = log_h + rescale(q);
         }
         if (multiply) as[count] = &q, outs[count++] = &next_q;
         if (square) as[count] = &hm, outs[count++] = &next_h;
