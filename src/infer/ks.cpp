@@ -4,12 +4,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <limits>
 
 #include "core/parallel.hpp"
+#include "core/stream.hpp"
 #include "infer/common/std_normal.hpp"
 #include "core/radix_sort.hpp"
 #include "core/total_order.hpp"
@@ -123,17 +121,15 @@ template <bool stream>
 __attribute__((always_inline)) inline double store(double* o, V4 v, size_t j, size_t m, double big) noexcept {
     if (j >= m) return big;
     const size_t n = std::min<size_t>(4, m - j);
-#if defined(__SSE2__)
     if constexpr (stream) {
         double lanes[4];
         std::memcpy(lanes, &v, sizeof lanes);
         for (size_t e = n; e < 4; ++e) lanes[e] = 0.0;
         for (size_t e = 0; e < n; ++e) big = std::max(big, std::fabs(lanes[e]));
-        _mm_stream_pd(o, _mm_loadu_pd(lanes));
-        _mm_stream_pd(o + 2, _mm_loadu_pd(lanes + 2));
+        std::memcpy(&v, lanes, sizeof v);
+        core::store4(o, v, true);
         return big;
     }
-#endif
     std::memcpy(o, &v, n * sizeof(double));
     for (size_t e = 0; e < n; ++e) big = std::max(big, std::fabs(o[e]));
     return big;
@@ -228,9 +224,7 @@ __attribute__((target_clones("avx2", "default"))) double product_item(const doub
         for (size_t r = r0; r < r1; ++r)
             big = stream ? product_row<true>(a, b, out, m, stride, r, big)
                          : product_row<false>(a, b, out, m, stride, r, big);
-#if defined(__SSE2__)
-    if (stream) _mm_sfence();
-#endif
+    core::end_stream(stream);
     return big;
 }
 
@@ -250,23 +244,8 @@ bool rescale_divisor(double big, double& s) noexcept {
 __attribute__((target_clones("avx2", "default"))) void divide_rows(double* x, size_t stride, size_t r0, size_t r1,
                                                                    double s, bool stream) {
     const V4 sv = {s, s, s, s};
-    (void)stream;  // unused where there are no streaming stores
-    for (double* p = x + r0 * stride; p < x + r1 * stride; p += 4) {
-        const V4 v = load(p) / sv;
-#if defined(__SSE2__)
-        if (stream) {
-            double lanes[4];
-            std::memcpy(lanes, &v, sizeof lanes);
-            _mm_stream_pd(p, _mm_loadu_pd(lanes));
-            _mm_stream_pd(p + 2, _mm_loadu_pd(lanes + 2));
-            continue;
-        }
-#endif
-        std::memcpy(p, &v, sizeof v);
-    }
-#if defined(__SSE2__)
-    if (stream) _mm_sfence();
-#endif
+    for (double* p = x + r0 * stride; p < x + r1 * stride; p += 4) core::store4(p, load(p) / sv, stream);
+    core::end_stream(stream);
 }
 
 // The largest |entry| of x, then x rescaled by its divisor; returns ln of the

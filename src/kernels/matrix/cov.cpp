@@ -9,6 +9,7 @@
 #include <limits>
 #include <vector>
 #include "core/constants.hpp"
+#include "core/stream.hpp"
 
 namespace ms::kernels::matrix {
 
@@ -181,42 +182,97 @@ inline void put_panel_row(double* d, const double* v, size_t w, const double* me
     for (; q < kPanel; ++q) d[q] = 0.0;
 }
 
-// Rows r0 ... r1 - 1 of every panel, from a C-ordered operand.
+// Four consecutive values, as doubles: one vector load (no detour through
+// memory, which a wide load cannot take from narrower stores).
 template <class T>
-void pack_rows_as(const Operand& a, size_t r0, size_t r1, double* dst, const double* means) {
+__attribute__((always_inline)) inline V4 load4(const char* p) {
+    if constexpr (sizeof(T) == sizeof(double)) {
+        V4 v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    } else {
+        using F4 = float __attribute__((vector_size(16)));
+        F4 f;
+        std::memcpy(&f, p, sizeof f);
+        return __builtin_convertvector(f, V4);
+    }
+}
+
+// Transposes the 4 x 4 block whose rows are a, b, c, d.
+__attribute__((always_inline)) inline void transpose4(V4& a, V4& b, V4& c, V4& d) {
+    const V4 t0 = __builtin_shufflevector(a, b, 0, 4, 2, 6), t1 = __builtin_shufflevector(a, b, 1, 5, 3, 7);
+    const V4 t2 = __builtin_shufflevector(c, d, 0, 4, 2, 6), t3 = __builtin_shufflevector(c, d, 1, 5, 3, 7);
+    a = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+    b = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+    c = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+    d = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
+// Rows r0 ... r1 - 1 of every panel, from a C-ordered operand: four rows at
+// a time, panel after panel, so that each panel gets whole lines while the
+// four rows stay in the first-level cache.
+template <class T>
+__attribute__((always_inline)) inline void pack_rows_as(const Operand& a, size_t r0, size_t r1, double* dst,
+                                                        const double* means, bool stream) {
     const size_t n = a.rows, m = a.cols;
-    for (size_t r = r0; r < r1; ++r) {
-        const char* src = a.x + static_cast<ptrdiff_t>(r) * a.rs;
+    for (size_t g0 = r0; g0 < r1; g0 += 4) {
+        const size_t g1 = std::min(r1, g0 + 4);
         for (size_t c0 = 0; c0 < m; c0 += kPanel) {
             const size_t w = std::min(kPanel, m - c0);
-            double* d = dst + (c0 / kPanel) * n * kPanel + r * kPanel;
-            if (w == kPanel) {
-                // Fixed width, so that the copy and the subtraction are
-                // inlined vector code rather than a library call per row.
+            double* panel = dst + (c0 / kPanel) * n * kPanel;
+            for (size_t r = g0; r < g1; ++r) {
+                const char* src = a.x + static_cast<ptrdiff_t>(r) * a.rs + static_cast<ptrdiff_t>(c0 * sizeof(T));
+                double* d = panel + r * kPanel;
+                if (w == kPanel) {
+                    for (size_t g = 0; g < kVecs; ++g) {
+                        V4 v = load4<T>(src + 4 * g * sizeof(T));
+                        if (means) {
+                            V4 mu;
+                            std::memcpy(&mu, means + c0 + 4 * g, sizeof mu);
+                            v -= mu;
+                        }
+                        core::store4(d + 4 * g, v, stream);
+                    }
+                    continue;
+                }
                 T v[kPanel];
-                std::memcpy(v, src + c0 * sizeof(T), sizeof v);
-                if (means)
-                    for (size_t q = 0; q < kPanel; ++q) d[q] = static_cast<double>(v[q]) - means[c0 + q];
-                else
-                    for (size_t q = 0; q < kPanel; ++q) d[q] = static_cast<double>(v[q]);
-                continue;
+                double x[kPanel];
+                std::memcpy(v, src, w * sizeof(T));
+                for (size_t q = 0; q < w; ++q) x[q] = static_cast<double>(v[q]);
+                put_panel_row(d, x, w, means ? means + c0 : nullptr);
             }
-            T v[kPanel];
-            double x[kPanel];
-            std::memcpy(v, src + c0 * sizeof(T), w * sizeof(T));
-            for (size_t q = 0; q < w; ++q) x[q] = static_cast<double>(v[q]);
-            put_panel_row(d, x, w, means ? means + c0 : nullptr);
         }
     }
 }
 
 // Rows r0 ... r1 - 1 of panel k, from an operand of any layout.
 template <class T>
-void pack_panel_as(const Operand& a, size_t k, size_t r0, size_t r1, double* dst, const double* means) {
+__attribute__((always_inline)) inline void pack_panel_as(const Operand& a, size_t k, size_t r0, size_t r1,
+                                                         double* dst, const double* means, bool stream) {
     const size_t c0 = k * kPanel, w = std::min(kPanel, a.cols - c0);
+    double* base = dst + k * a.rows * kPanel;
     if (a.rs == static_cast<ptrdiff_t>(sizeof(T))) {
-        // Column-major: down each column, writing the panel's rows in cache.
-        double* base = dst + k * a.rows * kPanel;
+        // Column-major: four rows of every column at a time, each 4 x 4
+        // block turned in registers, so that the panel is written row after
+        // row; the last rows and a partial panel down each column.
+        if (w == kPanel) {
+            V4 mu[kVecs] = {};
+            if (means)
+                for (size_t g = 0; g < kVecs; ++g) std::memcpy(&mu[g], means + c0 + 4 * g, sizeof(V4));
+            const char* cols = a.x + static_cast<ptrdiff_t>(c0) * a.cs;
+            for (; r0 + 4 <= r1; r0 += 4) {
+                double* d = base + r0 * kPanel;
+                for (size_t g = 0; g < kVecs; ++g) {
+                    const char* p =
+                        cols + static_cast<ptrdiff_t>(4 * g) * a.cs + static_cast<ptrdiff_t>(r0 * sizeof(T));
+                    V4 v[4];
+                    for (size_t i = 0; i < 4; ++i) v[i] = load4<T>(p + static_cast<ptrdiff_t>(i) * a.cs);
+                    transpose4(v[0], v[1], v[2], v[3]);
+                    for (size_t i = 0; i < 4; ++i)
+                        core::store4(d + i * kPanel + 4 * g, means ? v[i] - mu[g] : v[i], stream);
+                }
+            }
+        }
         for (size_t q = 0; q < kPanel; ++q) {
             double* d = base + q;
             if (q >= w) {
@@ -241,8 +297,24 @@ void pack_panel_as(const Operand& a, size_t k, size_t r0, size_t r1, double* dst
             std::memcpy(&v, src + static_cast<ptrdiff_t>(q) * a.cs, sizeof v);
             d[q] = static_cast<double>(v);
         }
-        put_panel_row(dst + k * a.rows * kPanel + r * kPanel, d, w, means ? means + c0 : nullptr);
+        put_panel_row(base + r * kPanel, d, w, means ? means + c0 : nullptr);
     }
+}
+
+// The packing loops built for wide vectors where the processor has them.
+MS_WIDE void pack_rows(const Operand& a, size_t r0, size_t r1, double* dst, const double* means, bool stream) {
+    if (a.f32)
+        pack_rows_as<float>(a, r0, r1, dst, means, stream);
+    else
+        pack_rows_as<double>(a, r0, r1, dst, means, stream);
+}
+
+MS_WIDE void pack_panel(const Operand& a, size_t k, size_t r0, size_t r1, double* dst, const double* means,
+                        bool stream) {
+    if (a.f32)
+        pack_panel_as<float>(a, k, r0, r1, dst, means, stream);
+    else
+        pack_panel_as<double>(a, k, r0, r1, dst, means, stream);
 }
 
 // Packs the operand into its panels and forms the column statistic, on a
@@ -259,16 +331,19 @@ void pack_as(const Operand& a, Stat stat, unsigned threads, double* dst, double*
         });
     // Only the means change the packed values.
     const double* means = stat == Stat::mean ? stats : nullptr;
+    const bool stream = threads > 1;
     if (a.cs == static_cast<ptrdiff_t>(sizeof(T))) {
         run_items(threads, (n + kPackRows - 1) / kPackRows, 0, [&](size_t b, double*) {
-            pack_rows_as<T>(a, b * kPackRows, std::min(n, (b + 1) * kPackRows), dst, means);
+            pack_rows(a, b * kPackRows, std::min(n, (b + 1) * kPackRows), dst, means, stream);
+            core::end_stream(stream);
         });
         return;
     }
     const size_t panels = (m + kPanel - 1) / kPanel, pieces = (n + kPanelRows - 1) / kPanelRows;
     run_items(threads, panels * pieces, 0, [&](size_t t, double*) {
         const size_t k = t / pieces, r0 = t % pieces * kPanelRows;
-        pack_panel_as<T>(a, k, r0, std::min(n, r0 + kPanelRows), dst, means);
+        pack_panel(a, k, r0, std::min(n, r0 + kPanelRows), dst, means, stream);
+        core::end_stream(stream);
     });
 }
 
