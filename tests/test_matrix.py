@@ -293,8 +293,9 @@ def test_any_layout_and_float32(name):
     zero_stride = zero_stride if name not in ("diag_np", "trace_np") else zero_stride[:2]
     assert same(f(zero_stride), f(np.ascontiguousarray(zero_stride)))
     if name in MATRIX:
-        # large enough to pack in several pieces of rows and groups of columns
-        big = sample(600, 70, 3)
+        # large enough to pack on two threads, in several pieces of rows (the
+        # last not a multiple of four) and groups of columns
+        big = sample(1003, 70, 3)
         for v in (np.asfortranarray(big), big[::-1, ::-1], big.astype(np.float32)):
             assert same(f(v), f(np.ascontiguousarray(v, dtype=np.float64)))
 
