@@ -269,45 +269,41 @@ void copy_rows(const MatView& m, double* out) {
 }  // namespace detail
 
 // A 2-D array is looked at only after every other argument converted, so the
-// other arguments' errors come first.
-template <>
-struct Conv<MatView> {
+// other arguments' errors come first: `from` keeps the object, `post` reads it.
+template <class T>
+struct Deferred2D {
     struct Holder {
         Ref ref;
-        MatView v;
+        T v;
     };
     static bool from(PyObject* o, Holder& h) {
         h.ref.reset(o);
         return true;
     }
-    static bool post(Holder& h, const char*) { return detail::mat_view(h.ref.get(), h.v); }
-    static const MatView& get(Holder& h) { return h.v; }
+    static const T& get(Holder& h) { return h.v; }
 };
 
 template <>
-struct Conv<MatF64> {
-    struct Holder {
-        Ref ref;
-        MatF64 m;
-    };
-    static bool from(PyObject* o, Holder& h) {
-        h.ref.reset(o);
-        return true;
-    }
+struct Conv<MatView> : Deferred2D<MatView> {
+    static bool post(Holder& h, const char*) { return detail::mat_view(h.ref.get(), h.v); }
+};
+
+template <>
+struct Conv<MatF64> : Deferred2D<MatF64> {
     static bool post(Holder& h, const char*) {
         MatView view;
         if (!detail::mat_view(h.ref.get(), view)) return false;
-        h.m = MatF64{Buf<double>(view.rows * view.cols), view.rows, view.cols};
-        if (h.m.v.empty()) return true;
+        MatF64& m = h.v;
+        m = MatF64{Buf<double>(view.rows * view.cols), view.rows, view.cols};
+        if (m.v.empty()) return true;
         if (!view.f32 && view.c_contiguous)
-            std::memcpy(h.m.v.data(), view.data, h.m.v.size() * sizeof(double));
+            std::memcpy(m.v.data(), view.data, m.v.size() * sizeof(double));
         else if (!view.f32)
-            detail::copy_rows<double>(view, h.m.v.data());
+            detail::copy_rows<double>(view, m.v.data());
         else
-            detail::copy_rows<float>(view, h.m.v.data());
+            detail::copy_rows<float>(view, m.v.data());
         return true;
     }
-    static const MatF64& get(Holder& h) { return h.m; }
 };
 
 #define MS_SCALAR_CONV(T, fn)                                                 \

@@ -114,9 +114,8 @@ __attribute__((always_inline)) inline V4 load(const double* p) noexcept {
 
 // Stores the lanes of `v` that fall before column m and returns the largest
 // |value| among them and `big`. With `stream`, the whole vector (zero past
-// column m) goes past the caches: the next product reads it on every thread,
-// and a line another core must first fetch from this core's cache costs more
-// than one from memory. o is then 16-byte aligned.
+// column m) goes past the caches, for the next product reads it on every
+// thread; o is then 16-byte aligned.
 template <bool stream>
 __attribute__((always_inline)) inline double store(double* o, V4 v, size_t j, size_t m, double big) noexcept {
     if (j >= m) return big;
