@@ -146,6 +146,22 @@ using V4 = double __attribute__((vector_size(32)));
 // along its contiguous direction.
 constexpr size_t kPackRows = 32, kPanelRows = 256;
 
+// Four consecutive values, as doubles: one vector load (no detour through
+// memory, which a wide load cannot take from narrower stores).
+template <class T>
+__attribute__((always_inline)) inline V4 load4(const char* p) {
+    if constexpr (sizeof(T) == sizeof(double)) {
+        V4 v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    } else {
+        using F4 = float __attribute__((vector_size(16)));
+        F4 f;
+        std::memcpy(&f, p, sizeof f);
+        return __builtin_convertvector(f, V4);
+    }
+}
+
 // The statistic of columns c0 ... c0 + kSumCols - 1 (those before m), each
 // summed over the rows in order, with the sums in registers: no column is
 // one long chain of dependent adds, and a column-major array is read down
@@ -155,16 +171,36 @@ template <class T, bool kSquares>
 void column_stats_as(const Operand& a, size_t c0, double* stats) {
     const size_t w = std::min(kSumCols, a.cols - c0);
     double s[kSumCols] = {};
-    for (size_t r = 0; r < a.rows; ++r) {
-        const char* p = a.x + static_cast<ptrdiff_t>(r) * a.rs + static_cast<ptrdiff_t>(c0) * a.cs;
-        for (size_t q = 0; q < w; ++q) {
-            T t;
-            std::memcpy(&t, p + static_cast<ptrdiff_t>(q) * a.cs, sizeof t);
-            const double v = static_cast<double>(t);
-            if constexpr (kSquares)
-                s[q] += v * v;
-            else
-                s[q] += v;
+    auto term = [](auto v) {
+        if constexpr (kSquares)
+            return v * v;
+        else
+            return v;
+    };
+    if (w == kSumCols && a.cs == static_cast<ptrdiff_t>(sizeof(T))) {
+        // A whole group of a C-ordered array: four vectors a row. Each row of
+        // a wide array lies on a page of its own, where the processor does
+        // not fetch ahead by itself, so the rows a few ahead are asked for.
+        constexpr size_t kAhead = 8;
+        V4 acc[kSumCols / 4] = {};
+        for (size_t r = 0; r < a.rows; ++r) {
+            const char* p = a.x + static_cast<ptrdiff_t>(r) * a.rs + static_cast<ptrdiff_t>(c0 * sizeof(T));
+            if (r + kAhead < a.rows) {
+                const char* ahead = p + static_cast<ptrdiff_t>(kAhead) * a.rs;
+                __builtin_prefetch(ahead);
+                __builtin_prefetch(ahead + kSumCols * sizeof(T) - 1);
+            }
+            for (size_t g = 0; g < kSumCols / 4; ++g) acc[g] += term(load4<T>(p + 4 * g * sizeof(T)));
+        }
+        std::memcpy(s, acc, sizeof s);
+    } else {
+        for (size_t r = 0; r < a.rows; ++r) {
+            const char* p = a.x + static_cast<ptrdiff_t>(r) * a.rs + static_cast<ptrdiff_t>(c0) * a.cs;
+            for (size_t q = 0; q < w; ++q) {
+                T t;
+                std::memcpy(&t, p + static_cast<ptrdiff_t>(q) * a.cs, sizeof t);
+                s[q] += term(static_cast<double>(t));
+            }
         }
     }
     const double inv = 1.0 / static_cast<double>(a.rows);
@@ -180,22 +216,6 @@ inline void put_panel_row(double* d, const double* v, size_t w, const double* me
     else
         for (; q < w; ++q) d[q] = v[q];
     for (; q < kPanel; ++q) d[q] = 0.0;
-}
-
-// Four consecutive values, as doubles: one vector load (no detour through
-// memory, which a wide load cannot take from narrower stores).
-template <class T>
-__attribute__((always_inline)) inline V4 load4(const char* p) {
-    if constexpr (sizeof(T) == sizeof(double)) {
-        V4 v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    } else {
-        using F4 = float __attribute__((vector_size(16)));
-        F4 f;
-        std::memcpy(&f, p, sizeof f);
-        return __builtin_convertvector(f, V4);
-    }
 }
 
 // Transposes the 4 x 4 block whose rows are a, b, c, d.
