@@ -19,7 +19,7 @@ inline double clamp_unit(double q) {
 
 }  // namespace
 
-void corr_from_cov_in_place(Out m, size_t p) {
+void corr_from_cov_in_place(Out m, size_t p, double row_cost) {
     Buf<double> sd(p);
     for (size_t i = 0; i < p; ++i) {
         const double v = m[i * p + i];
@@ -27,7 +27,7 @@ void corr_from_cov_in_place(Out m, size_t p) {
     }
     // Whole rows: the matrix is symmetric and sd[i] * sd[j] = sd[j] * sd[i],
     // so each entry below the diagonal equals its mirror without a copy.
-    fill_rows(p, static_cast<double>(p), [&](size_t i) {
+    fill_rows(p, row_cost, [&](size_t i) {
         double* o = m.data() + i * p;
         for (size_t j = 0; j < p; ++j) {
             const double d = sd[i] * sd[j];
@@ -39,13 +39,13 @@ void corr_from_cov_in_place(Out m, size_t p) {
 
 void corr_matrix_out(const MatView& x, Out out) {
     cov_matrix_out(x, out);
-    corr_from_cov_in_place(out, x.cols);
+    corr_from_cov_in_place(out, x.cols, gram_row_cost(x.rows, x.cols));
 }
 
 void corr_distance_out(const MatView& x, Out out) {
     const size_t p = x.cols;
     corr_matrix_out(x, out);
-    fill_rows(p, static_cast<double>(p), [&](size_t i) {
+    fill_rows(p, gram_row_cost(x.rows, p), [&](size_t i) {
         double* o = out.data() + i * p;
         for (size_t j = 0; j < p; ++j) o[j] = std::isnan(o[j]) ? kNaN : 1.0 - o[j];
         o[i] = std::isnan(o[i]) ? kNaN : 0.0;

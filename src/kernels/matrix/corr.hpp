@@ -7,8 +7,9 @@ namespace ms::kernels::matrix {
 
 // Turns a symmetric p x p covariance matrix into correlations, in place:
 // clamped to [-1, 1]; NaN where a standard deviation is not a finite
-// positive number.
-void corr_from_cov_in_place(Out m, size_t p);
+// positive number. `row_cost` is the covariance's gram_row_cost: the
+// conversion runs on the covariance's team.
+void corr_from_cov_in_place(Out m, size_t p, double row_cost);
 // Pearson correlation of the columns; n >= 1.
 void corr_matrix_out(const MatView& x, Out out);
 // 1 - correlation, NaN kept; diagonal 0.0 or NaN.

@@ -514,9 +514,9 @@ void pair_engine(const Operand& a, Stat stat, BlockFn block, Out out, Finish&& f
     Workspace packed(len);
     Buf<double> stats(stat == Stat::none ? 0 : m);
     // A worker per 2^22 terms, about half a millisecond of these loops: a
-    // 2000 x 100 input already splits in two, while a call much shorter
-    // than a scheduler slice is not spread over workers that may start late.
-    const auto threads = team_size(m, 4.0 * static_cast<double>(n) * static_cast<double>(m));
+    // 2000 x 100 input already gets eight, while a call much shorter than a
+    // scheduler slice is not spread over workers that may start late.
+    const auto threads = team_size(m, gram_row_cost(n, m));
     pack(a, stat, threads, packed.data(), stats.data());
     const std::vector<size_t> cut = row_ranges(m, threads == 1 ? 1 : 4 * static_cast<size_t>(threads));
     run_items(threads, cut.size() - 1, 0, [&](size_t t, double*) {
@@ -579,7 +579,7 @@ void xtx_matrix_out(const MatView& x, Out out) { pair_engine(columns(x), Stat::n
 
 void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out) {
     const size_t block = block_rows(p);
-    const Groups gr = row_groups(p, 4.0 * static_cast<double>(n) * static_cast<double>(p));
+    const Groups gr = row_groups(p, gram_row_cost(n, p));
     // Per row of an item: the sums and shifts of every pair j >= i, kept
     // across the blocks.
     const size_t per_item = kPairArrays * p * ((p + gr.count - 1) / gr.count);

@@ -32,6 +32,12 @@ inline unsigned team_size(size_t m, double cost) {
     return core::team_for(0.5 * static_cast<double>(m) * cost, 4194304.0, m);
 }
 
+// The cost of one output row of a matrix over the m columns (or rows) of an
+// n x m input: a term for each of its m entries and each input row, with
+// the term about four times one of a plain sum. It sizes the matrix's team
+// and the passes that follow on that team, whose workers are then awake.
+inline double gram_row_cost(size_t n, size_t m) { return 4.0 * static_cast<double>(n) * static_cast<double>(m); }
+
 // Runs item(k, scratch) for k in [0, items), one item per chunk, on a team
 // of `threads` (on the calling thread when 1). Each thread owns a scratch of
 // `scratch_len` doubles, allocated before the parallel section so nothing can
