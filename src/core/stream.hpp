@@ -1,7 +1,9 @@
-// Vector stores that can bypass the caches, for values that every thread of
-// a team reads next. Python-free.
+// Cache-line placement and vector stores that can bypass the caches, for
+// values that every thread of a team reads next. Python-free.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -10,6 +12,16 @@
 namespace ms::core {
 
 using Vec4 = double __attribute__((vector_size(32)));
+
+// Doubles in a 64-byte cache line.
+constexpr size_t kLineDoubles = 64 / sizeof(double);
+
+// The first address at or after p (from an allocation with kLineDoubles
+// doubles to spare) that starts a cache line.
+inline double* line_start(double* p) noexcept {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(p);
+    return p + (64 - at % 64) % 64 / sizeof(double);
+}
 
 // Stores v at d (16-byte aligned). With `stream`, past the caches: when every
 // thread of a team reads the values next, a line that another core must

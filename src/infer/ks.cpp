@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -78,10 +77,10 @@ constexpr double kTermsPerMs = 4e6;
 struct Square {
     size_t m, stride;
     explicit Square(size_t order)
-        : m(order), stride((order + kCols - 1) / kCols * kCols), buf_(Buf<double>::zeros(order * stride + kCols)) {
-        const uintptr_t at = reinterpret_cast<uintptr_t>(buf_.data());
-        p_ = buf_.data() + ((64 - at % 64) % 64) / sizeof(double);
-    }
+        : m(order),
+          stride((order + kCols - 1) / kCols * kCols),
+          buf_(Buf<double>::zeros(order * stride + core::kLineDoubles)),
+          p_(core::line_start(buf_.data())) {}
     double* data() noexcept { return p_; }
     const double* data() const noexcept { return p_; }
     double& at(size_t i, size_t j) noexcept { return p_[i * stride + j]; }

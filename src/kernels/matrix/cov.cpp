@@ -337,22 +337,26 @@ MS_WIDE void pack_panel(const Operand& a, size_t k, size_t r0, size_t r1, double
         pack_panel_as<double>(a, k, r0, r1, dst, means, stream);
 }
 
+// The statistic of the kSumCols columns from c0, for either element type.
+void column_stats(const Operand& a, Stat stat, size_t c0, double* stats) {
+    const bool squares = stat == Stat::norm;
+    if (a.f32)
+        squares ? column_stats_as<float, true>(a, c0, stats) : column_stats_as<float, false>(a, c0, stats);
+    else
+        squares ? column_stats_as<double, true>(a, c0, stats) : column_stats_as<double, false>(a, c0, stats);
+}
+
 // Packs the operand into its panels and forms the column statistic, on a
 // team of `threads`.
-template <class T>
-void pack_as(const Operand& a, Stat stat, unsigned threads, double* dst, double* stats) {
+void pack(const Operand& a, Stat stat, unsigned threads, double* dst, double* stats) {
     const size_t n = a.rows, m = a.cols;
     if (stat != Stat::none)
-        run_items(threads, (m + kSumCols - 1) / kSumCols, 0, [&](size_t g, double*) {
-            if (stat == Stat::mean)
-                column_stats_as<T, false>(a, g * kSumCols, stats);
-            else
-                column_stats_as<T, true>(a, g * kSumCols, stats);
-        });
+        run_items(threads, (m + kSumCols - 1) / kSumCols, 0,
+                  [&](size_t g, double*) { column_stats(a, stat, g * kSumCols, stats); });
     // Only the means change the packed values.
     const double* means = stat == Stat::mean ? stats : nullptr;
     const bool stream = threads > 1;
-    if (a.cs == static_cast<ptrdiff_t>(sizeof(T))) {
+    if (a.cs == static_cast<ptrdiff_t>(a.f32 ? sizeof(float) : sizeof(double))) {
         run_items(threads, (n + kPackRows - 1) / kPackRows, 0, [&](size_t b, double*) {
             pack_rows(a, b * kPackRows, std::min(n, (b + 1) * kPackRows), dst, means, stream);
             core::end_stream(stream);
@@ -365,13 +369,6 @@ void pack_as(const Operand& a, Stat stat, unsigned threads, double* dst, double*
         pack_panel(a, k, r0, std::min(n, r0 + kPanelRows), dst, means, stream);
         core::end_stream(stream);
     });
-}
-
-void pack(const Operand& a, Stat stat, unsigned threads, double* dst, double* stats) {
-    if (a.f32)
-        pack_as<float>(a, stat, threads, dst, stats);
-    else
-        pack_as<double>(a, stat, threads, dst, stats);
 }
 
 // One block of rows for output rows lo ... hi - 1 (lo a multiple of kTile).
@@ -458,9 +455,9 @@ class Workspace {
 public:
     explicit Workspace(size_t len) {
         constexpr size_t kKept = size_t{2} << 20;
-        // Room to start at a 64-byte boundary: a panel row (96 bytes) then
-        // never splits a vector load across two cache lines.
-        constexpr size_t kSlack = 64 / sizeof(double);
+        // Room to start at a cache line: a panel row (96 bytes) then never
+        // splits a vector load across two lines.
+        constexpr size_t kSlack = core::kLineDoubles;
         thread_local Buf<double> kept;
         double* p;
         if (len > kKept) {
@@ -473,8 +470,7 @@ public:
             }
             p = kept.data();
         }
-        const uintptr_t at = reinterpret_cast<uintptr_t>(p);
-        data_ = p + ((64 - at % 64) % 64) / sizeof(double);
+        data_ = core::line_start(p);
     }
     double* data() { return data_; }
 
