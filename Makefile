@@ -13,11 +13,12 @@ SOURCES := $(shell find src python -type f 2>/dev/null) CMakeLists.txt pyproject
 demo: $(VENV)/.installed
 	$(PY) examples/demo.py
 
-test: $(VENV)/.installed
+test: $(VENV)/.installed $(VENV)/.test-deps
 	$(PY) -m pytest
 
-bench: $(VENV)/.installed
-	$(PY) bench/run.py
+# Every family by default (tens of minutes); FAMILY=matrix runs one.
+bench: $(VENV)/.installed $(VENV)/.test-deps
+	$(PY) bench/run.py $(FAMILY)
 
 sysdeps:
 	@missing=0; for h in $(SYS_HEADERS); do [ -e $$h ] || missing=1; done; \
@@ -29,20 +30,24 @@ sysdeps:
 	fi
 
 # The build tools (the package is built without isolation, into the persistent
-# build tree), then the package's own and its test dependencies from
-# pyproject.toml; pip skips whatever is already satisfied.
+# build tree); the package itself brings NumPy, all the demo needs.
 BUILD_DEPS := "scikit-build-core>=0.10" "cmake>=3.18" ninja
 # In CI (CI=true) a compiler warning fails the build.
 WERROR := $(if $(filter true,$(CI)),-C cmake.define.MS_WERROR=ON)
 $(VENV)/.deps: pyproject.toml | sysdeps
 	[ -x $(PY) ] || $(BASE_PY) -m venv $(VENV)
-	$(PY) -m pip install -q --upgrade pip
 	$(PY) -m pip install -q $(BUILD_DEPS)
-	$(PY) -m pip install -q --no-build-isolation $(WERROR) ".[test]"
+	touch $@
+
+# The peers the tests and benchmarks compare against, and pytest: the test
+# extra of pyproject.toml, installed without building the package again.
+$(VENV)/.test-deps: pyproject.toml | $(VENV)/.deps
+	$(PY) -c 'import tomllib; print("\n".join(tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"]["test"]))' > $(VENV)/test-requirements.txt
+	$(PY) -m pip install -q -r $(VENV)/test-requirements.txt
 	touch $@
 
 $(VENV)/.installed: $(VENV)/.deps $(SOURCES) | sysdeps
-	$(PY) -m pip install -q --no-build-isolation --no-deps $(WERROR) .
+	$(PY) -m pip install -q --no-build-isolation $(WERROR) .
 	touch $@
 
 clean:
@@ -57,7 +62,7 @@ SAN_ENV := PYTHONPATH=$(SAN_SITE) PYTHONMALLOC=malloc \
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 .PHONY: sanitize
-sanitize: $(VENV)/.deps
+sanitize: $(VENV)/.test-deps
 	$(PY) -m pip install -q --no-build-isolation --no-deps --upgrade --target $(SAN_SITE) \
 	  -C cmake.define.MS_SANITIZE=ON -C build-dir=build/san -C cmake.build-type=RelWithDebInfo .
 	$(SAN_ENV) $(PY) -m pytest -p no:cacheprovider
