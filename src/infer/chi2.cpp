@@ -122,7 +122,15 @@ Result<Chi2Test> chi2_independence(const View2& table) {
             stat.add(d * d / e);
         }
     }
-    const double df = static_cast<double>(rows - 1) * static_cast<double>(cols - 1);
+    // An empty row or column constrains nothing: the statistic is that of the
+    // table without it, and so are the degrees of freedom. With fewer than
+    // two of either left there are none, and no p-value.
+    size_t full_rows = 0, full_cols = 0;
+    for (size_t i = 0; i < rows; ++i) full_rows += row_sum[i] > 0.0;
+    for (size_t j = 0; j < cols; ++j) full_cols += col_sum[j] > 0.0;
+    const double df = full_rows < 2 || full_cols < 2
+                          ? 0.0
+                          : static_cast<double>(full_rows - 1) * static_cast<double>(full_cols - 1);
     return Chi2Test{stat.sum, core::chi2_sf(stat.sum, df), df};
 }
 
