@@ -79,14 +79,27 @@ def test_chi2_gof_edge_values():
 
 @pytest.mark.parametrize(
     "obs,exp,diff",
-    [([10.0, 10.0], [5.0, 5.0], "1"), ([10.0, 10.0], [10.0, 10.5], "0.025"), ([1e20, 1.0], [1.0, 1.0], None)],
+    [
+        ([10.0, 10.0], [5.0, 5.0], "1"), ([10.0, 10.0], [10.0, 10.5], "0.025"), ([10.0, 10.0], [11.0, 11.0], "0.1"),
+        ([1.2345e25] * 2, [1.0, 1.0], "12345000000000000000000000"),
+        ([4.9999999999999995e299] * 2, [1.0, 1.0], "49999999999999995" + "0" * 283),
+        ([1e20, 1.0], [1.0, 1.0], None), ([1e300] * 2, [1.0, 1.0], None), ([123456789.0] * 2, [1.0, 1.0], None),
+        ([1.7976931348623157e308, 1.0], [1.0, 1.0], None), ([3.0, 7.0], [1 / 3, 1 / 3], None),
+        ([1.0, 1.0], [1.0, 1.0 + 3e-8], None), ([1.0, 1.0], [1.0, 1.0 + 2e-7], None), ([0.1, 0.2], [0.7, 0.3], None),
+    ],
 )
 def test_chi2_gof_tolerance_message(obs, exp, diff):
+    # The relative difference is written in plain decimal notation with the
+    # shortest digits that read back exactly: repr's digits, without exponent.
     obs, exp = a(obs), a(exp)
+    so, se = loop_sum(obs), loop_sum(exp)
+    rel = abs(so - se) / min(so, se)
     if diff is None:
-        so, se = loop_sum(obs), loop_sum(exp)
-        diff = np.format_float_positional(abs(so - se) / min(so, se), trim="-")
+        diff = np.format_float_positional(rel, unique=True, trim="-")
     assert raises(ValueError, m.chi2_gof_np, obs, exp) == TOL_MSG.format(diff)
+    assert float(diff) == rel and set(diff) <= set("0123456789.")
+    significant = lambda t: t.replace(".", "").strip("0")  # noqa: E731
+    assert significant(diff) == significant(repr(rel).split("e")[0])
 
 
 @pytest.mark.parametrize(

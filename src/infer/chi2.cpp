@@ -1,6 +1,5 @@
 #include "infer/chi2.hpp"
 
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -9,6 +8,7 @@
 #include "core/dist.hpp"
 #include "core/sums.hpp"
 #include "infer/common/checks.hpp"
+#include "infer/common/format.hpp"
 #include "infer/common/sums.hpp"
 
 namespace ms::infer {
@@ -17,16 +17,6 @@ namespace {
 // 2^-26: the totals of observed and expected counts may differ by this much,
 // relative to the smaller one.
 constexpr double kSumTolerance = 1.4901161193847656e-08;
-
-// Plain decimal with the shortest digits that read back exactly, never an
-// exponent: 2^-26 -> "0.000000014901161193847656", 1.0 -> "1".
-std::string plain_decimal(double v) {
-    if (std::isnan(v)) return "NaN";
-    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-    char buf[400];  // the longest fixed form of a double is under 330 characters
-    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-    return std::string(buf, r.ptr);
-}
 
 bool any_negative(std::span<const double> x) noexcept {
     bool neg = false;
