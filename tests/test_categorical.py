@@ -79,14 +79,27 @@ def test_chi2_gof_edge_values():
 
 @pytest.mark.parametrize(
     "obs,exp,diff",
-    [([10.0, 10.0], [5.0, 5.0], "1"), ([10.0, 10.0], [10.0, 10.5], "0.025"), ([1e20, 1.0], [1.0, 1.0], None)],
+    [
+        ([10.0, 10.0], [5.0, 5.0], "1"), ([10.0, 10.0], [10.0, 10.5], "0.025"), ([10.0, 10.0], [11.0, 11.0], "0.1"),
+        ([1.2345e25] * 2, [1.0, 1.0], "12345000000000000000000000"),
+        ([4.9999999999999995e299] * 2, [1.0, 1.0], "49999999999999995" + "0" * 283),
+        ([1e20, 1.0], [1.0, 1.0], None), ([1e300] * 2, [1.0, 1.0], None), ([123456789.0] * 2, [1.0, 1.0], None),
+        ([1.7976931348623157e308, 1.0], [1.0, 1.0], None), ([3.0, 7.0], [1 / 3, 1 / 3], None),
+        ([1.0, 1.0], [1.0, 1.0 + 3e-8], None), ([1.0, 1.0], [1.0, 1.0 + 2e-7], None), ([0.1, 0.2], [0.7, 0.3], None),
+    ],
 )
 def test_chi2_gof_tolerance_message(obs, exp, diff):
+    # The relative difference is written in plain decimal notation with the
+    # shortest digits that read back exactly: repr's digits, without exponent.
     obs, exp = a(obs), a(exp)
+    so, se = loop_sum(obs), loop_sum(exp)
+    rel = abs(so - se) / min(so, se)
     if diff is None:
-        so, se = loop_sum(obs), loop_sum(exp)
-        diff = np.format_float_positional(abs(so - se) / min(so, se), trim="-")
+        diff = np.format_float_positional(rel, unique=True, trim="-")
     assert raises(ValueError, m.chi2_gof_np, obs, exp) == TOL_MSG.format(diff)
+    assert float(diff) == rel and set(diff) <= set("0123456789.")
+    significant = lambda t: t.replace(".", "").strip("0")  # noqa: E731
+    assert significant(diff) == significant(repr(rel).split("e")[0])
 
 
 @pytest.mark.parametrize(
@@ -147,11 +160,33 @@ def test_chi2_independence_agrees_with_scipy_and_sums_in_order(seed, shape):
     assert close(r["statistic"], ref.statistic, rel=1e-10) and close(r["pvalue"], ref.pvalue, rel=1e-9)
 
 
-def test_chi2_independence_zero_row_is_skipped():
-    r = m.chi2_independence_np(a([[10.0, 20.0], [0.0, 0.0], [30.0, 5.0]]))
-    ref = st.chi2_contingency(a([[10.0, 20.0], [30.0, 5.0]]), correction=False)
-    assert close(r["statistic"], ref.statistic) and r["df"] == 2.0
-    assert math.isfinite(r["pvalue"])
+@pytest.mark.parametrize("seed,shape,empty_rows,empty_cols", [
+    (0, (2, 2), [1], []), (1, (3, 4), [], [0]), (2, (4, 3), [0, 5], [2]), (3, (2, 5), [2, 3], [0, 6, 7]),
+])
+def test_chi2_independence_empty_rows_and_columns_are_left_out(seed, shape, empty_rows, empty_cols):
+    # An empty row or column has expected counts of 0 and constrains
+    # nothing: statistic, df and p are those of the table without it.
+    t = np.random.default_rng(seed).integers(1, 30, shape).astype(float)
+    ref = st.chi2_contingency(t, correction=False)
+    for i in empty_rows:
+        t = np.insert(t, i, 0.0, axis=0)
+    for j in empty_cols:
+        t = np.insert(t, j, 0.0, axis=1)
+    r = m.chi2_independence_np(t)
+    assert r["df"] == float(ref.dof)
+    assert close(r["statistic"], ref.statistic, rel=1e-10) and close(r["pvalue"], ref.pvalue, rel=1e-9)
+    ref = st.chi2_contingency(a([[5.0, 3, 2], [1, 4, 6]]), correction=False)
+    r = m.chi2_independence_np(a([[5.0, 3, 2], [0, 0, 0], [1, 4, 6]]))
+    assert r["df"] == 2.0 and close(r["statistic"], ref.statistic) and close(r["pvalue"], ref.pvalue, rel=1e-9)
+
+
+@pytest.mark.parametrize("table", [[[1.0, 2.0, 3.0], [0.0, 0.0, 0.0]], [[0.0, 4.0], [0.0, 7.0], [0.0, 0.5]],
+                                   [[0.0, 0.0], [0.0, 3.0]]])
+def test_chi2_independence_without_two_rows_and_columns(table):
+    # One row or column left: the counts follow their totals, no df, no p.
+    r = m.chi2_independence_np(a(table))
+    assert r["df"] == 0.0 and math.isnan(r["pvalue"])
+    assert abs(r["statistic"]) < 1e-15
 
 
 @pytest.mark.parametrize(

@@ -221,7 +221,8 @@ def shuffled(data, seed, i):
 
 
 def model_perm_corr(x, y, B, alternative, seed):
-    x, y = [float(a) for a in x], [float(b) for b in y]
+    # moments of the deviations from each sample's first value
+    x, y = [float(a) - float(x[0]) for a in x], [float(b) - float(y[0]) for b in y]
     n = len(x)
     sx, sy = loop_sum(x), loop_sum(y)
     sxx, syy = loop_sum(a * a for a in x), loop_sum(b * b for b in y)
@@ -491,7 +492,7 @@ def test_bca_levels():
     assert same(m.bootstrap_bca_ci(X, "std", 64, 2.0, 1), model_bca(X, "std", 64, 2.0, 1))
 
 
-@pytest.mark.parametrize("c", [0.1, 0.3, 0.7, 1e-3, 5.1, 2.0])
+@pytest.mark.parametrize("c", [0.1, 0.3, 0.7, 1e-3, 5.1, 2.0, 1e9 + 0.1])
 def test_constant_samples_have_no_spread(c):
     # Ten copies of 0.1 average to 0.09999999999999999 and so keep a trace of
     # spread around their mean; they are as constant as ten copies of 2.0.
@@ -536,6 +537,22 @@ def test_correlation_of_scaled_data(k):
     line = np.array([1.0, 2.0, 3.0]) * k
     assert np.allclose(m.bootstrap_corr(line, line, 50), 1.0, rtol=1e-14, atol=0)
     assert m.permutation_corr_test(line, line, 50)[0] == pytest.approx(1.0, rel=1e-14)
+
+
+@pytest.mark.parametrize("c", [1e4, 1e8, 1e9, 1e10, 1e12])
+def test_permutation_correlation_of_shifted_data(c):
+    # Far from zero the raw moments cancel every digit; r is the correlation
+    # of the data as stored, and the test does not see the common offset.
+    rng = np.random.default_rng(6)
+    line = np.r_[0:9, 10.0]
+    x50 = rng.standard_normal(50)
+    for x, y in ((line, line), (x50, 0.5 * x50 + rng.standard_normal(50)), (X, Y)):
+        u, v = (x + c) - c, (y - c) + c  # the values a shift by c stores, recovered exactly
+        for alternative in ("two-sided", "less", "greater"):
+            r, p = m.permutation_corr_test(u + c, v - c, 199, alternative, 3)
+            assert r == pytest.approx(m.corr_np(u + c, v - c), rel=1e-12, abs=1e-15)
+            assert r == pytest.approx(np.corrcoef(u, v)[0, 1], rel=1e-12)
+            assert same((r, p), m.permutation_corr_test(u, v, 199, alternative, 3))
 
 
 def test_t_interval_for_two_values():

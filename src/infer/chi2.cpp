@@ -1,6 +1,5 @@
 #include "infer/chi2.hpp"
 
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -9,6 +8,7 @@
 #include "core/dist.hpp"
 #include "core/sums.hpp"
 #include "infer/common/checks.hpp"
+#include "infer/common/format.hpp"
 #include "infer/common/sums.hpp"
 
 namespace ms::infer {
@@ -17,16 +17,6 @@ namespace {
 // 2^-26: the totals of observed and expected counts may differ by this much,
 // relative to the smaller one.
 constexpr double kSumTolerance = 1.4901161193847656e-08;
-
-// Plain decimal with the shortest digits that read back exactly, never an
-// exponent: 2^-26 -> "0.000000014901161193847656", 1.0 -> "1".
-std::string plain_decimal(double v) {
-    if (std::isnan(v)) return "NaN";
-    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-    char buf[400];  // the longest fixed form of a double is under 330 characters
-    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-    return std::string(buf, r.ptr);
-}
 
 bool any_negative(std::span<const double> x) noexcept {
     bool neg = false;
@@ -122,7 +112,15 @@ Result<Chi2Test> chi2_independence(const View2& table) {
             stat.add(d * d / e);
         }
     }
-    const double df = static_cast<double>(rows - 1) * static_cast<double>(cols - 1);
+    // An empty row or column constrains nothing: the statistic is that of the
+    // table without it, and so are the degrees of freedom. With fewer than
+    // two of either left there are none, and no p-value.
+    size_t full_rows = 0, full_cols = 0;
+    for (size_t i = 0; i < rows; ++i) full_rows += row_sum[i] > 0.0;
+    for (size_t j = 0; j < cols; ++j) full_cols += col_sum[j] > 0.0;
+    const double df = full_rows < 2 || full_cols < 2
+                          ? 0.0
+                          : static_cast<double>(full_rows - 1) * static_cast<double>(full_cols - 1);
     return Chi2Test{stat.sum, core::chi2_sf(stat.sum, df), df};
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <new>
 
 #include "core/constants.hpp"
@@ -35,12 +34,16 @@ bool extreme(Tail tail, double t, double obs) noexcept {
     return false;
 }
 
-// A one-pass population variance of constant data keeps a few n ulps of
-// the mean square; below that bound the values themselves decide.
-bool constant_sample(std::span<const double> v, double var, double mean_sq) noexcept {
-    const double n = static_cast<double>(v.size());
-    return var <= 8.0 * n * std::numeric_limits<double>::epsilon() * mean_sq &&
-           ms::core::all_equal(v.data(), v.size());
+// Deviations from the sample's first value. Far from zero the raw moments
+// cancel every digit (the squares of 1e9 + k keep none of k's); deviations
+// keep them, and a constant sample's are exactly 0, so its variance is too.
+// A non-finite first value leaves no finite deviation, just as a non-finite
+// value leaves no finite raw moment: the test has no result either way.
+Buf<double> deviations(std::span<const double> v) {
+    Buf<double> d(v.size());
+    const double s = v[0];
+    for (size_t k = 0; k < v.size(); ++k) d[k] = v[k] - s;
+    return d;
 }
 
 // Permutation i of `data` (the caller's order, then shuffled by replicate
@@ -95,32 +98,35 @@ Result<PermutationTest> permutation_corr_test(std::span<const double> x, std::sp
     const size_t n = x.size();
     if (B == 0 || n == 0 || y.size() != n) return PermutationTest{kNaN, kNaN};
     MS_TRY(tail, tail_of(alternative));
-    double sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, sxy = 0.0;
-    for (size_t k = 0; k < n; ++k) {
-        sx += x[k];
-        sy += y[k];
-        sxx += x[k] * x[k];
-        syy += y[k] * y[k];
-        sxy += x[k] * y[k];
-    }
+    // Shifted once here: the permutations shuffle the deviations of x.
+    const Buf<double> dx = deviations(x), dy = deviations(y);
     const double dn = static_cast<double>(n);
-    const double mx = sx / dn, my = sy / dn;
-    const double vx = sxx / dn - mx * mx, vy = syy / dn - my * my;
-    if (!(vx > 0.0) || !(vy > 0.0) || constant_sample(x, vx, sxx / dn) || constant_sample(y, vy, syy / dn))
-        return PermutationTest{kNaN, kNaN};
-    const double r = (sxy / dn - mx * my) / ms::core::sqrt_product(vx, vy);
-    if (!std::isfinite(r)) return PermutationTest{r, kNaN};
-    const double p = permutation_p(x, {}, B, seed, tail, r, [&](const double* v) {
+    double sy = 0.0, syy = 0.0;
+    for (size_t k = 0; k < n; ++k) {
+        sy += dy[k];
+        syy += dy[k] * dy[k];
+    }
+    const double my = sy / dn, vy = syy / dn - my * my;
+    if (!(vy > 0.0)) return PermutationTest{kNaN, kNaN};
+    // Population moments of v against y in one pass; NaN without spread in
+    // v. The observed value comes from the same loop as every permuted one,
+    // so a permutation that restores x ties with it to the bit.
+    auto corr = [&](const double* v) {
         double s = 0.0, ss = 0.0, sp = 0.0;
         for (size_t k = 0; k < n; ++k) {
             s += v[k];
             ss += v[k] * v[k];
-            sp += v[k] * y[k];
+            sp += v[k] * dy[k];
         }
         const double m = s / dn;
         const double vv = ss / dn - m * m;
         if (!(vv > 0.0)) return kNaN;
-        const double t = (sp / dn - m * my) / ms::core::sqrt_product(vy, vv);
+        return (sp / dn - m * my) / ms::core::sqrt_product(vy, vv);
+    };
+    const double r = corr(dx.data());
+    if (!std::isfinite(r)) return PermutationTest{r, kNaN};
+    const double p = permutation_p({dx.data(), n}, {}, B, seed, tail, r, [&](const double* v) {
+        const double t = corr(v);
         return std::isfinite(t) ? t : kNaN;  // counts for no alternative
     });
     return PermutationTest{r, p};
