@@ -68,6 +68,8 @@ def model_se(vals):
 
 
 def model_corr(x, y, B, conf, seed):
+    # Moments of the deviations from each sample's first value.
+    x, y = x - x[0], y - y[0]
     n, out = len(x), []
     for i in range(B):
         g = rep_gen(seed, i)

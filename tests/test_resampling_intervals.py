@@ -540,9 +540,10 @@ def test_correlation_of_scaled_data(k):
 
 
 @pytest.mark.parametrize("c", [1e4, 1e8, 1e9, 1e10, 1e12])
-def test_permutation_correlation_of_shifted_data(c):
+def test_resampled_correlation_of_shifted_data(c):
     # Far from zero the raw moments cancel every digit; r is the correlation
-    # of the data as stored, and the test does not see the common offset.
+    # of the data as stored, and neither the test nor the bootstrap sees the
+    # common offset.
     rng = np.random.default_rng(6)
     line = np.r_[0:9, 10.0]
     x50 = rng.standard_normal(50)
@@ -553,6 +554,7 @@ def test_permutation_correlation_of_shifted_data(c):
             assert r == pytest.approx(m.corr_np(u + c, v - c), rel=1e-12, abs=1e-15)
             assert r == pytest.approx(np.corrcoef(u, v)[0, 1], rel=1e-12)
             assert same((r, p), m.permutation_corr_test(u, v, 199, alternative, 3))
+        assert same(m.bootstrap_corr(u + c, v - c, 199, 0.9, 3), m.bootstrap_corr(u, v, 199, 0.9, 3))
 
 
 def test_t_interval_for_two_values():

@@ -175,8 +175,11 @@ double bootstrap_se(std::span<const double> x, std::string_view stat, size_t B, 
 Estimate bootstrap_corr(std::span<const double> x, std::span<const double> y, size_t B, double conf,
                         uint64_t seed) {
     if (x.size() != y.size() || x.empty() || B == 0) return kNaNEstimate;
+    // Correlation does not change with a shift; the deviations keep the digits
+    // of data far from zero.
+    const Buf<double> dx = deviations(x), dy = deviations(y);
     Buf<double> r(B);
-    resample_map(seed, B, x.size(), CorrFold{x.data(), y.data(), x.size()}, r.data());
+    resample_map(seed, B, x.size(), CorrFold{dx.data(), dy.data(), x.size()}, r.data());
     size_t m = 0;
     for (double v : r)
         if (std::isfinite(v)) r[m++] = v;

@@ -34,18 +34,6 @@ bool extreme(Tail tail, double t, double obs) noexcept {
     return false;
 }
 
-// Deviations from the sample's first value. Far from zero the raw moments
-// cancel every digit (the squares of 1e9 + k keep none of k's); deviations
-// keep them, and a constant sample's are exactly 0, so its variance is too.
-// A non-finite first value leaves no finite deviation, just as a non-finite
-// value leaves no finite raw moment: the test has no result either way.
-Buf<double> deviations(std::span<const double> v) {
-    Buf<double> d(v.size());
-    const double s = v[0];
-    for (size_t k = 0; k < v.size(); ++k) d[k] = v[k] - s;
-    return d;
-}
-
 // Permutation i of `data` (the caller's order, then shuffled by replicate
 // i's generator) is handed to stat; p from the count of extreme statistics.
 // The statistics are kept per replicate so every count is exact.

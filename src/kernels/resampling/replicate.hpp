@@ -22,6 +22,18 @@ namespace ms::kernels::resampling {
 // short call (the caller takes its chunks instead).
 inline constexpr double kDrawsPerMs = 5e5;
 
+// Deviations from the sample's first value, for statistics formed from raw
+// moments. Far from zero those moments cancel every digit (the squares of
+// 1e9 + k keep none of k's); deviations keep them, and a constant sample's
+// are exactly 0, so its variance is too. A non-finite first value leaves no
+// finite deviation, just as a non-finite value leaves no finite raw moment.
+inline Buf<double> deviations(std::span<const double> v) {
+    Buf<double> d(v.size());
+    const double s = v.empty() ? 0.0 : v[0];
+    for (size_t k = 0; k < v.size(); ++k) d[k] = v[k] - s;
+    return d;
+}
+
 // A resample statistic from one pass of the sum and the sum of squares of the
 // drawn values; Finish(S, Q, n) forms the statistic.
 template <double (*Finish)(double, double, size_t)>
