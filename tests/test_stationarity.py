@@ -194,9 +194,13 @@ def test_kpss_short_before_regression(x):
     assert isnan_all(m.kpss_test(x, "bogus"))
 
 
-@pytest.mark.parametrize("x", [np.full(8, 2.0), np.array([1.0, np.nan, 2.0, 3.0]), np.array([1.0, np.inf, 2.0, 3.0])])
+@pytest.mark.parametrize("x", [np.full(8, 2.0), np.array([1.0, np.nan, 2.0, 3.0]), np.array([1.0, np.inf, 2.0, 3.0]),
+                               np.array([1.0, 5.0, 2.0, -np.inf, 3.0]), np.array([np.nan, 5.0, 2.0, 4.0, 3.0])])
 def test_kpss_degenerate(x):
     assert isnan_all(m.kpss_test(x))
+    assert isnan_all(m.kpss_test(x, "ct"))
+    r = m.trend_stationarity_test(x)
+    assert isnan_all(r[:2]) and r[2] is False
 
 
 def test_kpss_pvalue_table():

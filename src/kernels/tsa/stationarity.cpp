@@ -119,7 +119,7 @@ std::optional<DfOlsResult> df_ols(std::span<const double> x, std::string_view re
     const double dof = static_cast<double>(nobs - k);
     const double sigma2 = f->ssr / dof;
     const double var = sigma2 * f->inv_cc;
-    if (!(var > 0.0)) return std::nullopt;
+    if (!positive(var)) return std::nullopt;
     DfOlsResult out;
     out.se = std::sqrt(var);
     out.gamma = f->b[static_cast<Eigen::Index>(d)];
@@ -160,9 +160,10 @@ Result<TestResult> pp_test(std::span<const double> x, std::string_view reg) {
     const auto g = lag_products(e, T, L);
     const double gamma0 = g[0] / Td;
     const double lrv = bartlett_lrv(g, T, L);
-    if (!(r->sigma > 0.0) || !(gamma0 > 0.0) || !(lrv > 0.0)) return kNaNPair;
+    if (!positive(r->sigma) || !positive(gamma0) || !positive(lrv)) return kNaNPair;
     const double z = r->tau * std::sqrt(gamma0 / lrv) -
                      r->se * ((lrv - gamma0) * static_cast<double>(r->nobs)) / (2.0 * r->sigma * std::sqrt(lrv));
+    if (!std::isfinite(z)) return kNaNPair;
     return TestResult{z, df_pvalue(z, canon)};
 }
 
@@ -209,7 +210,9 @@ Result<TestResult> kpss_test(std::span<const double> x, std::string_view reg, st
             const double ratio = s1 / s0;
             const double bw =
                 std::pow(nd, 0.3333333333333333) * (1.1447 * std::pow(ratio * ratio, 0.3333333333333333));
-            if (std::isfinite(bw) && bw >= 0.0) L = std::min(n - 1, static_cast<size_t>(std::trunc(bw)));
+            // Compared as a double first: a huge bandwidth does not fit the integer.
+            if (std::isfinite(bw) && bw >= 0.0)
+                L = bw >= static_cast<double>(n - 1) ? n - 1 : static_cast<size_t>(std::trunc(bw));
         }
     }
     const double lrv = bartlett_lrv(lag_products(e.data(), n, L), n, L);
@@ -221,6 +224,7 @@ Result<TestResult> kpss_test(std::span<const double> x, std::string_view reg, st
         ss += S * S;
     }
     const double eta = ss / (nd * nd * lrv);
+    if (!std::isfinite(eta)) return kNaNPair;  // no place in the table
 
     static constexpr double kCvC[4] = {0.347, 0.463, 0.574, 0.739};
     static constexpr double kCvCt[4] = {0.119, 0.146, 0.176, 0.216};
@@ -233,7 +237,7 @@ Result<TestResult> kpss_test(std::span<const double> x, std::string_view reg, st
         p = kP[3];
     } else {
         size_t i = 0;
-        while (!(eta < cv[i + 1])) ++i;
+        while (i < 2 && !(eta < cv[i + 1])) ++i;
         p = kP[i] + (eta - cv[i]) / (cv[i + 1] - cv[i]) * (kP[i + 1] - kP[i]);
     }
     return TestResult{eta, p};

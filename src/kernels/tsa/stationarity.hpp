@@ -34,7 +34,8 @@ Result<std::string_view> normalize_reg(std::string_view reg);
 
 // Regression of the differences on the deterministic terms of `reg`, the
 // lagged level and `lags` lagged differences; nothing when the series is too
-// short or the regression degenerate.
+// short or the regression degenerate (a coefficient variance that is not
+// finite and positive).
 std::optional<DfOlsResult> df_ols(std::span<const double> x, std::string_view reg, size_t lags);
 
 // MacKinnon's one-regressor approximation of the Dickey-Fuller p-value.
