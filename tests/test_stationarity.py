@@ -9,6 +9,7 @@ import pytest
 from marlox_stats import marlox_stats_rs as m
 
 sm = pytest.importorskip("statsmodels.tsa.stattools")
+from statsmodels.tools.sm_exceptions import InterpolationWarning
 
 def isnan_all(t):
     return all(isinstance(v, float) and math.isnan(v) for v in t)
@@ -25,11 +26,11 @@ def walk():
 @pytest.mark.parametrize("lags", [0, 1, 4])
 def test_adf_matches_statsmodels(walk, reg, sreg, lags):
     stat, p = m.adf_test(walk, reg, lags)
-    ref = sm.adfuller(walk, maxlag=lags, regression=sreg, autolag=None)
-    assert stat == pytest.approx(ref[0], rel=1e-10)
+    ref = sm.adfuller(walk, maxlag=lags, regression=sreg, autolag=None, result_object=True)
+    assert stat == pytest.approx(ref.statistic, rel=1e-10)
     assert p == pytest.approx(df_p(stat, reg), rel=1e-12, abs=1e-15)
     if not (reg == "ct" and -2.89 < stat <= -2.21):  # the peer switches polynomials at -2.89 there
-        assert p == pytest.approx(ref[1], rel=1e-9, abs=1e-14)
+        assert p == pytest.approx(ref.pvalue, rel=1e-9, abs=1e-14)
 
 
 TABLE = {
@@ -155,11 +156,12 @@ def test_pp_against_formula(walk):
 def test_kpss_matches_statsmodels(walk, reg, lags):
     x = walk - 0.05 * np.arange(walk.size) * walk[::-1] / 10
     with warnings.catch_warnings():
-        warnings.simplefilter("ignore")
-        ref = sm.kpss(x, regression=reg, nlags=lags)
+        # the peer warns when it clamps p to the ends of the table, as we do
+        warnings.simplefilter("ignore", InterpolationWarning)
+        ref = sm.kpss(x, regression=reg, nlags=lags, result_object=True)
     stat, p = m.kpss_test(x, reg, lags)
-    assert stat == pytest.approx(ref[0], rel=1e-10)
-    assert p == pytest.approx(ref[1], rel=1e-9)
+    assert stat == pytest.approx(ref.statistic, rel=1e-10)
+    assert p == pytest.approx(ref.pvalue, rel=1e-9)
 
 
 def test_kpss_lag_capped_and_zero(walk):
@@ -194,9 +196,13 @@ def test_kpss_short_before_regression(x):
     assert isnan_all(m.kpss_test(x, "bogus"))
 
 
-@pytest.mark.parametrize("x", [np.full(8, 2.0), np.array([1.0, np.nan, 2.0, 3.0]), np.array([1.0, np.inf, 2.0, 3.0])])
+@pytest.mark.parametrize("x", [np.full(8, 2.0), np.array([1.0, np.nan, 2.0, 3.0]), np.array([1.0, np.inf, 2.0, 3.0]),
+                               np.array([1.0, 5.0, 2.0, -np.inf, 3.0]), np.array([np.nan, 5.0, 2.0, 4.0, 3.0])])
 def test_kpss_degenerate(x):
     assert isnan_all(m.kpss_test(x))
+    assert isnan_all(m.kpss_test(x, "ct"))
+    r = m.trend_stationarity_test(x)
+    assert isnan_all(r[:2]) and r[2] is False
 
 
 def test_kpss_pvalue_table():
@@ -367,6 +373,86 @@ ALL = [
     (m.seasonal_diff_test, (3,)), (m.integration_order_test, ()), (m.seasonal_unit_root_test, (3,)),
     (m.zivot_andrews_test, (2,)), (m.variance_ratio_test, (2,)),
 ]
+
+
+def same(a, b):
+    """Equal to the bit, NaN matching NaN, through tuples and lists."""
+    if isinstance(a, (tuple, list)):
+        return type(a) is type(b) and len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+    return a == b or (isinstance(a, float) and isinstance(b, float) and math.isnan(a) and math.isnan(b))
+
+
+def close(a, b, rel):
+    if isinstance(a, (tuple, list)):
+        return len(a) == len(b) and all(close(x, y, rel) for x, y in zip(a, b))
+    if isinstance(a, float):
+        return same(a, b) or a == pytest.approx(b, rel=rel)
+    return a == b
+
+
+V = np.cumsum(np.random.default_rng(5).standard_normal(80))
+W = np.cumsum(np.random.default_rng(9).standard_normal(200))
+
+# Every test of the family with each model; `level` marks those whose model
+# holds a constant, whose statistic therefore ignores the level of the series.
+FAMILY = [
+    *[pytest.param(m.adf_test, (reg, lag), reg != "n", id=f"adf-{reg}-{lag}")
+      for reg in ("c", "ct", "n") for lag in (0, 1, 3)],
+    *[pytest.param(m.pp_test, (reg,), reg != "n", id=f"pp-{reg}") for reg in ("c", "ct", "n")],
+    *[pytest.param(m.kpss_test, (reg, lag), True, id=f"kpss-{reg}-{lag}") for reg in ("c", "ct") for lag in (None, 4)],
+    pytest.param(m.trend_stationarity_test, (), True, id="trend"),
+    pytest.param(m.zivot_andrews_test, (2,), True, id="za-2"),
+    pytest.param(m.zivot_andrews_test, (None,), True, id="za-auto"),
+    pytest.param(m.integration_order_test, (), True, id="integration"),
+    pytest.param(m.seasonal_diff_test, (4,), True, id="seasonal-diff"),
+    pytest.param(m.seasonal_unit_root_test, (4,), True, id="seasonal-root"),
+    pytest.param(m.variance_ratio_test, (2,), False, id="variance-ratio"),
+]
+
+
+@pytest.mark.parametrize("fn,args,level", FAMILY)
+def test_power_of_two_scale_keeps_every_bit(fn, args, level):
+    # The statistics have no unit. Sums of squares of data near 1e+-150
+    # overflow or go subnormal (an infinite coefficient variance, a KPSS
+    # statistic of inf/inf); scaling by 2^k is exact, so the result must be the
+    # unscaled one to the bit over the whole range.
+    ref = fn(V, *args)
+    assert not any(isinstance(v, float) and math.isnan(v) for v in ref)
+    for k in (-600, -530, -300, -64, -1, 1, 30, 300, 480, 510):
+        assert same(fn(V * 2.0**k, *args), ref), k
+    # decimal factors round the data, so only nearly the same statistic
+    for f in (1e-158, 1e151, 1e152, 1e153):
+        assert close(fn(V * f, *args), ref, 1e-12), f
+    # integers scale exactly to the ends of the range: all subnormal, or up
+    # next to the largest double
+    ints = np.round(V * 1000)
+    ref = fn(ints, *args)
+    for k in (-1074, 1022 - int(np.log2(np.abs(ints).max()))):
+        assert same(fn(ints * 2.0**k, *args), ref), k
+
+
+@pytest.mark.parametrize("fn,args,level", [p for p in FAMILY if p.values[2]])
+@pytest.mark.parametrize("c", [1e4, 1e8, 1e12])
+def test_level_offset(fn, args, level, c):
+    # With a constant in the model the level is irrelevant; regressing on the
+    # raw level cancelled every digit (adf_test(v + 1e12) gave -0.00019 for
+    # -1.0165). u is the data as stored, less the offset, recovered exactly.
+    x = V + c
+    u = x - c
+    assert close(fn(x, *args), fn(u, *args), 1e-8)
+
+
+@pytest.mark.parametrize("x,reg,ref", [
+    (np.r_[np.full(9, 1e153), -9e153], "c", np.r_[np.full(9, 1.0), -9.0]),  # the statistic was inf/inf
+    (W * 1e152, "ct", W),
+    (W * 1e151, "ct", W),  # gave (0.0, 0.1): a stationary verdict
+    (W * 1e-160, "ct", W),
+])
+def test_kpss_extreme_scale(x, reg, ref):
+    eta, p = m.kpss_test(ref, reg, 0 if reg == "c" else None)
+    assert m.kpss_test(x, reg, 0 if reg == "c" else None) == pytest.approx((eta, p), rel=1e-12)
+    if reg == "ct":
+        assert m.trend_stationarity_test(x) == (pytest.approx(eta, rel=1e-12), pytest.approx(p, rel=1e-12), p > 0.05)
 
 
 @pytest.mark.parametrize("fn,args", ALL)

@@ -1,9 +1,12 @@
 #include "kernels/tsa/stationarity.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "kernels/tsa/common.hpp"
 
@@ -44,12 +47,72 @@ std::optional<LsFit> ls_fit(const RowMat& X, const Eigen::VectorXd& y, Eigen::In
     return ls_solve(X, y, X.transpose() * X, X.transpose() * y, col);
 }
 
-// Writes the lagged level x[t-1] and the lagged differences x[t-j] - x[t-j-1],
-// j = 1..lags, into `row`, and returns the difference x[t] - x[t-1].
-double fill_lag_columns(std::span<const double> x, size_t t, size_t lags, double* row) {
-    row[0] = x[t - 1];
-    for (size_t j = 1; j <= lags; ++j) row[j] = x[t - j] - x[t - j - 1];
-    return x[t] - x[t - 1];
+// The statistics here have no unit, but the sums of squares of data near
+// 1e+-150 overflow or go subnormal, and the pivots of a fit with a constant
+// column depend on the unit. Every test therefore reads its series scaled by
+// the power of two that brings the largest magnitude into [0.5, 1): exact
+// while the values stay normal, so x and x * 2^k are read as the same numbers
+// and give the same bits. Two factors, so that scaling all-subnormal data up
+// is exact too.
+struct Unit {
+    double a = 1.0, b = 1.0;
+    double operator()(double v) const noexcept { return v * a * b; }
+};
+
+// The largest |x[i]|, NaN left out; eight vectors of two in flight.
+double max_magnitude(std::span<const double> x) noexcept {
+    using V2 = double __attribute__((vector_size(16)));
+    using I2 = int64_t __attribute__((vector_size(16)));
+    constexpr size_t K = 8;
+    const I2 magnitude = {INT64_MAX, INT64_MAX};  // every bit but the sign
+    const size_t n = x.size();
+    V2 m[K] = {};
+    size_t i = 0;
+    for (; i + 2 * K <= n; i += 2 * K) {
+        for (size_t j = 0; j < K; ++j) {
+            I2 v;
+            std::memcpy(&v, x.data() + i + 2 * j, sizeof v);
+            const V2 a = reinterpret_cast<V2>(v & magnitude);
+            m[j] = a > m[j] ? a : m[j];
+        }
+    }
+    double big = 0.0;
+    for (const V2& l : m)
+        for (size_t j = 0; j < 2; ++j)
+            if (l[j] > big) big = l[j];
+    for (; i < n; ++i)
+        if (std::fabs(x[i]) > big) big = std::fabs(x[i]);
+    return big;
+}
+
+// The unit of x; none for all-zero or infinite data (they end in a NaN or a
+// degenerate result whatever the unit).
+Unit unit_of(std::span<const double> x) noexcept {
+    const double big = max_magnitude(x);
+    if (!(big > 0.0) || !std::isfinite(big)) return {};
+    const uint64_t biased = std::bit_cast<uint64_t>(big) >> 52;  // the sign bit is clear
+    // big in [2^-1022, 2^1022): the factor is the normal power of two
+    // 2^(1022 - biased), built from its bits.
+    if (biased >= 1 && biased <= 2044) return {std::bit_cast<double>((2045 - biased) << 52), 1.0};
+    int e = 0;
+    std::frexp(big, &e);
+    if (e >= -1021) return {std::ldexp(1.0, -e), 1.0};  // 2^-1023 or 2^-1024, subnormal but exact
+    return {std::ldexp(1.0, 1021), std::ldexp(1.0, -e - 1021)};
+}
+
+// Writes the lagged level u(x[t-1]) - ref and the lagged differences
+// u(x[t-j]) - u(x[t-j-1]), j = 1..lags, into `row`, and returns the
+// difference u(x[t]) - u(x[t-1]), u being the unit of the series.
+double fill_lag_columns(std::span<const double> x, size_t t, size_t lags, Unit u, double ref, double* row) {
+    const double level = u(x[t - 1]);
+    row[0] = level - ref;
+    double later = level;
+    for (size_t j = 1; j <= lags; ++j) {
+        const double earlier = u(x[t - j - 1]);
+        row[j] = later - earlier;
+        later = earlier;
+    }
+    return u(x[t]) - level;
 }
 
 // g[j] = sum over t = j..n-1 of e[t]·e[t-j] for j = 0..L, each sum left to
@@ -105,6 +168,11 @@ std::optional<DfOlsResult> df_ols(std::span<const double> x, std::string_view re
     const size_t k = lags + 1 + d;
     if (nobs <= k) return std::nullopt;
 
+    // With a constant in the model the level enters relative to the first
+    // value: only the intercept changes, while a level far from zero would
+    // cancel every digit of the normal equations.
+    const Unit u = unit_of(x);
+    const double ref = d >= 1 ? u(x[0]) : 0.0;
     RowMat X(nobs, k);
     Eigen::VectorXd y(nobs);
     for (size_t r = 0; r < nobs; ++r) {
@@ -112,14 +180,14 @@ std::optional<DfOlsResult> df_ols(std::span<const double> x, std::string_view re
         double* row = X.row(static_cast<Eigen::Index>(r)).data();
         if (d >= 1) row[0] = 1.0;
         if (d == 2) row[1] = static_cast<double>(t);
-        y[r] = fill_lag_columns(x, t, lags, row + d);
+        y[r] = fill_lag_columns(x, t, lags, u, ref, row + d);
     }
     auto f = ls_fit(X, y, static_cast<Eigen::Index>(d));
     if (!f) return std::nullopt;
     const double dof = static_cast<double>(nobs - k);
     const double sigma2 = f->ssr / dof;
     const double var = sigma2 * f->inv_cc;
-    if (!(var > 0.0)) return std::nullopt;
+    if (!positive(var)) return std::nullopt;
     DfOlsResult out;
     out.se = std::sqrt(var);
     out.gamma = f->b[static_cast<Eigen::Index>(d)];
@@ -160,9 +228,10 @@ Result<TestResult> pp_test(std::span<const double> x, std::string_view reg) {
     const auto g = lag_products(e, T, L);
     const double gamma0 = g[0] / Td;
     const double lrv = bartlett_lrv(g, T, L);
-    if (!(r->sigma > 0.0) || !(gamma0 > 0.0) || !(lrv > 0.0)) return kNaNPair;
+    if (!positive(r->sigma) || !positive(gamma0) || !positive(lrv)) return kNaNPair;
     const double z = r->tau * std::sqrt(gamma0 / lrv) -
                      r->se * ((lrv - gamma0) * static_cast<double>(r->nobs)) / (2.0 * r->sigma * std::sqrt(lrv));
+    if (!std::isfinite(z)) return kNaNPair;
     return TestResult{z, df_pvalue(z, canon)};
 }
 
@@ -173,24 +242,35 @@ Result<TestResult> kpss_test(std::span<const double> x, std::string_view reg, st
     const bool trend = reg == "ct";
     if (!trend && reg != "c") return value_error("regression must be 'c' or 'ct'");
 
+    // The residuals are taken on the series in its unit, relative to its
+    // first value: a level far from zero would cancel the digits of the mean
+    // and of the fitted line, and only the intercept moves with it.
+    const Unit u = unit_of(x);
+    const double ref = u(x[0]);
     std::vector<double> e(n);
     if (!trend) {
-        const double m = mean(x);
-        for (size_t i = 0; i < n; ++i) e[i] = x[i] - m;
+        double sum = -0.0;
+        for (size_t i = 0; i < n; ++i) {
+            e[i] = u(x[i]) - ref;
+            sum += e[i];
+        }
+        const double m = sum / nd;
+        for (double& v : e) v -= m;
     } else {
         double St = 0.0, Stt = 0.0, Sx = 0.0, Sxt = 0.0;
         for (size_t i = 0; i < n; ++i) {
             const double t = static_cast<double>(i + 1);
+            e[i] = u(x[i]) - ref;
             St += t;
             Stt += t * t;
-            Sx += x[i];
-            Sxt += x[i] * t;
+            Sx += e[i];
+            Sxt += e[i] * t;
         }
         const double det = nd * Stt - St * St;
         if (std::fabs(det) < 1e-12) return kNaNPair;
         const double a = (Stt / det) * Sx - (St / det) * Sxt;
         const double b = (nd / det) * Sxt - (St / det) * Sx;
-        for (size_t i = 0; i < n; ++i) e[i] = x[i] - (a + b * static_cast<double>(i + 1));
+        for (size_t i = 0; i < n; ++i) e[i] -= a + b * static_cast<double>(i + 1);
     }
 
     size_t L = 0;
@@ -209,7 +289,9 @@ Result<TestResult> kpss_test(std::span<const double> x, std::string_view reg, st
             const double ratio = s1 / s0;
             const double bw =
                 std::pow(nd, 0.3333333333333333) * (1.1447 * std::pow(ratio * ratio, 0.3333333333333333));
-            if (std::isfinite(bw) && bw >= 0.0) L = std::min(n - 1, static_cast<size_t>(std::trunc(bw)));
+            // Compared as a double first: a huge bandwidth does not fit the integer.
+            if (std::isfinite(bw) && bw >= 0.0)
+                L = bw >= static_cast<double>(n - 1) ? n - 1 : static_cast<size_t>(std::trunc(bw));
         }
     }
     const double lrv = bartlett_lrv(lag_products(e.data(), n, L), n, L);
@@ -221,6 +303,7 @@ Result<TestResult> kpss_test(std::span<const double> x, std::string_view reg, st
         ss += S * S;
     }
     const double eta = ss / (nd * nd * lrv);
+    if (!std::isfinite(eta)) return kNaNPair;  // no place in the table
 
     static constexpr double kCvC[4] = {0.347, 0.463, 0.574, 0.739};
     static constexpr double kCvCt[4] = {0.119, 0.146, 0.176, 0.216};
@@ -233,7 +316,7 @@ Result<TestResult> kpss_test(std::span<const double> x, std::string_view reg, st
         p = kP[3];
     } else {
         size_t i = 0;
-        while (!(eta < cv[i + 1])) ++i;
+        while (i < 2 && !(eta < cv[i + 1])) ++i;
         p = kP[i] + (eta - cv[i]) / (cv[i + 1] - cv[i]) * (kP[i + 1] - kP[i]);
     }
     return TestResult{eta, p};
@@ -249,8 +332,10 @@ StationarityVerdict seasonal_diff_test(std::span<const double> x, uint64_t perio
     const size_t n = x.size();
     if (n <= period) return {kNaN, kNaN, false};
     const size_t s = static_cast<size_t>(period);
+    // Differenced in the unit of x, so no difference can overflow.
+    const Unit u = unit_of(x);
     std::vector<double> y(n - s);
-    for (size_t i = 0; i + s < n; ++i) y[i] = x[i + s] - x[i];
+    for (size_t i = 0; i + s < n; ++i) y[i] = u(x[i + s]) - u(x[i]);
     const auto [stat, p] = adf_c(y);
     return {stat, p, p < 0.05};
 }
@@ -259,8 +344,9 @@ IntegrationOrder integration_order_test(std::span<const double> x) {
     const size_t n = x.size();
     if (n < 3) return {false, false, kNaN, kNaN};
     const auto [stat0, p0] = adf_c(x);
+    const Unit u = unit_of(x);
     std::vector<double> d(n - 1);
-    for (size_t i = 0; i + 1 < n; ++i) d[i] = x[i + 1] - x[i];
+    for (size_t i = 0; i + 1 < n; ++i) d[i] = u(x[i + 1]) - u(x[i]);
     const auto [stat1, p1] = adf_c(d);
     const bool i0 = p0 < 0.05;
     return {i0, !i0 && p1 < 0.05, stat0, stat1};
@@ -307,6 +393,10 @@ ZivotAndrews zivot_andrews_test(std::span<const double> x, std::optional<uint64_
     double best = std::numeric_limits<double>::infinity();
     size_t brk = trim;
     if (dof > 0.0) {
+        // The series in its unit, the level relative to its first value (the
+        // model holds a constant), as in the Dickey-Fuller regression.
+        const Unit u = unit_of(x);
+        const double ref = u(x[0]);
         // Only the two break columns change from one candidate to the next.
         RowMat X(nobs, k);
         Eigen::VectorXd y(nobs);
@@ -315,7 +405,7 @@ ZivotAndrews zivot_andrews_test(std::span<const double> x, std::optional<uint64_
             double* row = X.row(static_cast<Eigen::Index>(r)).data();
             row[0] = 1.0;
             row[1] = static_cast<double>(t);
-            y[r] = fill_lag_columns(x, t, p, row + 4);
+            y[r] = fill_lag_columns(x, t, p, u, ref, row + 4);
         }
         // The cross products of the columns that do not depend on the break are
         // the same for every candidate; those of the two break columns are
@@ -366,21 +456,28 @@ VarianceRatio variance_ratio_test(std::span<const double> x, uint64_t lags) {
     if (lags < 2 || lags > T || T - lags < 2) return none;
     const size_t q = static_cast<size_t>(lags);
     const double Td = static_cast<double>(T), qd = static_cast<double>(q);
-    const double mu = mean(x);
+    // The ratio has no unit; read in its unit, the series keeps both
+    // variances normal.
+    const Unit u = unit_of(x);
+    double sum = -0.0;
+    for (const double v : x) sum += u(v);
+    const double mu = sum / Td;
     // The squared deviations and the sliding q-sums are two independent
     // left-to-right sums; one loop carries both.
     double ss = 0.0, s = 0.0;
     for (size_t i = 0; i < q; ++i) {
-        const double d = x[i] - mu;
+        const double xi = u(x[i]);
+        const double d = xi - mu;
         ss += d * d;
-        s += x[i];
+        s += xi;
     }
     const double qmu = qd * mu;
     double acc = (s - qmu) * (s - qmu);
     for (size_t t = q; t < T; ++t) {
-        const double d = x[t] - mu;
+        const double xt = u(x[t]);
+        const double d = xt - mu;
         ss += d * d;
-        s = s + x[t] - x[t - q];
+        s = s + xt - u(x[t - q]);
         acc += (s - qmu) * (s - qmu);
     }
     const double var1 = ss / (Td - 1.0);

@@ -18,7 +18,10 @@
 
 namespace ms::kernels::tsa {
 
-// The lagged-level coefficient of a Dickey-Fuller regression.
+// The lagged-level coefficient of a Dickey-Fuller regression. The fit reads
+// the series scaled by the power of two that brings its largest magnitude
+// into [0.5, 1); tau, se and gamma have no unit, resid and sigma are in that
+// scaled unit.
 struct DfOlsResult {
     Eigen::VectorXd resid;  // in time order, nobs values
     double tau = 0.0;       // t statistic
@@ -34,7 +37,9 @@ Result<std::string_view> normalize_reg(std::string_view reg);
 
 // Regression of the differences on the deterministic terms of `reg`, the
 // lagged level and `lags` lagged differences; nothing when the series is too
-// short or the regression degenerate.
+// short or the regression degenerate (a coefficient variance that is not
+// finite and positive). With a constant the level column is taken relative
+// to x[0], which changes only the intercept.
 std::optional<DfOlsResult> df_ols(std::span<const double> x, std::string_view reg, size_t lags);
 
 // MacKinnon's one-regressor approximation of the Dickey-Fuller p-value.
