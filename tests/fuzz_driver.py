@@ -2,9 +2,14 @@
 
     python fuzz_driver.py SEED CALLS_PER_FUNCTION TRACE_FILE
 
-Before each call the call is written to TRACE_FILE, so a crash or hang names
-it. Exits 0 when every call returned or raised an allowed exception, left no
-exception set and left its inputs unchanged; exits 1 with a report otherwise.
+Each function gets CALLS_PER_FUNCTION random calls, then a well-formed call on
+ordinary data and the same call on finite data at the ends of the double range
+(scaled by 1e-158 ... 1e153 or a power of two) and on a level of 1e12, so that
+every kernel sees them past its argument checks. Before each call the call is
+written to TRACE_FILE, so a crash or hang names it. Exits 0 when every call
+returned or raised an allowed exception, left no exception set and left its
+inputs unchanged, and a well-formed call was found for every function; exits
+1 with a report otherwise.
 """
 import inspect
 import random
@@ -89,6 +94,116 @@ def array_pool(rng):
     return pool
 
 
+# Finite data far from 1: squares and products of such values overflow or
+# underflow, and sums of values on a large level cancel every digit.
+TINY, HUGE = [1e-150, 1e-158], [1e150, 1e152, 1e153]
+LEVEL = 1e12
+
+
+def base_sample(rng, shape):
+    """A normal sample or a random walk (cumulative along the first axis)."""
+    z = rng.standard_normal(shape)
+    return np.cumsum(z, axis=0) if rng.random() < 0.5 else z
+
+
+def extreme(rng, huge):
+    """A (label, transform) that takes data to one end of the range: times a
+    factor of TINY or HUGE, or rescaled exactly by a power of two so that its
+    largest magnitude lies in [2**(k-1), 2**k), k near that end of -600 ... 511
+    (where sums of squares of a few hundred values overflow or underflow)."""
+    if rng.random() < 0.5:
+        factor = float(rng.choice(HUGE if huge else TINY))
+        return f"data * {factor!r}", lambda v: v * factor
+    k = int(rng.integers(505, 512) if huge else rng.integers(-600, -489))
+    return f"data to 2**{k}", lambda v: np.ldexp(v, k - np.frexp(np.abs(v).max())[1])
+
+
+ORDINARY = ("ordinary", lambda v: v)
+LEVELLED = (f"data + {LEVEL!r}", lambda v: v + LEVEL)
+
+
+def extreme_pool(rng):
+    """1-D and 2-D arrays for the random calls: far from 1 and on a level."""
+    out = []
+    for shape in [(100,), (100,), (40, 3)]:
+        out += [extreme(rng, huge)[1](base_sample(rng, shape)) for huge in (False, True)]
+        out.append(LEVELLED[1](base_sample(rng, shape)))
+    return out
+
+
+class Spec:
+    """An array argument of a well-formed call, drawn afresh for each variant:
+    1-D, 2-D, a list of samples, or positive, or within (0, 1)."""
+
+    def __init__(self, shape, kind="any"):
+        self.shape, self.kind = shape, kind
+
+    def make(self, rng, transform):
+        if isinstance(self.shape, list):
+            return [Spec(s, self.kind).make(rng, transform) for s in self.shape]
+        if self.kind == "unit":
+            v = rng.uniform(0.01, 0.99, self.shape)
+        else:
+            v = base_sample(rng, self.shape)
+            v = np.abs(v) + 1.0 if self.kind == "positive" else v
+        return transform(v)
+
+
+ARR, MAT = Spec((100,)), Spec((40, 3))
+# Candidate values by parameter name, tried in order until a call on ordinary
+# data succeeds; other names try GENERIC. A name shared by parameters of
+# different kinds lists each kind.
+HINTS = {
+    "a": [ARR, MAT, Spec((4, 4)), 0.0], "x": [ARR, MAT], "y": [ARR], "arr": [ARR], "resid": [ARR],
+    "x_centered": [MAT], "q": [Spec((100,), "unit"), 50.0], "observed": [Spec((6,), "positive")],
+    "pvalues": [Spec((20,), "unit")], "table": [Spec((2, 2), "positive")], "groups": [Spec([(30,), (40,), (50,)])],
+    "window": [5], "axis": [0], "alpha": [0.3], "proportion_to_cut": [0.1], "lower_percentile": [5.0],
+    "upper_percentile": [95.0], "scale_factor": [1.0], "lower_q": [0.1], "upper_q": [0.9], "lower": [-1.0],
+    "upper": [1.0], "periods": [1], "n_bins": [4], "tol": [1e-9], "popmean": [0.0], "equal_var": [True],
+    "pooled": [True], "cdf": ["norm"], "params": [[0.0, 1.0]], "count": [4], "nobs": [10], "count1": [4],
+    "nobs1": [10], "count2": [6], "nobs2": [10], "n_resamples": [50], "n_permutations": [50], "block_len": [3],
+    "d": [2], "lags": [[1, 2]], "b": [1.0], "n": [3],
+}
+COUNTS = {"n_resamples", "n_permutations"}
+GENERIC = [ARR, MAT, 5, 0.5, True, "mean"]
+
+
+def well_formed(name, f, params, rng, tf, allowed, failures):
+    """Argument specs with which f returns on ordinary data, and the number of
+    calls made to find them; None when none is found (a failure is recorded)."""
+    # The required parameters, and those up to a replicate count: a few dozen
+    # replicates reach every path of a resampling kernel, at a fraction of
+    # the default's cost. Others between keep their defaults.
+    chosen = [p.default is p.empty or p.name in COUNTS for p in params]
+    used = params[:max([i + 1 for i, c in enumerate(chosen) if c], default=0)]
+    cands = [HINTS.get(p.name, GENERIC) if c else [p.default] for p, c in zip(used, chosen)]
+    used = [p.name for p in used]
+    pick = [0] * len(used)
+    for tries in range(1, 21):
+        specs = [c[i] for c, i in zip(cands, pick)]
+        err = attempt(tf, name, f, draw(specs, ORDINARY, rng), {}, allowed, failures, ORDINARY[0])
+        if err is None:
+            return specs, tries
+        if not isinstance(err, allowed):
+            return None, tries
+        text = str(err)
+        named = text.split("'")[1] if text.startswith("argument '") else None
+        # Advance the parameter the error names, else the first one with
+        # candidates left.
+        order = [used.index(named)] if named in used else range(len(used))
+        j = next((j for j in order if pick[j] + 1 < len(cands[j])), None)
+        if j is None:
+            break
+        pick[j] += 1
+    failures.append(f"{name}: no well-formed call found among the candidates for its parameters")
+    return None, tries
+
+
+def draw(specs, variant, rng):
+    """The arguments of specs, their arrays drawn afresh for the variant."""
+    return [s.make(rng, variant[1]) if isinstance(s, Spec) else s for s in specs]
+
+
 SCALARS = [
     0, 1, -1, 2, 3, 5, 7, 1000, 2**63, 2**64, -(2**63), 2**63 - 1,
     0.0, -0.0, 0.5, 1.0, 2.5, 0.95, 100.0, float("nan"), float("inf"), float("-inf"), 1e308, 5e-324, -3.5,
@@ -104,7 +219,7 @@ SCALARS = [
 
 def describe(v):
     if isinstance(v, np.ndarray):
-        return f"ndarray(shape={v.shape}, dtype={v.dtype}, strides={v.strides}, aligned={v.flags.aligned})"
+        return f"ndarray(shape={v.shape}, dtype={v.dtype.str}, strides={v.strides}, aligned={v.flags.aligned})"
     if isinstance(v, (list, tuple)):
         inner = ", ".join(describe(i) for i in v)
         return f"[{inner}]" if isinstance(v, list) else f"({inner},)"
@@ -117,6 +232,28 @@ def snapshot(v):
     if isinstance(v, (list, tuple)):
         return [snapshot(i) for i in v]
     return None
+
+
+def attempt(tf, name, f, args, kwargs, allowed, failures, note=None):
+    """Traces and makes one call. Returns None when it returns, else the
+    exception; one that is not allowed, and a changed input, are failures."""
+    text = f"{name}({', '.join([describe(a) for a in args] + [f'{k}={describe(v)}' for k, v in kwargs.items()])})"
+    text += f" [{note}]" if note else ""
+    before = [snapshot(a) for a in args] + [snapshot(v) for v in kwargs.values()]
+    tf.write(text + "\n")
+    tf.flush()
+    err = None
+    try:
+        f(*args, **kwargs)
+    except allowed as e:
+        err = e
+    except BaseException as e:  # noqa: BLE001
+        err = e
+        failures.append(f"{text}: {type(e).__name__}: {e}")
+    after = [snapshot(a) for a in args] + [snapshot(v) for v in kwargs.values()]
+    if before != after:
+        failures.append(f"{text}: modified its input")
+    return err
 
 
 def callables():
@@ -143,6 +280,7 @@ def main():
     rng = np.random.default_rng(seed)
     r = random.Random(seed)
     arrays = array_pool(rng)
+    extremes = extreme_pool(rng)
     failures = []
     calls = 0
     warnings.simplefilter("ignore")
@@ -161,28 +299,26 @@ def main():
                 for i in range(k):
                     # Mostly well-formed arrays, so calls reach the kernels.
                     if r.random() < 0.55:
-                        args.append(arrays[r.randrange(8)] if r.random() < 0.7 else r.choice(arrays))
+                        u = r.random()
+                        args.append(arrays[r.randrange(8)] if u < 0.6 else r.choice(extremes) if u < 0.75
+                                    else r.choice(arrays))
                     else:
                         args.append(r.choice(SCALARS))
                 kwargs = {}
                 for p in kwonly:
                     if r.random() < 0.5:
                         kwargs[p.name] = r.choice(SCALARS)
-                before = [snapshot(a) for a in args] + [snapshot(v) for v in kwargs.values()]
-                text = f"{name}({', '.join(describe(a) for a in args)}{', ' if kwargs else ''}" \
-                       f"{', '.join(f'{kk}={describe(v)}' for kk, v in kwargs.items())})"
-                tf.write(text + "\n")
-                tf.flush()
                 calls += 1
-                try:
-                    f(*args, **kwargs)
-                except allowed:
-                    pass
-                except BaseException as e:  # noqa: BLE001
-                    failures.append(f"{text}: {type(e).__name__}: {e}")
-                after = [snapshot(a) for a in args] + [snapshot(v) for v in kwargs.values()]
-                if before != after:
-                    failures.append(f"{text}: modified its input")
+                attempt(tf, name, f, args, kwargs, allowed, failures)
+            # A well-formed call, then the same on data far from 1 and on a
+            # large level.
+            specs, tries = well_formed(name, f, pos, rng, tf, allowed, failures)
+            calls += tries
+            if specs is None or not any(isinstance(sp, Spec) for sp in specs):
+                continue
+            for variant in (extreme(rng, False), extreme(rng, True), LEVELLED):
+                calls += 1
+                attempt(tf, name, f, draw(specs, variant, rng), {}, allowed, failures, variant[0])
     print(f"{calls} calls, {len(failures)} failures")
     for fl in failures[:50]:
         print(fl)
