@@ -4,12 +4,14 @@ import numpy as np
 
 from marlox_stats import marlox_stats_rs as m
 
-warnings.simplefilter("ignore")
 
 
 def _sm():
     from statsmodels.tsa import stattools
 
+    # statsmodels asks, on import, for its interpolation warning to be shown
+    # every time; the peer's p-value warnings are noise in a timing loop.
+    warnings.simplefilter("ignore")
     return stattools
 
 
