@@ -30,6 +30,15 @@ void moments(const double* x, size_t w, double* m, double* ss) {
         }
 }
 
+// A window of equal values, whose mean is m and sum of squared deviations ss.
+// Around a rounded mean (ten 0.1 average to 0.09999999999999999) their ss is
+// not exactly zero; only an ss within that rounding sends the window to the
+// equality scan, so a window of ordinary data pays one comparison. A NaN ss is
+// no constant window.
+bool constant_window(const double* x, size_t w, double m, double ss) {
+    return ss <= 0.0 || (core::spread_within_rounding(ss / static_cast<double>(w), m, w) && core::all_equal(x, w));
+}
+
 // Rows i..i+K-1 of the autocorrelation matrix; x points at window i.
 template <size_t K>
 void autocorr_block(const double* x, std::span<const uint64_t> lags, size_t w, double* rows) {
@@ -44,7 +53,7 @@ void autocorr_block(const double* x, std::span<const uint64_t> lags, size_t w, d
         for (size_t k = 0; k < K; ++k) rows[k * cols + j] = s[k] / ss[k];
     }
     for (size_t k = 0; k < K; ++k)
-        if (ss[k] <= 0.0) std::fill_n(rows + k * cols, cols, kNaN);  // a constant window
+        if (constant_window(x + k, w, m[k], ss[k])) std::fill_n(rows + k * cols, cols, kNaN);
 }
 
 template <size_t K>
@@ -71,7 +80,9 @@ void correlation_block(const double* x, const double* y, size_t w, double* out) 
     // A constant window on either side has no correlation; the denominator
     // survives data whose squared sums overflow or underflow when multiplied.
     for (size_t k = 0; k < K; ++k)
-        out[k] = sxx[k] == 0.0 || syy[k] == 0.0 ? kNaN : sxy[k] / core::sqrt_product(sxx[k], syy[k]);
+        out[k] = constant_window(x + k, w, mx[k], sxx[k]) || constant_window(y + k, w, my[k], syy[k])
+                     ? kNaN
+                     : sxy[k] / core::sqrt_product(sxx[k], syy[k]);
 }
 
 }  // namespace
