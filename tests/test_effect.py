@@ -1,4 +1,5 @@
 import math
+from fractions import Fraction
 
 import numpy as np
 import pytest
@@ -165,6 +166,46 @@ def test_mean_diff_ci_check_order():
         m.mean_diff_ci_np(a([1.0, 2.0]), a([3.0]))
     with pytest.raises(TypeError):
         m.mean_diff_ci_np(a([1.0, 2.0]), [1.0, 2.0])
+
+
+# ------------------------------------------------ constant samples
+
+# equal values whose mean rounds (ten 0.1 average to 0.09999999999999999) and
+# values whose mean is exact
+CONSTANTS = [0.1, 0.7, 1 / 3, 2.0, 1e-300 * 3, 1e300 / 3, -0.1, -2 / 3]
+
+
+@pytest.mark.parametrize("v", CONSTANTS)
+@pytest.mark.parametrize("n", [3, 10])
+def test_constant_samples_have_zero_spread(v, n):
+    # a sample of equal values has variance exactly 0, as [2, 2, 2] has,
+    # whether or not its computed mean rounds
+    c, c2 = np.full(n, v), np.full(n + 1, -3 * v)
+    for pooled in (True, False):
+        assert same(m.cohens_d_2samp_np(c, c2, pooled), 0.0)
+        assert same(m.hedges_g_2samp_np2(c2, c, pooled), 0.0)
+    lo, hi = m.mean_diff_ci_np(c)
+    assert lo == hi
+    for equal_var in (True, False):
+        lo, hi = m.mean_diff_ci_np(c, c2, 0.05, equal_var)
+        assert lo == hi
+    zero = dict.fromkeys(["eta_squared", "omega_squared", "ss_between", "ss_within", "ss_total"], 0.0)
+    assert m.anova_effect_sizes_np([c, np.full(n + 2, v), c]) == zero
+    assert m.anova_effect_sizes_np([c, c2])["ss_within"] == 0.0
+    if not 1e-100 < abs(v) < 1e100:
+        return
+    # against a sample of tiny spread whose mean and deviations are exact, the
+    # constant one adds nothing to the combined variance (exact arithmetic)
+    y0 = -2.0 ** math.ceil(math.log2(abs(v)))
+    u = abs(y0) * 2.0 ** -46
+    y = np.resize([y0, y0 + u], 4)
+    for pooled in (True, False):
+        vy = Fraction(u / 2) ** 2 * 4 / 3
+        s2 = vy * 3 / (n + 2) if pooled else vy / 2
+        d = (Fraction(v) - Fraction(y0) - Fraction(u / 2)) / Fraction(math.sqrt(s2))
+        assert m.cohens_d_2samp_np(c, y, pooled) == pytest.approx(float(d), rel=1e-14)
+        assert m.cohens_d_2samp_np(y, c, pooled) == pytest.approx(-float(d), rel=1e-14)
+        assert m.anova_effect_sizes_np([c, y])["ss_within"] == pytest.approx(float(vy * 3), rel=1e-15)
 
 
 # ------------------------------------------------ Cliff's delta and rank-biserial
@@ -379,6 +420,16 @@ def test_normality_summary_errors():
     with pytest.raises(ValueError) as e:
         m.normality_summary_np(a([1.0, 2.0, 3.0, -math.inf]))
     assert str(e.value) == NAN_MSG.format("x")
+
+
+@pytest.mark.parametrize("fn", [m.normality_summary_np, m.jarque_bera_np, m.anderson_darling_np])
+@pytest.mark.parametrize("v", CONSTANTS)
+@pytest.mark.parametrize("n", [4, 10, 31])
+def test_normality_of_a_constant_sample_refused(fn, v, n):
+    # equal values have variance exactly 0, as four 2.0 have, whether or not
+    # their computed mean rounds
+    with pytest.raises(ValueError, match="^variance is zero$"):
+        fn(np.full(n, v))
 
 
 def test_normality_summary_overflowing_sample_gives_nan_not_garbage():

@@ -108,6 +108,39 @@ def test_autocorr_lag0_and_constant_windows():
     assert same(mm[1:4, 1], [1, 1, 1])
 
 
+# equal values whose mean rounds (ten 0.1 average to 0.09999999999999999) and
+# values whose mean is exact
+CONSTANTS = [0.1, 0.7, 1 / 3, 2.0, 1e-300 * 3, 1e300 / 3, -0.1, -2 / 3]
+
+
+@pytest.mark.parametrize("v", CONSTANTS)
+@pytest.mark.parametrize("w", [1, 3, 10])
+def test_constant_windows_are_nan_whatever_their_mean(v, w):
+    # a run of ten equal values amid others: every window inside the run is
+    # NaN, as for a constant window of exact mean. Where squared deviations
+    # neither underflow nor overflow, lag 0 is 1.0 in every other window, and a
+    # window one ulp away from constant is not constant.
+    z = np.random.default_rng(4).standard_normal(12) * abs(v)
+    x = np.r_[z[:6], np.full(10, v), z[6:]]
+    inside = np.zeros(len(x) - w + 1, bool)
+    inside[6:17 - w] = True
+    moderate = w > 1 and 1e-100 < abs(v) < 1e100
+    r0 = m.rolling_autocorr(x, 0, w)
+    assert np.isnan(r0[inside]).all() and (not moderate or (r0[~inside] == 1.0).all())
+    assert np.isnan(m.rolling_autocorr(x, w - 1, w)[inside]).all()
+    mm = m.rolling_autocorr_multi(x, [w - 1, 0], w)
+    assert same(mm[:, 1], r0) and np.isnan(mm[inside]).all()
+    y = np.sin(np.arange(len(x)))
+    for r in (m.rolling_correlation(x, y, w), m.rolling_correlation(y, x, w), m.rolling_correlation(x, x, w)):
+        assert np.isnan(r[inside]).all() and (not moderate or np.isfinite(r[~inside]).all())
+    if moderate:
+        x[11] = np.nextafter(v, math.inf)
+        near = slice(max(6, 12 - w), min(11, 16 - w) + 1)  # windows of the run holding x[11]
+        assert (m.rolling_autocorr(x, 0, w)[near] == 1.0).all()
+        assert np.isfinite(m.rolling_correlation(x, y, w)[near]).all()
+        assert np.isfinite(m.rolling_correlation(y, x, w)[near]).all()
+
+
 def test_autocorr_degenerate_shapes(series):
     assert m.rolling_autocorr(series[:10], 1, 50).shape == (0,)
     assert m.rolling_autocorr(series, 1, 80).shape == (1,)

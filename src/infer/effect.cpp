@@ -28,8 +28,8 @@ TwoMoments two_moments(std::span<const double> x, std::span<const double> y, Sum
     std::span<const double> xs[2] = {x, y};
     double means[2] = {m.mean_x, m.mean_y}, ss[2];
     kahan_ss_many(xs, means, ss);
-    m.var_x = ss[0] / (m.nx - 1.0);
-    m.var_y = ss[1] / (m.ny - 1.0);
+    m.var_x = ss_or_zero(ss[0], m.mean_x, x) / (m.nx - 1.0);
+    m.var_y = ss_or_zero(ss[1], m.mean_y, y) / (m.ny - 1.0);
     return m;
 }
 
@@ -67,7 +67,7 @@ Result<Interval> mean_diff_ci(std::span<const double> x, const std::optional<Vie
         double nx = static_cast<double>(x.size());
         double mean = sum_x / nx;
         c = mean;
-        se = std::sqrt((kahan_ss(x, mean) / (nx - 1.0)) / nx);
+        se = std::sqrt((ss_or_zero(kahan_ss(x, mean), mean, x) / (nx - 1.0)) / nx);
         df = nx - 1.0;
     } else {
         if (!y_view->contiguous()) return not_contiguous_error();
@@ -119,7 +119,9 @@ Result<AnovaEffects> anova_effect_sizes(std::span<const View1> groups) {
     }
     kahan_ss_many(w.spans, means.data(), ss.data());
     double ss_w = 0.0;
-    for (double s : ss) ss_w += s;
+    for (size_t i = 0; i < k; ++i) ss_w += ss_or_zero(ss[i], means[i], w.spans[i]);
+    // Groups of one common value still differ in their rounded means.
+    ss_b = ss_or_zero(ss_b, gm, w.spans, total);
     double ss_t = ss_b + ss_w;
     double eta = ss_t > 0.0 ? ss_b / ss_t : 0.0;
     double ms_w = ss_w / (dn - dk);

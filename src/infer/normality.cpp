@@ -7,6 +7,7 @@
 #include "infer/common/checks.hpp"
 #include "infer/common/pvalue.hpp"
 #include "infer/common/std_normal.hpp"
+#include "infer/common/sums.hpp"
 #include "core/radix_sort.hpp"
 #include "core/total_order.hpp"
 
@@ -30,7 +31,7 @@ Moments moments(std::span<const double> x) noexcept {
         s3 += d * d2;
         s4 += d2 * d2;
     }
-    return Moments{mean, s2 / dn, s3 / dn, s4 / dn};
+    return Moments{mean, ss_or_zero(s2, mean, x) / dn, s3 / dn, s4 / dn};
 }
 
 struct Jb {
@@ -99,7 +100,7 @@ Result<double> anderson_darling(std::span<const double> x) {
     if (auto e = reject_nonfinite(x, "x")) return std::move(*e);
     double dn = static_cast<double>(n);
     double mean = core::sum(x) / dn;
-    double var = core::sum_sq_dev(x, mean) / (dn - 1.0);
+    double var = ss_or_zero(core::sum_sq_dev(x, mean), mean, x) / (dn - 1.0);
     if (var <= 0.0) return value_error("variance is zero");
     return ad_statistic(x, mean, std::sqrt(var));
 }

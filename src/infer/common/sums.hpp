@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <span>
 
+#include "core/spread.hpp"
 #include "core/sums.hpp"
 
 namespace ms::infer {
@@ -121,6 +122,33 @@ inline double kahan_ss_of(size_t n, Value value, double m) noexcept {
 inline double kahan_ss(std::span<const double> x, double m) noexcept {
     return kahan_ss_of(
         x.size(), [x](size_t i) { return x[i]; }, m);
+}
+
+// True when every value of every sample is one and the same number.
+inline bool one_value(std::span<const std::span<const double>> xs) noexcept {
+    const double* first = nullptr;
+    for (std::span<const double> s : xs) {
+        if (s.empty()) continue;
+        if (!core::all_equal(s.data(), s.size()) || (first != nullptr && !(s[0] == *first))) return false;
+        first = s.data();
+    }
+    return true;
+}
+
+// ss, a sum of squared deviations of the n finite values of xs about their
+// computed mean m, or exactly 0 when those values are all one number. Around a
+// rounded mean the spread of equal values is never exactly zero (ten 0.1
+// average to 0.09999999999999999); only a spread within that rounding sends
+// the values to the equality scan, so ordinary data pay one comparison. Near
+// the largest doubles that rounding squared overflows, and a compensated sum
+// then turns NaN (inf - inf): a NaN ss is scanned too.
+inline double ss_or_zero(double ss, double m, std::span<const std::span<const double>> xs, size_t n) noexcept {
+    const bool maybe = ss > 0.0 ? core::spread_within_rounding(ss / static_cast<double>(n), m, n) : ss != ss;
+    return maybe && one_value(xs) ? 0.0 : ss;
+}
+
+inline double ss_or_zero(double ss, double m, std::span<const double> x) noexcept {
+    return ss_or_zero(ss, m, std::span<const std::span<const double>>(&x, 1), x.size());
 }
 
 }  // namespace ms::infer

@@ -30,6 +30,30 @@ void moments(const double* x, size_t w, double* m, double* ss) {
         }
 }
 
+// Equal values whose mean is inexact (ten 0.1 average to 0.09999999999999999)
+// leave a window a small positive ss, not zero. Such a window has equal first
+// and last values: that one comparison is all a window of ordinary data pays.
+template <size_t K>
+bool ends_equal(const double* x, size_t w) {
+    bool any = false;
+    for (size_t k = 0; k < K; ++k) any |= x[k] == x[k + w - 1];
+    return any;
+}
+
+// NaN into out[k * stride], cols values, for each of the K windows at x of
+// positive ss whose values are all equal. Only an ss within the rounding of
+// the window's mean (for equal values, exactly its first value) sends the
+// window to the equality scan. Out of line, so that the window sums keep
+// their registers.
+template <size_t K>
+[[gnu::noinline]] void nan_equal_windows(const double* x, size_t w, const double* ss, double* out, size_t stride,
+                                         size_t cols) {
+    const double inv_w = 1.0 / static_cast<double>(w);
+    for (size_t k = 0; k < K; ++k)
+        if (ss[k] > 0.0 && core::spread_within_rounding(ss[k] * inv_w, x[k], w) && core::all_equal(x + k, w))
+            std::fill_n(out + k * stride, cols, kNaN);
+}
+
 // Rows i..i+K-1 of the autocorrelation matrix; x points at window i.
 template <size_t K>
 void autocorr_block(const double* x, std::span<const uint64_t> lags, size_t w, double* rows) {
@@ -45,6 +69,8 @@ void autocorr_block(const double* x, std::span<const uint64_t> lags, size_t w, d
     }
     for (size_t k = 0; k < K; ++k)
         if (ss[k] <= 0.0) std::fill_n(rows + k * cols, cols, kNaN);  // a constant window
+    if (ends_equal<K>(x, w)) [[unlikely]]
+        nan_equal_windows<K>(x, w, ss, rows, cols, cols);
 }
 
 template <size_t K>
@@ -72,6 +98,10 @@ void correlation_block(const double* x, const double* y, size_t w, double* out) 
     // survives data whose squared sums overflow or underflow when multiplied.
     for (size_t k = 0; k < K; ++k)
         out[k] = sxx[k] == 0.0 || syy[k] == 0.0 ? kNaN : sxy[k] / core::sqrt_product(sxx[k], syy[k]);
+    if (ends_equal<K>(x, w) | ends_equal<K>(y, w)) [[unlikely]] {
+        nan_equal_windows<K>(x, w, sxx, out, 1, 1);
+        nan_equal_windows<K>(y, w, syy, out, 1, 1);
+    }
 }
 
 }  // namespace
