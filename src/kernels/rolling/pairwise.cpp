@@ -218,7 +218,9 @@ template <bool Usable, class Emit>
         s = r.at(g);
         pxx = r.pxx[g];
         pyy = r.pyy[g];
-        c = static_cast<size_t>(r.c[g]);
+        // A caller rewriting the data between a value's entry and exit can
+        // leave the running count below zero; it is only a count, not an index.
+        c = r.c[g] > 0.0 ? static_cast<size_t>(r.c[g]) : 0;
         if (good == m) {
             k += m;
             run = std::min(2 * run, kRun);
