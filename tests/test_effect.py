@@ -192,8 +192,35 @@ def test_constant_samples_have_zero_spread(v, n):
     zero = dict.fromkeys(["eta_squared", "omega_squared", "ss_between", "ss_within", "ss_total"], 0.0)
     assert m.anova_effect_sizes_np([c, np.full(n + 2, v), c]) == zero
     assert m.anova_effect_sizes_np([c, c2])["ss_within"] == 0.0
+    # the tests see a constant sample at its own value, with no spread: no
+    # difference gives statistic 0, any other an infinite one
+    assert m.t_test_1samp_np(c, v) == {"statistic": 0.0, "pvalue": 1.0, "df": n - 1.0, "mean": v}
+    assert m.t_test_1samp_np(c, math.nextafter(v, math.inf))["statistic"] == -math.inf
+    for equal_var in (True, False):
+        r = m.t_test_2samp_np(c, np.full(n + 2, v), equal_var)
+        assert (r["statistic"], r["pvalue"], r["mean_x"], r["mean_y"]) == (0.0, 1.0, v, v)
+    y = v * np.resize([-2.0, -1.0, 0.0, 1.0], n)
+    assert (y + v - y == v).all()  # differences all exactly v
+    inf = math.copysign(math.inf, v)
+    assert m.t_test_paired_np(y + v, y) == {"statistic": inf, "pvalue": 0.0, "df": n - 1.0, "mean": v}
+    one_value = m.f_test_oneway_np([c, np.full(n + 2, v), c])
+    assert (one_value["statistic"], one_value["pvalue"]) == (0.0, 1.0)
+    # groups of two values whose deviations from their median are all |w|
+    def spread(w, size=2 * n):
+        return np.resize([0.0, 2.0 * w], size)
+
+    one_value = m.levene_test_np([spread(v), spread(v, 2 * n + 4)])
+    assert (one_value["statistic"], one_value["pvalue"]) == (0.0, 1.0)
     if not 1e-100 < abs(v) < 1e100:
         return
+    # constant samples of different values differ infinitely, as 2.0 and -6.0 do
+    for equal_var in (True, False):
+        r = m.t_test_2samp_np(c, c2, equal_var)
+        assert (r["statistic"], r["pvalue"]) == (inf, 0.0)
+    r = m.f_test_oneway_np([c, c2])
+    assert (r["statistic"], r["pvalue"]) == (math.inf, 0.0)
+    exact = m.levene_test_np([spread(2.0), spread(-6.0)])
+    assert m.levene_test_np([spread(v), spread(-3 * v)]) == exact
     # against a sample of tiny spread whose mean and deviations are exact, the
     # constant one adds nothing to the combined variance (exact arithmetic)
     y0 = -2.0 ** math.ceil(math.log2(abs(v)))
@@ -422,13 +449,32 @@ def test_normality_summary_errors():
     assert str(e.value) == NAN_MSG.format("x")
 
 
-@pytest.mark.parametrize("fn", [m.normality_summary_np, m.jarque_bera_np, m.anderson_darling_np])
+def _ramp(c):
+    return np.arange(len(c)) * 1.0
+
+
+CONSTANT_REFUSALS = {
+    "normality_summary": (m.normality_summary_np, "variance is zero"),
+    "jarque_bera": (m.jarque_bera_np, "variance is zero"),
+    "anderson_darling": (m.anderson_darling_np, "variance is zero"),
+    "var_ci": (m.var_ci_np, "sample variance is zero"),
+    "f_test_var_x": (lambda c: m.f_test_var_np(c, _ramp(c)), "variances must be positive"),
+    "f_test_var_y": (lambda c: m.f_test_var_np(_ramp(c), c), "variances must be positive"),
+    "bartlett": (lambda c: m.bartlett_test_np([_ramp(c), c]), "all group variances must be positive"),
+    "pearson_x": (lambda c: m.pearson_corr_test_np(c, _ramp(c)), "zero variance in x or y"),
+    "pearson_y": (lambda c: m.pearson_corr_test_np(_ramp(c) ** 2, c), "zero variance in x or y"),
+    "corr_ci": (lambda c: m.corr_ci_np(_ramp(c), c), "zero variance in x or y"),
+}
+
+
+@pytest.mark.parametrize("case", CONSTANT_REFUSALS)
 @pytest.mark.parametrize("v", CONSTANTS)
 @pytest.mark.parametrize("n", [4, 10, 31])
-def test_normality_of_a_constant_sample_refused(fn, v, n):
+def test_a_constant_sample_is_refused(case, v, n):
     # equal values have variance exactly 0, as four 2.0 have, whether or not
     # their computed mean rounds
-    with pytest.raises(ValueError, match="^variance is zero$"):
+    fn, msg = CONSTANT_REFUSALS[case]
+    with pytest.raises(ValueError, match=f"^{msg}$"):
         fn(np.full(n, v))
 
 

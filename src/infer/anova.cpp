@@ -55,7 +55,9 @@ FOneway oneway_from_sums(std::span<const std::span<const double>> groups, std::s
     }
     kahan_ss_many(groups, means.data(), ss.data());
     double ss_w = 0.0;
-    for (double s : ss) ss_w += s;
+    for (size_t i = 0; i < k; ++i) ss_w += ss_or_zero(ss[i], means[i], groups[i]);
+    // Groups of one common value still differ in their rounded means.
+    ss_b = ss_or_zero(ss_b, g, groups, total);
     double df_b = static_cast<double>(k - 1), df_w = static_cast<double>(total - k);
     auto [f, p] = f_ratio(ss_b / df_b, ss_w / df_w, df_b, df_w);
     return FOneway{f, p, df_b, df_w};

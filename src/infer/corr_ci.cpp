@@ -7,6 +7,7 @@
 #include "core/sums.hpp"
 #include "infer/common/checks.hpp"
 #include "infer/common/order.hpp"
+#include "infer/common/sums.hpp"
 #include "infer/common/std_normal.hpp"
 
 namespace ms::infer {
@@ -40,7 +41,7 @@ std::optional<double> pearson_r_from_means(std::span<const double> x, std::span<
         syy += dy * dy;
         sxy += dx * dy;
     }
-    if (sxx == 0.0 || syy == 0.0) return std::nullopt;
+    if (ss_or_zero(sxx, mean_x, x) == 0.0 || ss_or_zero(syy, mean_y, y) == 0.0) return std::nullopt;
     return sxy / core::sqrt_product(sxx, syy);
 }
 

@@ -23,8 +23,8 @@ Result<TTest1> t_test_paired(std::span<const double> x, std::span<const double> 
         if (auto e = reject_nonfinite(y, "y")) return std::move(*e);
     }
     double dn = static_cast<double>(n);
-    double mean_d = sum / dn;
-    double ss = kahan_ss_of(n, d, mean_d);
+    double m = sum / dn;
+    auto [mean_d, ss] = settle_equal_of(n, d, m, kahan_ss_of(n, d, m));
     MS_TRY(alt, Alternative::from_str(alternative));
     double df = dn - 1.0;
     double t = t_statistic(mean_d, ss / df / dn);

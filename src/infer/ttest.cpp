@@ -36,8 +36,9 @@ Result<TTest1> t_test_1samp(std::span<const double> x, double popmean, std::stri
     size_t n = x.size();
     if (n < 2) return value_error("t_test_1samp requires n >= 2");
     double dn = static_cast<double>(n);
-    double mean = sum / dn;
-    double var = kahan_ss(x, mean) / (dn - 1.0);
+    double m = sum / dn;
+    auto [mean, ss] = settle_equal(x, m, kahan_ss(x, m));
+    double var = ss / (dn - 1.0);
     if (!usable_variance(var))
         return value_error("variance is not finite: var=" + sci6(var) + ", mean=" + sci6(mean) +
                            ", n=" + std::to_string(n));
@@ -52,11 +53,12 @@ Result<TTest2> t_test_2samp(std::span<const double> x, std::span<const double> y
     MS_TRY(sum, checked_sum_pair(x, "x", y, "y"));
     if (x.size() < 2 || y.size() < 2) return value_error("t_test_2samp requires n >= 2 for both samples");
     double n1 = static_cast<double>(x.size()), n2 = static_cast<double>(y.size());
-    double mean_x = sum.x / n1, mean_y = sum.y / n2;
     std::span<const double> xs[2] = {x, y};
-    double means[2] = {mean_x, mean_y}, ss[2];
+    double means[2] = {sum.x / n1, sum.y / n2}, ss[2];
     kahan_ss_many(xs, means, ss);
-    double var1 = ss[0] / (n1 - 1.0), var2 = ss[1] / (n2 - 1.0);
+    auto [mean_x, ss_x] = settle_equal(x, means[0], ss[0]);
+    auto [mean_y, ss_y] = settle_equal(y, means[1], ss[1]);
+    double var1 = ss_x / (n1 - 1.0), var2 = ss_y / (n2 - 1.0);
     if (!usable_variance(var1) || !usable_variance(var2))
         return value_error("variance is not finite: v1=" + sci6(var1) + ", v2=" + sci6(var2));
     MS_TRY(alt, Alternative::from_str(alternative));

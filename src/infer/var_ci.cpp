@@ -14,7 +14,8 @@ Result<VarCi> var_ci(std::span<const double> x, double confidence) {
     MS_TRY(sum, checked_sum(x, "x"));
     double n = static_cast<double>(x.size());
     double df = n - 1.0;
-    double s2 = kahan_ss(x, sum / n) / df;
+    double mean = sum / n;
+    double s2 = ss_or_zero(kahan_ss(x, mean), mean, x) / df;
     if (s2 <= 0.0) return value_error("sample variance is zero");
     double alpha = 1.0 - confidence;
     double lo = core::chi2_quantile(alpha / 2.0, df);

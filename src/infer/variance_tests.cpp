@@ -17,7 +17,8 @@ Result<FTestVar> f_test_var(std::span<const double> x, std::span<const double> y
     std::span<const double> xs[2] = {x, y};
     double means[2] = {sum.x / nx, sum.y / ny}, ss[2];
     kahan_ss_many(xs, means, ss);
-    double var_x = ss[0] / (nx - 1.0), var_y = ss[1] / (ny - 1.0);
+    double var_x = ss_or_zero(ss[0], means[0], x) / (nx - 1.0);
+    double var_y = ss_or_zero(ss[1], means[1], y) / (ny - 1.0);
     if (var_x <= 0.0 || var_y <= 0.0) return value_error("variances must be positive");
     // The larger variance on top, so F >= 1.
     FTestVar r;
@@ -44,7 +45,7 @@ Result<Bartlett> bartlett_test(std::span<const View1> groups) {
     // A variance check of a group comes before every check of a later group.
     for (size_t i = 0; i < ok; ++i) {
         double ni = static_cast<double>(w.spans[i].size());
-        double var = ss[i] / (ni - 1.0);
+        double var = ss_or_zero(ss[i], means[i], w.spans[i]) / (ni - 1.0);
         if (var <= 0.0) return value_error("all group variances must be positive");
         total += ni;
         pooled_num += (ni - 1.0) * var;

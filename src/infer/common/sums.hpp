@@ -8,6 +8,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <span>
 
@@ -135,20 +136,46 @@ inline bool one_value(std::span<const std::span<const double>> xs) noexcept {
     return true;
 }
 
+// Whether ss, a sum of squared deviations of n values about their computed
+// mean m, may be nothing but the rounding of that mean: around a rounded mean
+// the spread of equal values is never exactly zero (ten 0.1 average to
+// 0.09999999999999999). Near the largest doubles that rounding squared
+// overflows, and a compensated sum then turns NaN (inf - inf); near the
+// smallest it underflows to 0. Only such spreads send the values to an
+// equality scan, so ordinary data pay one comparison.
+inline bool may_be_rounding(double ss, double m, size_t n) noexcept {
+    return ss > 0.0 ? core::spread_within_rounding(ss / static_cast<double>(n), m, n) : true;
+}
+
 // ss, a sum of squared deviations of the n finite values of xs about their
-// computed mean m, or exactly 0 when those values are all one number. Around a
-// rounded mean the spread of equal values is never exactly zero (ten 0.1
-// average to 0.09999999999999999); only a spread within that rounding sends
-// the values to the equality scan, so ordinary data pay one comparison. Near
-// the largest doubles that rounding squared overflows, and a compensated sum
-// then turns NaN (inf - inf): a NaN ss is scanned too.
+// computed mean m, or exactly 0 when those values are all one number.
 inline double ss_or_zero(double ss, double m, std::span<const std::span<const double>> xs, size_t n) noexcept {
-    const bool maybe = ss > 0.0 ? core::spread_within_rounding(ss / static_cast<double>(n), m, n) : ss != ss;
-    return maybe && one_value(xs) ? 0.0 : ss;
+    return ss != 0.0 && may_be_rounding(ss, m, n) && one_value(xs) ? 0.0 : ss;
 }
 
 inline double ss_or_zero(double ss, double m, std::span<const double> x) noexcept {
     return ss_or_zero(ss, m, std::span<const std::span<const double>>(&x, 1), x.size());
+}
+
+// A sample's mean and sum of squared deviations.
+struct MeanSs {
+    double mean, ss;
+};
+
+// The computed mean m and ss of value(0), ..., value(n - 1), n > 0. Values
+// that are all one number have exactly that number as mean and ss 0, as when
+// their mean is exact: a test must not see a constant sample sit off its own
+// value by the rounding of its mean. A mean whose sum overflowed is no
+// rounding and is left for the caller to report.
+template <class Value>
+inline MeanSs settle_equal_of(size_t n, Value value, double m, double ss) noexcept {
+    if (may_be_rounding(ss, m, n) && std::isfinite(m) && core::all_equal_of(n, value)) return {value(0), 0.0};
+    return {m, ss};
+}
+
+inline MeanSs settle_equal(std::span<const double> x, double m, double ss) noexcept {
+    return settle_equal_of(
+        x.size(), [x](size_t i) { return x[i]; }, m, ss);
 }
 
 }  // namespace ms::infer
