@@ -245,6 +245,9 @@ def test_constant_series(value):
     r, lo, hi = m.acf_with_ci(x)
     assert same(r, [1, NAN, NAN, NAN, NAN]) and same(lo, r) and same(hi, r)
     assert same(m.ccf(x, np.arange(5.0), 2), [NAN] * 5)
+    # Ten 0.1 average to 0.09999999999999999: still no spread, on either side.
+    ten = np.full(10, value)
+    assert same(m.ccf(ten, np.arange(10.0), 2), [NAN] * 5) and same(m.ccf(np.arange(10.0), ten, 2), [NAN] * 5)
     for f in PACFS:
         assert same(f(x[:4]), [1.0, NAN, NAN, NAN])
     if value == 2.0:
