@@ -17,6 +17,27 @@ inline double clamp_unit(double q) {
     return q;
 }
 
+// The correlation from two variances and the covariance of the same pairs.
+inline double corr_from_moments(double vx, double vy, double cxy) {
+    if (!(std::isfinite(vx) && vx > 0.0 && std::isfinite(vy) && vy > 0.0 && std::isfinite(cxy))) return kNaN;
+    return clamp_unit(cxy / core::sqrt_product(vx, vy));
+}
+
+// Row i of the pairwise-complete correlation: each entry from the variances
+// of its own pair's rows, as two series give; the diagonal 1.0 where the
+// column's variance over its finite rows is a finite positive number.
+void complete_corr_entries(const CompleteSums& s, size_t len, double* o) noexcept {
+    for (size_t k = 0; k < len; ++k) {
+        const double c = s.c[k];
+        o[k] = c < 2.0 ? kNaN
+                       : corr_from_moments(centred_moment(s.saa[k], s.sa[k], s.sa[k], c),
+                                           centred_moment(s.sbb[k], s.sb[k], s.sb[k], c),
+                                           centred_moment(s.sab[k], s.sa[k], s.sb[k], c));
+    }
+    const double v = s.c[0] < 2.0 ? kNaN : centred_moment(s.sab[0], s.sa[0], s.sb[0], s.c[0]);
+    o[0] = std::isfinite(v) && v > 0.0 ? 1.0 : kNaN;
+}
+
 }  // namespace
 
 void corr_from_cov_in_place(Out m, size_t p, double row_cost) {
@@ -42,6 +63,10 @@ void corr_matrix_out(const MatView& x, Out out) {
     corr_from_cov_in_place(out, x.cols, gram_row_cost(x.rows, x.cols));
 }
 
+void corr_matrix_skipna_out(In x, size_t n, size_t p, Out out) {
+    complete_pairs_out(x, n, p, true, complete_corr_entries, out);
+}
+
 void corr_distance_out(const MatView& x, Out out) {
     const size_t p = x.cols;
     corr_matrix_out(x, out);
@@ -56,11 +81,8 @@ double corr_pair(In x, In y, bool skip_nan) {
     if (!skip_nan && x.size() < 2) return kNaN;
     const PairSums s = pair_sums(x, y, skip_nan, true);
     if (s.hit_nan || s.c < 2.0) return kNaN;
-    const double vx = centred_moment(s.sxx, s.sx, s.sx, s.c);
-    const double vy = centred_moment(s.syy, s.sy, s.sy, s.c);
-    const double cxy = centred_moment(s.sxy, s.sx, s.sy, s.c);
-    if (!(std::isfinite(vx) && vx > 0.0 && std::isfinite(vy) && vy > 0.0 && std::isfinite(cxy))) return kNaN;
-    return clamp_unit(cxy / core::sqrt_product(vx, vy));
+    return corr_from_moments(centred_moment(s.sxx, s.sx, s.sx, s.c), centred_moment(s.syy, s.sy, s.sy, s.c),
+                             centred_moment(s.sxy, s.sx, s.sy, s.c));
 }
 
 }  // namespace ms::kernels::matrix
