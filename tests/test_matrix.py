@@ -371,12 +371,52 @@ def test_huge_empty_shape_is_memory_error():
     assert m.xxt_matrix_np(x).shape == (0, 0)
 
 
-def test_nan_and_constant_columns():
-    x = sample(10, 4, 12)
+# each matrix function with the two-series function giving its entry (i, j)
+# from columns i and j
+BY_PAIR = {
+    "cov_matrix_np": m.cov_np,
+    "cov_matrix_bias_np": lambda a, b: m.cov_np(a, b) * ((len(a) - 1) / len(a)),
+    "corr_matrix_np": m.corr_np,
+    "corr_distance_np": lambda a, b: 1.0 - m.corr_np(a, b),
+    "cov_matrix_skipna_np": m.cov_skipna,
+    "corr_matrix_skipna_np": m.corr_skipna,
+}
+
+
+@pytest.mark.parametrize("value", [0.25, 0.1, 0.7, 1 / 3, -1e-300 / 3, 1e300 / 3, 2.2e-5])
+@pytest.mark.parametrize("layout", ["C", "F", "strided"])
+def test_nan_and_constant_columns(value, layout):
+    x = sample(10, 6, 12)
     x[3, 1] = NAN
-    x[:, 2] = 0.25  # the computed mean equals the value: variance exactly 0
+    # constant columns, whether or not the computed mean equals the value
+    # (ten 0.1 average to 0.09999999999999999): variance exactly 0
+    x[:, 2] = value
+    x[:, 4] = -7 * value
+    # equal values wherever column 1 is present too (the other one would
+    # overflow the variance of huge ones); a NaN of its own
+    x[:, 5] = value
+    x[3, 5], x[6, 5] = 9.0 if abs(value) < 1e150 else value, NAN
+    view = {"C": x, "F": np.asfortranarray(x), "strided": np.repeat(x, 2, axis=1)[:, ::2]}[layout]
+    for name, pair in BY_PAIR.items():
+        got = getattr(m, name)(view)
+        for i in (2, 4, 5):
+            want = [pair(x[:, i].copy(), x[:, j].copy()) for j in range(6)]
+            if "corr" in name:  # a series with itself: 1.0 within rounding
+                want[i] = NAN if math.isnan(want[i]) else round(want[i])
+            np.testing.assert_allclose(got[i], want, rtol=1e-14, atol=0, err_msg=name)
+            assert same(got[:, i], got[i])
+        if "cov" in name:
+            assert got[2, 2] == got[4, 4] == got[2, 4] == 0.0 == got[2, 0]
+        # the constant columns leave every other entry as it was
+        rest = [0, 1, 3] if "skipna" in name else [0, 3]
+        assert same(got[np.ix_(rest, rest)], getattr(m, name)(x[:, rest]))
+        if "skipna" in name:
+            pd = pytest.importorskip("pandas")
+            frame = pd.DataFrame(x)
+            peer = frame.cov() if name.startswith("cov") else frame.corr()
+            np.testing.assert_allclose(got, peer.to_numpy(), rtol=1e-12, atol=1e-12 if "corr" in name else 0)
     c, r = m.cov_matrix_np(x), m.corr_matrix_np(x)
-    assert np.isnan(c[1]).all() and np.isnan(c[:, 1]).all() and not np.isnan(np.delete(c, 1, 0)[:, [0, 2, 3]]).any()
+    assert np.isnan(c[1]).all() and np.isnan(c[:, 1]).all() and not np.isnan(np.delete(c, [1, 5], 0)[:, [0, 2, 3]]).any()
     assert c[2, 2] == 0.0
     for k in (1, 2):
         assert np.isnan(r[k]).all() and np.isnan(r[:, k]).all()
@@ -574,13 +614,16 @@ def test_square_functions():
 
 
 def test_results_independent_of_thread_count():
-    # large enough for every column kernel (and the row Gram matrix) to split its rows
+    # large enough for every column kernel (and the row Gram matrix) to split
+    # its rows; constant columns with inexact means among them
     code = (
         "import hashlib, sys, numpy as np\n"
         "from marlox_stats import marlox_stats_rs as m\n"
         "rng = np.random.default_rng(5)\n"
         "x = rng.standard_normal((3000, 200)) + 50.0\n"
         "x[:, :10][rng.random((3000, 10)) < 0.01] = np.nan\n"
+        "x[:, 10], x[:, 11], x[:, 150] = 0.1, 1 / 3, 0.7\n"
+        "x[::7, 11] = np.nan\n"
         "names = " + repr(MATRIX) + "\n"
         "sys.stdout.write(' '.join(hashlib.sha256(getattr(m, k)(x).tobytes()).hexdigest() for k in names))\n"
     )

@@ -40,15 +40,22 @@ inline bool spread_within_rounding(double var, double mean, std::size_t n) {
     return var <= tol * tol;
 }
 
-// True when the n values at x[0], x[stride], ... are all equal (n <= 1 too).
-// NaN is never equal to anything, so a NaN makes it false.
-inline bool all_equal(const double* x, std::size_t n, std::ptrdiff_t stride = 1) {
+// True when the n values at(0), ..., at(n - 1) are all equal (n <= 1 too).
+// NaN is never equal to anything, so a NaN makes it false. `at` reads values
+// wherever they lie (a column of a strided or float32 array).
+template <class At>
+inline bool all_equal_at(std::size_t n, At at) {
     if (n == 0) return true;
-    const double v = x[0];
+    const double v = at(std::size_t{0});
     for (std::size_t i = 1; i < n; ++i) {
-        if (!(x[static_cast<std::ptrdiff_t>(i) * stride] == v)) return false;
+        if (!(at(i) == v)) return false;
     }
     return v == v;
+}
+
+// The same for the n values at x[0], x[stride], ...
+inline bool all_equal(const double* x, std::size_t n, std::ptrdiff_t stride = 1) {
+    return all_equal_at(n, [&](std::size_t i) { return x[static_cast<std::ptrdiff_t>(i) * stride]; });
 }
 
 }  // namespace ms::core

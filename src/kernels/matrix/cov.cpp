@@ -9,6 +9,7 @@
 #include <limits>
 #include <vector>
 #include "core/constants.hpp"
+#include "core/spread.hpp"
 #include "core/stream.hpp"
 
 namespace ms::kernels::matrix {
@@ -616,11 +617,29 @@ void pair_engine(const Operand& a, Stat stat, BlockFn block, Out out, Finish&& f
 Operand columns(const MatView& x) { return {x.data, x.rows, x.cols, x.rstride, x.cstride, x.f32}; }
 
 // The covariance with divisor `div`: deviations from the column means.
+//
+// A column of equal values has variance 0 and covariance 0 with every
+// column, but around an inexact mean (ten 0.1 average to
+// 0.09999999999999999) each of its deviations keeps the same few ulps, and
+// so do its sums. Only a variance tiny against its mean has its column
+// compared value by value; such a column's row and column become 0.0 but
+// where the other column leaves NaN, as two series give.
 void centred_gram(const MatView& x, Out out, double div) {
-    const size_t p = x.cols;
-    pair_engine(columns(x), Stat::mean, block_products, out, [&](size_t i, double* o, const double*) {
+    const size_t n = x.rows, p = x.cols;
+    Buf<unsigned char> equal(p);
+    pair_engine(columns(x), Stat::mean, block_products, out, [&](size_t i, double* o, const double* mean) {
         for (size_t j = i; j < p; ++j) o[j] /= div;
+        equal[i] = o[i] > 0.0 && core::spread_within_rounding(o[i], mean[i], n) &&
+                   core::all_equal_at(n, [&](size_t r) { return x.at(r, i); });
     });
+    double* o = out.data();
+    for (size_t i = 0; i < p; ++i) {
+        if (!equal[i]) continue;
+        for (size_t j = 0; j < p; ++j) {
+            if (!std::isnan(o[i * p + j])) o[i * p + j] = 0.0;
+            o[j * p + i] = o[i * p + j];
+        }
+    }
 }
 
 constexpr auto keep = [](size_t, double*, const double*) {};
