@@ -114,6 +114,22 @@ def ref_cov_skipna(x):
     return out
 
 
+def ref_corr_skipna(x):
+    """Each entry the correlation of its two columns over the rows where both
+    are finite; the diagonal 1.0 where such a column has a positive variance."""
+    p = x.shape[1]
+    out = np.zeros((p, p))
+    for i in range(p):
+        for j in range(i, p):
+            rows = np.isfinite(x[:, i]) & np.isfinite(x[:, j])
+            a, b = x[rows, i], x[rows, j]
+            out[i, j] = out[j, i] = ref_pair(a, b, True, True)
+        a = x[np.isfinite(x[:, i]), i]
+        v = ref_pair(a, a, True, False)
+        out[i, i] = 1.0 if math.isfinite(v) and v > 0 else NAN
+    return out
+
+
 def ref_corr_from_cov(c):
     p = c.shape[0]
     sd = [math.sqrt(c[i, i]) if math.isfinite(c[i, i]) and c[i, i] > 0 else NAN for i in range(p)]
@@ -158,7 +174,7 @@ REFS = {
     "pairwise_euclidean_cols_np": ref_euclid,
     "pairwise_cosine_cols_np": ref_cosine,
     "corr_matrix_np": lambda x: ref_corr_from_cov(ref_cov(x)),
-    "corr_matrix_skipna_np": lambda x: ref_corr_from_cov(ref_cov_skipna(x)),
+    "corr_matrix_skipna_np": ref_corr_skipna,
     "corr_distance_np": ref_corr_distance,
 }
 MATRIX = list(REFS)
@@ -355,12 +371,52 @@ def test_huge_empty_shape_is_memory_error():
     assert m.xxt_matrix_np(x).shape == (0, 0)
 
 
-def test_nan_and_constant_columns():
-    x = sample(10, 4, 12)
+# each matrix function with the two-series function giving its entry (i, j)
+# from columns i and j
+BY_PAIR = {
+    "cov_matrix_np": m.cov_np,
+    "cov_matrix_bias_np": lambda a, b: m.cov_np(a, b) * ((len(a) - 1) / len(a)),
+    "corr_matrix_np": m.corr_np,
+    "corr_distance_np": lambda a, b: 1.0 - m.corr_np(a, b),
+    "cov_matrix_skipna_np": m.cov_skipna,
+    "corr_matrix_skipna_np": m.corr_skipna,
+}
+
+
+@pytest.mark.parametrize("value", [0.25, 0.1, 0.7, 1 / 3, -1e-300 / 3, 1e300 / 3, 2.2e-5])
+@pytest.mark.parametrize("layout", ["C", "F", "strided"])
+def test_nan_and_constant_columns(value, layout):
+    x = sample(10, 6, 12)
     x[3, 1] = NAN
-    x[:, 2] = 0.25  # the computed mean equals the value: variance exactly 0
+    # constant columns, whether or not the computed mean equals the value
+    # (ten 0.1 average to 0.09999999999999999): variance exactly 0
+    x[:, 2] = value
+    x[:, 4] = -7 * value
+    # equal values wherever column 1 is present too (the other one would
+    # overflow the variance of huge ones); a NaN of its own
+    x[:, 5] = value
+    x[3, 5], x[6, 5] = 9.0 if abs(value) < 1e150 else value, NAN
+    view = {"C": x, "F": np.asfortranarray(x), "strided": np.repeat(x, 2, axis=1)[:, ::2]}[layout]
+    for name, pair in BY_PAIR.items():
+        got = getattr(m, name)(view)
+        for i in (2, 4, 5):
+            want = [pair(x[:, i].copy(), x[:, j].copy()) for j in range(6)]
+            if "corr" in name:  # a series with itself: 1.0 within rounding
+                want[i] = NAN if math.isnan(want[i]) else round(want[i])
+            np.testing.assert_allclose(got[i], want, rtol=1e-14, atol=0, err_msg=name)
+            assert same(got[:, i], got[i])
+        if "cov" in name:
+            assert got[2, 2] == got[4, 4] == got[2, 4] == 0.0 == got[2, 0]
+        # the constant columns leave every other entry as it was
+        rest = [0, 1, 3] if "skipna" in name else [0, 3]
+        assert same(got[np.ix_(rest, rest)], getattr(m, name)(x[:, rest]))
+        if "skipna" in name:
+            pd = pytest.importorskip("pandas")
+            frame = pd.DataFrame(x)
+            peer = frame.cov() if name.startswith("cov") else frame.corr()
+            np.testing.assert_allclose(got, peer.to_numpy(), rtol=1e-12, atol=1e-12 if "corr" in name else 0)
     c, r = m.cov_matrix_np(x), m.corr_matrix_np(x)
-    assert np.isnan(c[1]).all() and np.isnan(c[:, 1]).all() and not np.isnan(np.delete(c, 1, 0)[:, [0, 2, 3]]).any()
+    assert np.isnan(c[1]).all() and np.isnan(c[:, 1]).all() and not np.isnan(np.delete(c, [1, 5], 0)[:, [0, 2, 3]]).any()
     assert c[2, 2] == 0.0
     for k in (1, 2):
         assert np.isnan(r[k]).all() and np.isnan(r[:, k]).all()
@@ -376,6 +432,32 @@ def test_skipna_pairwise_complete():
     assert c[0, 0] == ref_cov_skipna(x)[0, 0] and c[1, 1] == 0.5
     r = m.corr_matrix_skipna_np(x)
     assert math.isnan(r[0, 1]) and r[0, 0] == r[1, 1] == r[2, 2] == 1.0
+    # the fifth row's 100 has no partner: the four shared rows lie on a line
+    r = m.corr_matrix_skipna_np(np.c_[arr(1, 2, 3, 4, 100), arr(1, 2, 3, 4, NAN)])
+    assert r[0, 1] == pytest.approx(1.0, abs=1e-15)
+
+
+@pytest.mark.parametrize("n,p,nan,seed", [(5, 2, 0.0, 0), (30, 7, 0.1, 1), (9, 12, 0.5, 2), (60, 40, 0.3, 3),
+                                         (200, 13, 0.6, 4), (400, 70, 0.05, 5), (2000, 30, 0.1, 6)])
+def test_skipna_matrices_use_each_pairs_rows(n, p, nan, seed):
+    # covariance and both variances from the same rows, as two series give:
+    # a pairwise covariance over whole-column deviations leaves [-1, 1]
+    rng = np.random.default_rng(seed)
+    x = (rng.standard_normal((n, p)) + rng.choice([0.0, 5.0, -30.0], p)) * rng.choice([1e-3, 1.0, 1e4], p)
+    x[:, ::3] += 3.0 * x[:, :1] * np.abs(x[:, ::3]).max(axis=0) / np.abs(x[:, :1]).max()
+    x[rng.random((n, p)) < nan] = NAN
+    if p > 6:
+        x[:, 1] = NAN
+        x[:, 2] = np.where(np.isnan(x[:, 2]), NAN, 0.1)  # equal values where present
+        x[2:, 3] = NAN  # at most two rows shared with any column
+        x[n // 2:, 4], x[: n // 2, 5] = NAN, NAN  # no row shared by 4 and 5
+    cols = [x[:, j].copy() for j in range(p)]
+    assert same(m.cov_matrix_skipna_np(x), [[m.cov_skipna(a, b) for b in cols] for a in cols])
+    r = m.corr_matrix_skipna_np(x)
+    np.testing.assert_allclose(r, [[m.corr_skipna(a, b) for b in cols] for a in cols], rtol=0, atol=1e-14)
+    pd = pytest.importorskip("pandas")
+    np.testing.assert_allclose(r, pd.DataFrame(x).corr().to_numpy(), rtol=0, atol=1e-12)
+    assert np.nanmax(np.abs(r)) <= 1.0
 
 
 # ------------------------------------------------ shifts from the pairs used
@@ -403,12 +485,6 @@ def exact_pair_corr(x, y):
     return exact_ratio(exact_cov(a, b), exact_cov(a, a), exact_cov(b, b))
 
 
-def exact_matrix_corr(x, y):
-    # variances from each column's own finite rows, the covariance from the pairs
-    fx, fy = x[~np.isnan(x)].tolist(), y[~np.isnan(y)].tolist()
-    return exact_ratio(exact_cov(*complete(x, y)), exact_cov(fx, fx), exact_cov(fy, fy))
-
-
 # the NaN-skipping covariances and correlations of two series, each with its
 # exact value
 SKIPPING = {
@@ -418,7 +494,7 @@ SKIPPING = {
     "corr_skipna": (m.corr_skipna, exact_pair_corr),
     "cov_matrix_skipna_np": (lambda x, y: m.cov_matrix_skipna_np(np.c_[x, y])[0, 1],
                              lambda x, y: float(exact_cov(*complete(x, y)))),
-    "corr_matrix_skipna_np": (lambda x, y: m.corr_matrix_skipna_np(np.c_[x, y])[0, 1], exact_matrix_corr),
+    "corr_matrix_skipna_np": (lambda x, y: m.corr_matrix_skipna_np(np.c_[x, y])[0, 1], exact_pair_corr),
 }
 
 
@@ -538,13 +614,16 @@ def test_square_functions():
 
 
 def test_results_independent_of_thread_count():
-    # large enough for every column kernel (and the row Gram matrix) to split its rows
+    # large enough for every column kernel (and the row Gram matrix) to split
+    # its rows; constant columns with inexact means among them
     code = (
         "import hashlib, sys, numpy as np\n"
         "from marlox_stats import marlox_stats_rs as m\n"
         "rng = np.random.default_rng(5)\n"
         "x = rng.standard_normal((3000, 200)) + 50.0\n"
         "x[:, :10][rng.random((3000, 10)) < 0.01] = np.nan\n"
+        "x[:, 10], x[:, 11], x[:, 150] = 0.1, 1 / 3, 0.7\n"
+        "x[::7, 11] = np.nan\n"
         "names = " + repr(MATRIX) + "\n"
         "sys.stdout.write(' '.join(hashlib.sha256(getattr(m, k)(x).tobytes()).hexdigest() for k in names))\n"
     )

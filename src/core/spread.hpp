@@ -41,7 +41,9 @@ inline bool spread_within_rounding(double var, double mean, std::size_t n) {
 }
 
 // True when the n values value(0), ..., value(n - 1) are all equal (n <= 1
-// too). NaN is never equal to anything, so a NaN makes it false.
+// too). NaN is never equal to anything, so a NaN makes it false. `value`
+// reads them wherever they lie (differences never stored, a column of a
+// strided or float32 array).
 template <class Value>
 inline bool all_equal_of(std::size_t n, Value value) {
     if (n == 0) return true;

@@ -79,11 +79,8 @@ Array2 pairwise_cosine_cols_np(const MatView& x) { return matrix_fn(x, k::pairwi
 Array2 corr_matrix_np(const MatView& a) { return matrix_fn(a, k::corr_matrix_out, 2, 0.0); }
 Array2 corr_distance_np(const MatView& a) { return matrix_fn(a, k::corr_distance_out, 2, 0.0); }
 
-// Variances from each column's finite rows, covariances from each pair's.
-void corr_skipna_out(const MatF64& x, k::Out out) {
-    k::cov_matrix_skipna_out(x.v.span(), x.rows, x.cols, out);
-    k::corr_from_cov_in_place(out, x.cols, k::gram_row_cost(x.rows, x.cols));
-}
+// Each entry from its own pair's rows: covariance and both variances.
+void corr_skipna_out(const MatF64& x, k::Out out) { k::corr_matrix_skipna_out(x.v.span(), x.rows, x.cols, out); }
 Array2 corr_matrix_skipna_np(const MatF64& a) { return matrix_fn(a, corr_skipna_out, 2, 0.0); }
 
 // ---------------------------------------------------------------- square matrices

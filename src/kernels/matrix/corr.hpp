@@ -12,6 +12,9 @@ namespace ms::kernels::matrix {
 void corr_from_cov_in_place(Out m, size_t p, double row_cost);
 // Pearson correlation of the columns; n >= 1.
 void corr_matrix_out(const MatView& x, Out out);
+// Pairwise-complete correlation: each entry from the covariance and the two
+// variances of the rows where both columns are finite; x row-major n x p.
+void corr_matrix_skipna_out(In x, size_t n, size_t p, Out out);
 // 1 - correlation, NaN kept; diagonal 0.0 or NaN.
 void corr_distance_out(const MatView& x, Out out);
 

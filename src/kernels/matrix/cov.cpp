@@ -9,6 +9,7 @@
 #include <limits>
 #include <vector>
 #include "core/constants.hpp"
+#include "core/spread.hpp"
 #include "core/stream.hpp"
 
 namespace ms::kernels::matrix {
@@ -20,6 +21,22 @@ inline bool finite(double v) { return std::fabs(v) <= DBL_MAX; }
 
 // v where the mask is all ones, +0.0 where it is zero.
 inline double masked(double v, uint64_t mask) { return std::bit_cast<double>(std::bit_cast<uint64_t>(v) & mask); }
+
+using V4 = double __attribute__((vector_size(32)));
+using M4 = int64_t __attribute__((vector_size(32)));
+
+// The same for four lanes; a lane's mask is all ones where it is finite.
+inline V4 masked(V4 v, M4 mask) { return reinterpret_cast<V4>(reinterpret_cast<M4>(v) & mask); }
+inline M4 finite_lanes(V4 v) {
+    const V4 mag = reinterpret_cast<V4>(reinterpret_cast<M4>(v) & INT64_MAX);
+    return mag <= DBL_MAX;
+}
+inline V4 load_v4(const double* p) {
+    V4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void store_v4(double* p, V4 v) { std::memcpy(p, &v, sizeof v); }
 
 constexpr auto product = [](double a, double b) { return a * b; };
 constexpr auto squared_difference = [](double a, double b) {
@@ -51,9 +68,10 @@ Groups row_groups(size_t p, double cost) {
 // Rows per block: about 256 KiB of input.
 size_t block_rows(size_t p) { return std::max<size_t>(8, (size_t{32} << 10) / std::max<size_t>(p, 1)); }
 
-// Sums kept per output row i of the pairwise-complete covariance, each
-// p - i long: count c, sums of a, b and a * b, then the pair's two shifts.
-constexpr size_t kPairArrays = 6;
+// Arrays kept per output row i of the pairwise-complete moments, each p - i
+// long: count c, sums of a, b and a * b, with squares also of a * a and
+// b * b, then the pair's two shifts.
+constexpr size_t pair_arrays(bool squares) { return squares ? 8 : 6; }
 
 // The shifts of the pairs (i, j >= i): x[r,i] and x[r,j] from the first row r
 // where both are finite, so each shift is a value its pair's sums use (a
@@ -81,9 +99,11 @@ void pair_shifts(const double* x, size_t n, size_t p, size_t i, double* si, doub
 // masked to +0.0 bit by bit, which leaves its sums unchanged (a sum started
 // at +0.0 is never -0.0), so the masked loop equals skipping it; unlike a
 // select, the mask lets the loop be vectorised.
+template <bool kSquares>
 inline __attribute__((always_inline)) void add_complete_row(const double* __restrict xj, double a, size_t len,
                                                             double* __restrict c, double* __restrict sa,
                                                             double* __restrict sb, double* __restrict sab,
+                                                            double* __restrict saa, double* __restrict sbb,
                                                             const double* __restrict si,
                                                             const double* __restrict sj) {
     for (size_t k = 0; k < len; ++k) {
@@ -94,20 +114,82 @@ inline __attribute__((always_inline)) void add_complete_row(const double* __rest
         sa[k] += ak;
         sb[k] += bk;
         sab[k] += ak * bk;
+        if constexpr (kSquares) {
+            saa[k] += ak * ak;
+            sbb[k] += bk * bk;
+        }
     }
 }
 
-// For rows r0 ... r1 - 1 in order, adds to the sums of row i (kPairArrays
-// arrays, above) the rows where x[r,i] and x[r,j] are both finite, a and b
-// their deviations from the pair's shifts.
-MS_WIDE void add_complete_pairs(const double* x, size_t p, size_t i, size_t r0, size_t r1, double* acc) {
+// For rows r0 ... r1 - 1 in order, adds to the sums of row i (pair_arrays,
+// above) the rows where x[r,i] and x[r,j] are both finite, a and b their
+// deviations from the pair's shifts.
+template <bool kSquares>
+__attribute__((always_inline)) inline void add_complete_pairs_as(const double* x, size_t p, size_t i, size_t r0,
+                                                                 size_t r1, double* acc) {
     const size_t len = p - i;
-    for (size_t r = r0; r < r1; ++r) {
-        const double* xj = x + r * p + i;
-        if (!finite(xj[0])) continue;  // no pair of this row can use it
-        add_complete_row(xj, xj[0], len, acc, acc + len, acc + 2 * len, acc + 3 * len, acc + 4 * len,
-                         acc + 5 * len);
+    constexpr size_t kSums = pair_arrays(kSquares) - 2;
+    double* sum[kSums];
+    for (size_t q = 0; q < kSums; ++q) sum[q] = acc + q * len;
+    const double* si = acc + kSums * len;
+    const double* sj = si + len;
+    // Row xj's terms for the pairs from k on.
+    auto add_tail = [&](const double* xj, size_t k) {
+        add_complete_row<kSquares>(xj + k, xj[0], len - k, sum[0] + k, sum[1] + k, sum[2] + k, sum[3] + k,
+                                   kSquares ? sum[kSums - 2] + k : nullptr,
+                                   kSquares ? sum[kSums - 1] + k : nullptr, si + k, sj + k);
+    };
+    // kRows rows at a time, their terms added in row order to each sum
+    // while it sits in a register: the sums go through memory once for the
+    // rows, not once for each. A lane of a row where x[r,i] or x[r,j] is
+    // not finite adds +0.0.
+    constexpr size_t kRows = 4;
+    size_t r = r0;
+    for (; r + kRows <= r1; r += kRows) {
+        const double* xr[kRows];
+        double a[kRows];
+        int64_t row_ok[kRows];
+        for (size_t t = 0; t < kRows; ++t) {
+            xr[t] = x + (r + t) * p + i;
+            a[t] = xr[t][0];
+            row_ok[t] = -static_cast<int64_t>(finite(a[t]));
+        }
+        size_t k = 0;
+        for (; k + 4 <= len; k += 4) {
+            V4 s[kSums];
+            for (size_t q = 0; q < kSums; ++q) s[q] = load_v4(sum[q] + k);
+            const V4 vsi = load_v4(si + k), vsj = load_v4(sj + k);
+            for (size_t t = 0; t < kRows; ++t) {
+                const V4 b = load_v4(xr[t] + k);
+                const M4 ok = finite_lanes(b) & row_ok[t];
+                const V4 ak = masked(a[t] - vsi, ok), bk = masked(b - vsj, ok);
+                s[0] += masked(V4{1.0, 1.0, 1.0, 1.0}, ok);
+                s[1] += ak;
+                s[2] += bk;
+                s[3] += ak * bk;
+                if constexpr (kSquares) {
+                    s[4] += ak * ak;
+                    s[5] += bk * bk;
+                }
+            }
+            for (size_t q = 0; q < kSums; ++q) store_v4(sum[q] + k, s[q]);
+        }
+        if (k < len)
+            for (size_t t = 0; t < kRows; ++t)
+                if (finite(xr[t][0])) add_tail(xr[t], k);
     }
+    for (; r < r1; ++r) {
+        const double* xj = x + r * p + i;
+        if (finite(xj[0])) add_tail(xj, 0);  // else no pair of this row can use it
+    }
+}
+
+MS_WIDE void add_complete_pairs(const double* x, size_t p, size_t i, size_t r0, size_t r1, double* acc,
+                                bool squares) {
+    if (squares)
+        add_complete_pairs_as<true>(x, p, i, r0, r1, acc);
+    else
+        add_complete_pairs_as<false>(x, p, i, r0, r1, acc);
 }
 
 // ---- Sums over pairs of columns, register-blocked.
@@ -137,8 +219,6 @@ struct Operand {
 // The column statistic formed while packing: none, the mean (subtracted from
 // the packed values) or the root of the sum of squares.
 enum class Stat { none, mean, norm };
-
-using V4 = double __attribute__((vector_size(32)));
 
 // Packing first forms the column statistic, over groups of columns, then
 // fills the panels in pieces of rows: a C-ordered array row after row across
@@ -537,11 +617,29 @@ void pair_engine(const Operand& a, Stat stat, BlockFn block, Out out, Finish&& f
 Operand columns(const MatView& x) { return {x.data, x.rows, x.cols, x.rstride, x.cstride, x.f32}; }
 
 // The covariance with divisor `div`: deviations from the column means.
+//
+// A column of equal values has variance 0 and covariance 0 with every
+// column, but around an inexact mean (ten 0.1 average to
+// 0.09999999999999999) each of its deviations keeps the same few ulps, and
+// so do its sums. Only a variance tiny against its mean has its column
+// compared value by value; such a column's row and column become 0.0 but
+// where the other column leaves NaN, as two series give.
 void centred_gram(const MatView& x, Out out, double div) {
-    const size_t p = x.cols;
-    pair_engine(columns(x), Stat::mean, block_products, out, [&](size_t i, double* o, const double*) {
+    const size_t n = x.rows, p = x.cols;
+    Buf<unsigned char> equal(p);
+    pair_engine(columns(x), Stat::mean, block_products, out, [&](size_t i, double* o, const double* mean) {
         for (size_t j = i; j < p; ++j) o[j] /= div;
+        equal[i] = o[i] > 0.0 && core::spread_within_rounding(o[i], mean[i], n) &&
+                   core::all_equal_of(n, [&](size_t r) { return x.at(r, i); });
     });
+    double* o = out.data();
+    for (size_t i = 0; i < p; ++i) {
+        if (!equal[i]) continue;
+        for (size_t j = 0; j < p; ++j) {
+            if (!std::isnan(o[i * p + j])) o[i * p + j] = 0.0;
+            o[j * p + i] = o[i * p + j];
+        }
+    }
 }
 
 constexpr auto keep = [](size_t, double*, const double*) {};
@@ -573,37 +671,52 @@ void cov_matrix_centered_out(const MatView& x, Out out) {
 
 void xtx_matrix_out(const MatView& x, Out out) { pair_engine(columns(x), Stat::none, block_products, out, keep); }
 
-void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out) {
+void complete_pairs_out(In x, size_t n, size_t p, bool squares, CompleteEntries entries, Out out) {
     const size_t block = block_rows(p);
     const Groups gr = row_groups(p, gram_row_cost(n, p));
+    const size_t arrays = pair_arrays(squares);
     // Per row of an item: the sums and shifts of every pair j >= i, kept
     // across the blocks.
-    const size_t per_item = kPairArrays * p * ((p + gr.count - 1) / gr.count);
+    const size_t per_item = arrays * p * ((p + gr.count - 1) / gr.count);
     run_items(gr.threads, gr.count, per_item, [&](size_t g, double* acc) {
         std::fill(acc, acc + per_item, 0.0);
         double* sums = acc;
         for (size_t i = g; i < p; i += gr.count) {
-            pair_shifts(x.data(), n, p, i, sums + 4 * (p - i), sums + 5 * (p - i));
-            sums += kPairArrays * (p - i);
+            const size_t len = p - i;
+            pair_shifts(x.data(), n, p, i, sums + (arrays - 2) * len, sums + (arrays - 1) * len);
+            sums += arrays * len;
         }
         for (size_t r0 = 0; r0 < n; r0 += block) {
             double* a = acc;
             for (size_t i = g; i < p; i += gr.count) {
-                add_complete_pairs(x.data(), p, i, r0, std::min(n, r0 + block), a);
-                a += kPairArrays * (p - i);
+                add_complete_pairs(x.data(), p, i, r0, std::min(n, r0 + block), a, squares);
+                a += arrays * (p - i);
             }
         }
         const double* a = acc;
         for (size_t i = g; i < p; i += gr.count) {
             const size_t len = p - i;
-            const double *c = a, *sa = a + len, *sb = a + 2 * len, *sab = a + 3 * len;
-            double* o = out.data() + i * p + i;
-            for (size_t k = 0; k < len; ++k)
-                o[k] = c[k] < 2.0 ? kNaN : (sab[k] - (sb[k] * sa[k]) / c[k]) / (c[k] - 1.0);
-            a += kPairArrays * len;
+            const CompleteSums s{a,
+                                 a + len,
+                                 a + 2 * len,
+                                 a + 3 * len,
+                                 squares ? a + 4 * len : nullptr,
+                                 squares ? a + 5 * len : nullptr};
+            entries(s, len, out.data() + i * p + i);
+            a += arrays * len;
         }
     });
     mirror_upper(out, p);
+}
+
+void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out) {
+    complete_pairs_out(
+        x, n, p, false,
+        [](const CompleteSums& s, size_t len, double* o) noexcept {
+            for (size_t k = 0; k < len; ++k)
+                o[k] = s.c[k] < 2.0 ? kNaN : centred_moment(s.sab[k], s.sa[k], s.sb[k], s.c[k]);
+        },
+        out);
 }
 
 // The row Gram matrix is the column Gram matrix of the transpose: entry

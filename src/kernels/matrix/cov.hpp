@@ -72,6 +72,19 @@ void cov_matrix_centered_out(const MatView& x, Out out);
 // Pairwise-complete covariance over rows where both columns are finite,
 // shifted by the pair's values in the first such row; x row-major n x p.
 void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out);
+
+// The sums of the pairs (i, i + k), k < len, over their pairwise-complete
+// rows: count, sums of a, b, a * b and, when asked for, of a * a and b * b
+// (else null), a and b the deviations from the pair's shifts.
+struct CompleteSums {
+    const double *c, *sa, *sb, *sab, *saa, *sbb;
+};
+// Writes the entries (i, i + k), k < len, from their sums; runs on a worker.
+using CompleteEntries = void (*)(const CompleteSums& s, size_t len, double* o) noexcept;
+// Forms the sums of every pair j >= i of the columns of x (row-major n x p,
+// rows where both values are finite), has `entries` write row i of `out`
+// from them, and mirrors the upper triangle.
+void complete_pairs_out(In x, size_t n, size_t p, bool squares, CompleteEntries entries, Out out);
 void xtx_matrix_out(const MatView& x, Out out);
 // n x n: sum over columns k of x[i,k] * x[j,k].
 void xxt_matrix_out(const MatView& x, Out out);
