@@ -131,7 +131,7 @@ def extreme_pool(rng):
     return out
 
 
-class Spec:
+class ArrayArg:
     """An array argument of a well-formed call, drawn afresh for each variant:
     1-D, 2-D, a list of samples, or positive, or within (0, 1)."""
 
@@ -140,7 +140,7 @@ class Spec:
 
     def make(self, rng, transform):
         if isinstance(self.shape, list):
-            return [Spec(s, self.kind).make(rng, transform) for s in self.shape]
+            return [ArrayArg(s, self.kind).make(rng, transform) for s in self.shape]
         if self.kind == "unit":
             v = rng.uniform(0.01, 0.99, self.shape)
         else:
@@ -149,14 +149,14 @@ class Spec:
         return transform(v)
 
 
-ARR, MAT = Spec((100,)), Spec((40, 3))
+ARR, MAT = ArrayArg((100,)), ArrayArg((40, 3))
 # Candidate values by parameter name, tried in order until a call on ordinary
 # data succeeds; other names try GENERIC. A name shared by parameters of
 # different kinds lists each kind.
 HINTS = {
-    "a": [ARR, MAT, Spec((4, 4)), 0.0], "x": [ARR, MAT], "y": [ARR], "arr": [ARR], "resid": [ARR],
-    "x_centered": [MAT], "q": [Spec((100,), "unit"), 50.0], "observed": [Spec((6,), "positive")],
-    "pvalues": [Spec((20,), "unit")], "table": [Spec((2, 2), "positive")], "groups": [Spec([(30,), (40,), (50,)])],
+    "a": [ARR, MAT, ArrayArg((4, 4)), 0.0], "x": [ARR, MAT], "y": [ARR], "arr": [ARR], "resid": [ARR],
+    "x_centered": [MAT], "q": [ArrayArg((100,), "unit"), 50.0], "observed": [ArrayArg((6,), "positive")],
+    "pvalues": [ArrayArg((20,), "unit")], "table": [ArrayArg((2, 2), "positive")], "groups": [ArrayArg([(30,), (40,), (50,)])],
     "window": [5], "axis": [0], "alpha": [0.3], "proportion_to_cut": [0.1], "lower_percentile": [5.0],
     "upper_percentile": [95.0], "scale_factor": [1.0], "lower_q": [0.1], "upper_q": [0.9], "lower": [-1.0],
     "upper": [1.0], "periods": [1], "n_bins": [4], "tol": [1e-9], "popmean": [0.0], "equal_var": [True],
@@ -169,7 +169,7 @@ GENERIC = [ARR, MAT, 5, 0.5, True, "mean"]
 
 
 def well_formed(name, f, params, rng, tf, allowed, failures):
-    """Argument specs with which f returns on ordinary data, and the number of
+    """Argument shapes with which f returns on ordinary data, and the number of
     calls made to find them; None when none is found (a failure is recorded)."""
     # The required parameters, and those up to a replicate count: a few dozen
     # replicates reach every path of a resampling kernel, at a fraction of
@@ -180,10 +180,10 @@ def well_formed(name, f, params, rng, tf, allowed, failures):
     used = [p.name for p in used]
     pick = [0] * len(used)
     for tries in range(1, 21):
-        specs = [c[i] for c, i in zip(cands, pick)]
-        err = attempt(tf, name, f, draw(specs, ORDINARY, rng), {}, allowed, failures, ORDINARY[0])
+        shapes = [c[i] for c, i in zip(cands, pick)]
+        err = attempt(tf, name, f, draw(shapes, ORDINARY, rng), {}, allowed, failures, ORDINARY[0])
         if err is None:
-            return specs, tries
+            return shapes, tries
         if not isinstance(err, allowed):
             return None, tries
         text = str(err)
@@ -199,9 +199,9 @@ def well_formed(name, f, params, rng, tf, allowed, failures):
     return None, tries
 
 
-def draw(specs, variant, rng):
-    """The arguments of specs, their arrays drawn afresh for the variant."""
-    return [s.make(rng, variant[1]) if isinstance(s, Spec) else s for s in specs]
+def draw(shapes, variant, rng):
+    """The arguments of shapes, their arrays drawn afresh for the variant."""
+    return [s.make(rng, variant[1]) if isinstance(s, ArrayArg) else s for s in shapes]
 
 
 SCALARS = [
@@ -312,13 +312,13 @@ def main():
                 attempt(tf, name, f, args, kwargs, allowed, failures)
             # A well-formed call, then the same on data far from 1 and on a
             # large level.
-            specs, tries = well_formed(name, f, pos, rng, tf, allowed, failures)
+            shapes, tries = well_formed(name, f, pos, rng, tf, allowed, failures)
             calls += tries
-            if specs is None or not any(isinstance(sp, Spec) for sp in specs):
+            if shapes is None or not any(isinstance(sp, ArrayArg) for sp in shapes):
                 continue
             for variant in (extreme(rng, False), extreme(rng, True), LEVELLED):
                 calls += 1
-                attempt(tf, name, f, draw(specs, variant, rng), {}, allowed, failures, variant[0])
+                attempt(tf, name, f, draw(shapes, variant, rng), {}, allowed, failures, variant[0])
     print(f"{calls} calls, {len(failures)} failures")
     for fl in failures[:50]:
         print(fl)
