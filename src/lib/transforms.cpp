@@ -94,18 +94,11 @@ Result<std::tuple<Array1<double>, Array1<double>>> kde_gaussian_np(Slice x, uint
     if (x.empty()) return value_error("x must have at least 1 element");
     for (double v : x)
         if (!std::isfinite(v)) return value_error("x contains NaN or Inf");
-    double h;
-    if (bandwidth) {
-        h = *bandwidth;
-        if (!(h > 0.0) || !std::isfinite(h)) return value_error("bandwidth must be a positive finite number");
-    } else {
-        h = k::scott_bandwidth(x);
-        if (std::isnan(h))
-            return value_error(
-                "cannot infer a bandwidth from constant or singleton data; pass bandwidth explicitly");
-    }
-    Buf<double> grid(points), density(points);
-    k::kde_gaussian(x, h, points, grid.data(), density.data());
+    if (bandwidth && (!(*bandwidth > 0.0) || !std::isfinite(*bandwidth)))
+        return value_error("bandwidth must be a positive finite number");
+    Buf<double> grid(points), density(points), scratch(x.size());
+    if (!k::kde_gaussian_in_unit(x, bandwidth, points, scratch.data(), grid.data(), density.data()))
+        return value_error("cannot infer a bandwidth from constant or singleton data; pass bandwidth explicitly");
     return std::tuple<Array1<double>, Array1<double>>{std::move(grid), std::move(density)};
 }
 

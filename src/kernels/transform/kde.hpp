@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cmath>
+#include <optional>
 #include <span>
 
 #include "core/parallel.hpp"
+#include "core/unit.hpp"
 #include "kernels/descriptive/moments.hpp"
 #include "kernels/transform/transforms.hpp"
 
@@ -51,6 +53,37 @@ inline void kde_gaussian(std::span<const double> x, double h, size_t points, dou
             density[i] = norm * s;
         }
     });
+}
+
+// The estimate with `bandwidth` (positive and finite) or Scott's; false when
+// none is given and none can be inferred. The data are read in their
+// power-of-two unit (into `scratch`, n slots) so that the variance of data
+// near 1e+-150 neither vanishes nor overflows; the grid then scales back by
+// 2^-e and the density by 2^e, exactly, which keeps every bit of ordinary
+// data. A given bandwidth that does not fit the unit is used as it is.
+inline bool kde_gaussian_in_unit(std::span<const double> x, std::optional<double> bandwidth, size_t points,
+                                 double* scratch, double* grid, double* density) {
+    core::Unit u = core::unit_of(x);
+    double h = 0.0;
+    if (bandwidth) {
+        h = u(*bandwidth);
+        if (!(h >= 0x1p-1000 && h <= 0x1p1000)) {
+            u = {};
+            h = *bandwidth;
+        }
+    }
+    const size_t n = x.size();
+    for (size_t i = 0; i < n; ++i) scratch[i] = u(x[i]);
+    const std::span<const double> xs(scratch, n);
+    if (!bandwidth) {
+        h = scott_bandwidth(xs);
+        if (std::isnan(h)) return false;
+    }
+    kde_gaussian(xs, h, points, grid, density);
+    const int e = u.exponent();
+    core::scale_by_pow2(grid, points, -e);
+    core::scale_by_pow2(density, points, e);
+    return true;
 }
 
 }  // namespace ms::kernels::transform

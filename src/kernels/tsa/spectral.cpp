@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include <fftw3.h>
 
+#include "core/unit.hpp"
 #include "kernels/tsa/common.hpp"
 
 namespace ms::kernels::tsa {
@@ -57,7 +59,12 @@ void double_one_sided(double* p, size_t L) {
 
 }  // namespace
 
-Spectrum periodogram_fft(std::span<const double> x) {
+namespace {
+
+// The periodogram of x read in the unit u: the powers of x * 2^e for the
+// exponent e of u, so a series and its copies scaled by powers of two give
+// the same bits, and squares neither overflow nor vanish.
+Spectrum periodogram_in(std::span<const double> x, core::Unit u) {
     const size_t n = x.size();
     if (n == 0) return {};
     const size_t m = n / 2 + 1;
@@ -71,8 +78,9 @@ Spectrum periodogram_fft(std::span<const double> x) {
             double re = 0.0, im = 0.0;
             for (size_t t = 0; t < n; ++t) {
                 const double a = (dk * -kTwoPi * static_cast<double>(t)) / dn;
-                re += x[t] * std::cos(a);
-                im += x[t] * std::sin(a);
+                const double xt = u(x[t]);
+                re += xt * std::cos(a);
+                im += xt * std::sin(a);
             }
             P[k] = (re * re + im * im) / nn;
         }
@@ -81,7 +89,7 @@ Spectrum periodogram_fft(std::span<const double> x) {
         fftw_complex* c = as_complex(buf);
         FwdPlan plan(c, n);
         for (size_t t = 0; t < n; ++t) {
-            c[t][0] = x[t];
+            c[t][0] = u(x[t]);
             c[t][1] = 0.0;
         }
         plan.run();
@@ -91,11 +99,34 @@ Spectrum periodogram_fft(std::span<const double> x) {
     return s;
 }
 
+// A periodogram in the unit of its series, and the power of two that takes
+// its powers back to the data's own unit (squared).
+struct UnitSpectrum {
+    Spectrum s;
+    int back;
+};
+
+UnitSpectrum unit_periodogram(std::span<const double> x) {
+    const core::Unit u = core::unit_of(x);
+    return {periodogram_in(x, u), -2 * u.exponent()};
+}
+
+}  // namespace
+
+Spectrum periodogram_fft(std::span<const double> x) {
+    UnitSpectrum us = unit_periodogram(x);
+    core::scale_by_pow2(us.s.power.data(), us.s.power.size(), us.back);
+    return std::move(us.s);
+}
+
 Spectrum welch_psd(std::span<const double> x, uint64_t nperseg, std::optional<uint64_t> noverlap) {
     const uint64_t N = nperseg;
     const uint64_t o = noverlap ? *noverlap : N / 2;
     const size_t n = x.size();
     if (n < N || N <= o) return periodogram_fft(x);
+    // Every segment is read in the unit of the whole series; the densities
+    // are scaled back at the end.
+    const core::Unit u = core::unit_of(x);
     const size_t L = static_cast<size_t>(N);
     const size_t step = static_cast<size_t>(N - o);
     const size_t segs = (n - static_cast<size_t>(o)) / step;
@@ -119,10 +150,10 @@ Spectrum welch_psd(std::span<const double> x, uint64_t nperseg, std::optional<ui
     for (size_t seg = 0; seg < segs; ++seg) {
         const double* xs = x.data() + seg * step;
         double sum = 0.0;
-        for (size_t j = 0; j < L; ++j) sum += xs[j];
+        for (size_t j = 0; j < L; ++j) sum += u(xs[j]);
         const double mu = sum / dL;
         for (size_t j = 0; j < L; ++j) {
-            c[j][0] = w.data()[j] * (xs[j] - mu);
+            c[j][0] = w.data()[j] * (u(xs[j]) - mu);
             c[j][1] = 0.0;
         }
         plan.run();
@@ -131,13 +162,15 @@ Spectrum welch_psd(std::span<const double> x, uint64_t nperseg, std::optional<ui
     const double ds = static_cast<double>(segs);
     for (size_t k = 0; k < m; ++k) A[k] = A[k] / ds;
     double_one_sided(A, L);
+    core::scale_by_pow2(A, m, -2 * u.exponent());
     return s;
 }
 
 Spectrum cumulative_periodogram(std::span<const double> x) {
-    Spectrum s = periodogram_fft(x);
+    UnitSpectrum us = unit_periodogram(x);
+    Spectrum& s = us.s;
     const size_t m = s.power.size();
-    if (m == 0) return s;
+    if (m == 0) return std::move(s);
     double* R = s.power.data();
     double c = 0.0;
     for (size_t k = 0; k < m; ++k) {
@@ -147,7 +180,9 @@ Spectrum cumulative_periodogram(std::span<const double> x) {
     const double total = R[m - 1];
     if (total > 0.0)
         for (size_t k = 0; k < m; ++k) R[k] = R[k] / total;
-    return s;
+    else
+        core::scale_by_pow2(R, m, us.back);
+    return std::move(s);
 }
 
 namespace {
@@ -169,24 +204,31 @@ std::optional<double> usable_total(const Spectrum& s) {
     return t;
 }
 
-// Powers at or below this count as the floor in the flatness means.
+// Powers at or below this count as the floor in the flatness means. The
+// powers are those of the series read in its unit (largest magnitude in
+// [0.5, 1)), so the floor is relative to the data's scale and the flatness
+// has no unit, as a ratio of means should.
 constexpr double kPowerFloor = 1e-10;
 
 }  // namespace
 
 double band_power(std::span<const double> x, double freq_low, double freq_high) {
-    const Spectrum s = periodogram_fft(x);
+    const UnitSpectrum us = unit_periodogram(x);
+    const Spectrum& s = us.s;
     if (s.power.size() == 0 || holds_nan(s)) return kNaN;
     double b = 0.0;
     for (size_t k = 0; k < s.power.size(); ++k) {
         const double f = s.freqs.data()[k];
         if (freq_low <= f && f <= freq_high) b += s.power.data()[k];
     }
-    return b;
+    return std::ldexp(b, us.back);
 }
 
 Peaks spectral_peaks(std::span<const double> x, uint64_t n_peaks, double min_height) {
-    const Spectrum s = periodogram_fft(x);
+    // Bins are compared in the unit of the series; heights are powers of the
+    // data as given.
+    const UnitSpectrum us = unit_periodogram(x);
+    const Spectrum& s = us.s;
     const size_t m = s.power.size();
     if (m < 2) return {Buf<double>(0), Buf<double>(0)};
     const double* P = s.power.data();
@@ -196,19 +238,22 @@ Peaks spectral_peaks(std::span<const double> x, uint64_t n_peaks, double min_hei
     };
     std::vector<Peak> peaks;
     for (size_t i = 2; i + 1 < m; ++i)
-        if (P[i] > P[i - 1] && P[i] >= min_height && P[i] > P[i + 1]) peaks.push_back({i, P[i]});
+        if (P[i] > P[i - 1] && P[i] > P[i + 1]) {
+            const double height = std::ldexp(P[i], us.back);
+            if (height >= min_height) peaks.push_back({i, P[i]});
+        }
     std::stable_sort(peaks.begin(), peaks.end(), [](const Peak& a, const Peak& b) { return a.power > b.power; });
     const size_t keep = static_cast<size_t>(std::min<uint64_t>(peaks.size(), n_peaks));
     Buf<double> f(keep), p(keep);
     for (size_t j = 0; j < keep; ++j) {
         f.data()[j] = s.freqs.data()[peaks[j].bin];
-        p.data()[j] = peaks[j].power;
+        p.data()[j] = std::ldexp(peaks[j].power, us.back);
     }
     return {std::move(f), std::move(p)};
 }
 
 double spectral_entropy(std::span<const double> x) {
-    const Spectrum s = periodogram_fft(x);
+    const Spectrum s = unit_periodogram(x).s;
     const auto total = usable_total(s);
     if (!total) return kNaN;
     double h = 0.0;
@@ -223,7 +268,7 @@ double spectral_entropy(std::span<const double> x) {
 }
 
 double spectral_rolloff(std::span<const double> x, double percentile) {
-    const Spectrum s = periodogram_fft(x);
+    const Spectrum s = unit_periodogram(x).s;
     const size_t m = s.power.size();
     const auto total = usable_total(s);
     if (!total) return kNaN;
@@ -237,7 +282,7 @@ double spectral_rolloff(std::span<const double> x, double percentile) {
 }
 
 double spectral_centroid(std::span<const double> x) {
-    const Spectrum s = periodogram_fft(x);
+    const Spectrum s = unit_periodogram(x).s;
     const auto total = usable_total(s);
     if (!total) return kNaN;
     double fp = 0.0;
@@ -246,7 +291,7 @@ double spectral_centroid(std::span<const double> x) {
 }
 
 double spectral_flatness(std::span<const double> x) {
-    const Spectrum s = periodogram_fft(x);
+    const Spectrum s = unit_periodogram(x).s;
     const size_t m = s.power.size();
     if (m == 0 || holds_nan(s)) return kNaN;
     // Powers at or below the floor are raised to it, not dropped: an empty bin
@@ -269,7 +314,7 @@ double spectral_flatness(std::span<const double> x) {
 }
 
 double dominant_frequency(std::span<const double> x) {
-    const Spectrum s = periodogram_fft(x);
+    const Spectrum s = unit_periodogram(x).s;
     const size_t m = s.power.size();
     if (m < 2 || holds_nan(s)) return kNaN;
     const double* P = s.power.data();

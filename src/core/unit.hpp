@@ -1,0 +1,82 @@
+// The power-of-two unit of a series. Results that have no unit (test
+// statistics, ratios of a spectrum) must not depend on the scale of the data,
+// yet sums of squares of data near 1e+-150 overflow or go subnormal. Reading a
+// series scaled by the power of two that brings its largest magnitude into
+// [0.5, 1) is exact while the values stay normal, so x and x * 2^k are read as
+// the same numbers and give the same bits. Results that carry the unit are
+// then scaled back exactly. Python-free.
+#pragma once
+
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+namespace ms::core {
+
+// v -> v * 2^e as two factors, so that scaling all-subnormal data up is
+// exact too.
+struct Unit {
+    double a = 1.0, b = 1.0;
+    double operator()(double v) const noexcept { return v * a * b; }
+    // e, the power of two the unit multiplies by.
+    int exponent() const noexcept { return std::ilogb(a) + std::ilogb(b); }
+    bool identity() const noexcept { return a == 1.0 && b == 1.0; }
+};
+
+// The largest |x[i]|, NaN left out; eight vectors of two in flight.
+inline double max_magnitude(std::span<const double> x) noexcept {
+    using V2 = double __attribute__((vector_size(16)));
+    using I2 = int64_t __attribute__((vector_size(16)));
+    constexpr size_t K = 8;
+    const I2 magnitude = {INT64_MAX, INT64_MAX};  // every bit but the sign
+    const size_t n = x.size();
+    V2 m[K] = {};
+    size_t i = 0;
+    for (; i + 2 * K <= n; i += 2 * K) {
+        for (size_t j = 0; j < K; ++j) {
+            I2 v;
+            std::memcpy(&v, x.data() + i + 2 * j, sizeof v);
+            const V2 a = reinterpret_cast<V2>(v & magnitude);
+            m[j] = a > m[j] ? a : m[j];
+        }
+    }
+    double big = 0.0;
+    for (const V2& l : m)
+        for (size_t j = 0; j < 2; ++j)
+            if (l[j] > big) big = l[j];
+    for (; i < n; ++i)
+        if (std::fabs(x[i]) > big) big = std::fabs(x[i]);
+    return big;
+}
+
+// The unit of x; none for all-zero or infinite data (they end in a NaN or a
+// degenerate result whatever the unit).
+inline Unit unit_of(std::span<const double> x) noexcept {
+    const double big = max_magnitude(x);
+    if (!(big > 0.0) || !std::isfinite(big)) return {};
+    const uint64_t biased = std::bit_cast<uint64_t>(big) >> 52;  // the sign bit is clear
+    // big in [2^-1022, 2^1022): the factor is the normal power of two
+    // 2^(1022 - biased), built from its bits.
+    if (biased >= 1 && biased <= 2044) return {std::bit_cast<double>((2045 - biased) << 52), 1.0};
+    int e = 0;
+    std::frexp(big, &e);
+    if (e >= -1021) return {std::ldexp(1.0, -e), 1.0};  // 2^-1023 or 2^-1024, subnormal but exact
+    return {std::ldexp(1.0, 1021), std::ldexp(1.0, -e - 1021)};
+}
+
+// p[i] * 2^e for i < n, each rounded once (exact unless the result leaves the
+// normal range). One multiplication while 2^e is a normal number.
+inline void scale_by_pow2(double* p, size_t n, int e) noexcept {
+    if (e == 0) return;
+    if (e >= -1022 && e <= 1023) {
+        const double f = std::ldexp(1.0, e);
+        for (size_t i = 0; i < n; ++i) p[i] = p[i] * f;
+    } else {
+        for (size_t i = 0; i < n; ++i) p[i] = std::ldexp(p[i], e);
+    }
+}
+
+}  // namespace ms::core
