@@ -239,7 +239,14 @@ def ref_entropy(p):
     return h
 
 
-def ref_flatness(p):
+def in_unit(x):
+    """x scaled by the power of two that brings its largest magnitude into [0.5, 1)."""
+    return np.ldexp(x, -math.frexp(float(np.max(np.abs(x))))[1])
+
+
+def ref_flatness(x):
+    # The floor applies to the powers of the series read in its unit.
+    _, p = spec(in_unit(x))
     v = [max(float(a), 1e-10) for a in p]
     return math.exp(loop_sum(math.log(a) for a in v) / len(v)) / (loop_sum(v) / len(v))
 
@@ -254,9 +261,8 @@ def test_spectral_flatness_raises_empty_bins_to_the_floor(kind):
          "tone in faint noise": np.cos(2 * np.pi * 8 * t / 256) + 1e-7 * rng(256, 3),
          "two tones": np.cos(2 * np.pi * 8 * t / 256) + 0.5 * np.sin(2 * np.pi * 50 * t / 256),
          "white noise": rng(4096, 5)}[kind]
-    _, p = spec(x)
     flat = m.spectral_flatness(x)
-    assert same(flat, ref_flatness(p))
+    assert same(flat, ref_flatness(x))
     if kind == "white noise":
         assert abs(flat - math.exp(-np.euler_gamma)) < 0.05
     else:
@@ -271,7 +277,7 @@ def test_features_exact(n):
     tot = loop_sum(p)
     assert same(m.spectral_entropy(x), ref_entropy(p))
     assert same(m.spectral_centroid(x), loop_sum(float(a) * float(b) for a, b in zip(f, p)) / tot)
-    assert same(m.spectral_flatness(x), ref_flatness(p))
+    assert same(m.spectral_flatness(x), ref_flatness(x))
     for pct in (0.0, 0.5, 0.85, 1.0, 1.5):
         c, want = 0.0, f[-1]
         for fk, pk in zip(f, p):
@@ -287,6 +293,40 @@ def test_features_exact(n):
     assert same(m.dominant_frequency(x), f[best])
 
 
+SCALES = [2.0**k for k in (-600, -520, -300, -64, 3, 200, 400, 510)] + [1e-158, 1e-150, 1e150, 1e153]
+
+
+@pytest.mark.parametrize("n", [40, 256])  # direct and fast transforms
+@pytest.mark.parametrize("scale", SCALES, ids=lambda s: f"{s:.0e}")
+def test_scaled_data(n, scale):
+    # Features are ratios of the power spectrum: data scaled by a power of two
+    # give the unscaled bits, decimal factors the unscaled values up to
+    # rounding. Spectra carry the unit squared: those of x * 2^k are those of
+    # x times 4^k, rounded once, inf where they truly overflow.
+    x = rng(n, 7)
+    y = x * scale
+    k = math.frexp(scale)[1] - 1 if math.frexp(scale)[0] == 0.5 else None
+    ratios = [
+        lambda v: m.spectral_entropy(v), lambda v: m.spectral_flatness(v), lambda v: m.spectral_centroid(v),
+        lambda v: m.spectral_rolloff(v, 0.6), lambda v: m.dominant_frequency(v),
+        lambda v: m.spectral_peaks(v, 4)[0], lambda v: m.cumulative_periodogram(v)[1],
+    ]
+    spectra = [
+        lambda v: m.periodogram(v)[1], lambda v: m.welch_psd(v, 16)[1], lambda v: m.bartlett_psd(v, 8)[1],
+        lambda v: m.band_power(v, 0.1, 0.4), lambda v: m.spectral_peaks(v, 4)[1],
+    ]
+    for fn in ratios:
+        want, got = fn(x), fn(y)
+        assert same(got, want) if k is not None else np.allclose(got, want, rtol=1e-12, atol=0)
+    for fn in spectra:
+        want, got = fn(x), fn(y)
+        if k is not None:
+            assert same(got, np.ldexp(want, 2 * k))
+        else:
+            # Subnormal powers (factor 1e-158) keep what digits they can.
+            assert np.allclose(got, want * scale * scale, rtol=1e-12, atol=2 * 2.0**-1074)
+
+
 def test_feature_degenerate():
     z = np.zeros(16)
     assert m.band_power(z) == 0.0
@@ -296,7 +336,8 @@ def test_feature_degenerate():
     assert math.isnan(m.dominant_frequency(np.array([4.0])))
     assert m.dominant_frequency(np.array([1.0, 2.0])) == 0.5
     assert m.spectral_rolloff(rng(30), 0.0) == 0.0
-    assert math.isnan(m.spectral_flatness(np.full(20, 1e-7)))  # only bin 0 nonzero, 4e-14
+    # A constant is a tone at frequency 0, whatever its size.
+    assert m.spectral_flatness(np.full(20, 2.0**-24)) == m.spectral_flatness(np.full(20, 1.0)) < 1e-6
     assert m.spectral_rolloff(rng(30), 2.0) == 0.5
     assert m.spectral_rolloff(rng(30), NAN) == 0.5
     t = np.arange(64)

@@ -56,7 +56,8 @@ inline void kde_gaussian(std::span<const double> x, double h, size_t points, dou
 }
 
 // The estimate with `bandwidth` (positive and finite) or Scott's; false when
-// none is given and none can be inferred. The data are read in their
+// none is given and none can be inferred (as for Scott's rule, also when the
+// bandwidth overflows in the data's unit). The data are read in their
 // power-of-two unit (into `scratch`, n slots) so that the variance of data
 // near 1e+-150 neither vanishes nor overflows; the grid then scales back by
 // 2^-e and the density by 2^e, exactly, which keeps every bit of ordinary
@@ -77,7 +78,8 @@ inline bool kde_gaussian_in_unit(std::span<const double> x, std::optional<double
     const std::span<const double> xs(scratch, n);
     if (!bandwidth) {
         h = scott_bandwidth(xs);
-        if (std::isnan(h)) return false;
+        // A spread that overflows in the data's own unit cannot be used.
+        if (std::isnan(h) || std::isinf(std::ldexp(h, -u.exponent()))) return false;
     }
     kde_gaussian(xs, h, points, grid, density);
     const int e = u.exponent();
