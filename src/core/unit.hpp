@@ -52,10 +52,9 @@ inline double max_magnitude(std::span<const double> x) noexcept {
     return big;
 }
 
-// The unit of x; none for all-zero or infinite data (they end in a NaN or a
-// degenerate result whatever the unit).
-inline Unit unit_of(std::span<const double> x) noexcept {
-    const double big = max_magnitude(x);
+// The unit that brings the magnitude `big` into [0.5, 1); none for zero or
+// infinity (such data end in a NaN or a degenerate result whatever the unit).
+inline Unit unit_of_magnitude(double big) noexcept {
     if (!(big > 0.0) || !std::isfinite(big)) return {};
     const uint64_t biased = std::bit_cast<uint64_t>(big) >> 52;  // the sign bit is clear
     // big in [2^-1022, 2^1022): the factor is the normal power of two
@@ -65,6 +64,21 @@ inline Unit unit_of(std::span<const double> x) noexcept {
     std::frexp(big, &e);
     if (e >= -1021) return {std::ldexp(1.0, -e), 1.0};  // 2^-1023 or 2^-1024, subnormal but exact
     return {std::ldexp(1.0, 1021), std::ldexp(1.0, -e - 1021)};
+}
+
+// The unit of x.
+inline Unit unit_of(std::span<const double> x) noexcept { return unit_of_magnitude(max_magnitude(x)); }
+
+// Whether data of largest magnitude `big` can skip their unit where a result
+// carries the unit of the data (spectra, densities): reading in the unit and
+// scaling back gives the bits of the plain computation as long as squares and
+// sums stay normal, which [2^-250, 2^250] leaves room for.
+inline bool plain_range(double big) noexcept { return big >= 0x1p-250 && big <= 0x1p250; }
+
+// The unit of x only when it is needed in that sense.
+inline Unit unit_beyond_range(std::span<const double> x) noexcept {
+    const double big = max_magnitude(x);
+    return plain_range(big) ? Unit{} : unit_of_magnitude(big);
 }
 
 // p[i] * 2^e for i < n, each rounded once (exact unless the result leaves the

@@ -57,14 +57,14 @@ inline void kde_gaussian(std::span<const double> x, double h, size_t points, dou
 
 // The estimate with `bandwidth` (positive and finite) or Scott's; false when
 // none is given and none can be inferred (as for Scott's rule, also when the
-// bandwidth overflows in the data's unit). The data are read in their
-// power-of-two unit (into `scratch`, n slots) so that the variance of data
-// near 1e+-150 neither vanishes nor overflows; the grid then scales back by
-// 2^-e and the density by 2^e, exactly, which keeps every bit of ordinary
-// data. A given bandwidth that does not fit the unit is used as it is.
+// bandwidth overflows in the data's unit). Data far from 1 are read in
+// their power-of-two unit (into `scratch`, n slots) so that the variance of
+// data near 1e+-150 neither vanishes nor overflows; the grid then scales back
+// by 2^-e and the density by 2^e, exactly, which gives the bits of the plain
+// computation wherever that one does not overflow or vanish. A given bandwidth that does not fit the unit is used as it is.
 inline bool kde_gaussian_in_unit(std::span<const double> x, std::optional<double> bandwidth, size_t points,
                                  double* scratch, double* grid, double* density) {
-    core::Unit u = core::unit_of(x);
+    core::Unit u = core::unit_beyond_range(x);
     double h = 0.0;
     if (bandwidth) {
         h = u(*bandwidth);
@@ -73,9 +73,11 @@ inline bool kde_gaussian_in_unit(std::span<const double> x, std::optional<double
             h = *bandwidth;
         }
     }
-    const size_t n = x.size();
-    for (size_t i = 0; i < n; ++i) scratch[i] = u(x[i]);
-    const std::span<const double> xs(scratch, n);
+    std::span<const double> xs = x;
+    if (!u.identity()) {
+        for (size_t i = 0; i < x.size(); ++i) scratch[i] = u(x[i]);
+        xs = std::span<const double>(scratch, x.size());
+    }
     if (!bandwidth) {
         h = scott_bandwidth(xs);
         // A spread that overflows in the data's own unit cannot be used.

@@ -61,10 +61,18 @@ void double_one_sided(double* p, size_t L) {
 
 namespace {
 
-// The periodogram of x read in the unit u: the powers of x * 2^e for the
-// exponent e of u, so a series and its copies scaled by powers of two give
-// the same bits, and squares neither overflow nor vanish.
-Spectrum periodogram_in(std::span<const double> x, core::Unit u) {
+// A periodogram in a power-of-two unit of its series, and the power of two
+// that takes its powers back to the data's own unit (squared).
+struct UnitSpectrum {
+    Spectrum s;
+    int back;
+};
+
+// The periodogram of x read in its unit (largest magnitude in [0.5, 1)), so
+// a series and its copies scaled by powers of two give the same bits and
+// squares neither overflow nor vanish; with `always` false only data outside
+// the plain range are rescaled.
+UnitSpectrum periodogram_in(std::span<const double> x, bool always) {
     const size_t n = x.size();
     if (n == 0) return {};
     const size_t m = n / 2 + 1;
@@ -72,7 +80,12 @@ Spectrum periodogram_in(std::span<const double> x, core::Unit u) {
     double* P = s.power.data();
     const double dn = static_cast<double>(n);
     const double nn = dn * dn;
+    auto unit = [always](double big) {
+        return always || !core::plain_range(big) ? core::unit_of_magnitude(big) : core::Unit{};
+    };
+    core::Unit u;
     if (n < kDirectMax) {
+        u = unit(core::max_magnitude(x));
         for (size_t k = 0; k < m; ++k) {
             const double dk = static_cast<double>(k);
             double re = 0.0, im = 0.0;
@@ -88,33 +101,31 @@ Spectrum periodogram_in(std::span<const double> x, core::Unit u) {
         Buf<double> buf(2 * n);
         fftw_complex* c = as_complex(buf);
         FwdPlan plan(c, n);
+        // The largest magnitude is found while copying (NaN left out); only
+        // data that need their unit pay a second pass.
+        double big = 0.0;
         for (size_t t = 0; t < n; ++t) {
-            c[t][0] = u(x[t]);
+            const double v = x[t], a = std::fabs(v);
+            big = a > big ? a : big;
+            c[t][0] = v;
             c[t][1] = 0.0;
         }
+        u = unit(big);
+        if (!u.identity())
+            for (size_t t = 0; t < n; ++t) c[t][0] = u(c[t][0]);
         plan.run();
         for (size_t k = 0; k < m; ++k) P[k] = (c[k][0] * c[k][0] + c[k][1] * c[k][1]) / nn;
     }
     double_one_sided(P, n);
-    return s;
+    return {std::move(s), -2 * u.exponent()};
 }
 
-// A periodogram in the unit of its series, and the power of two that takes
-// its powers back to the data's own unit (squared).
-struct UnitSpectrum {
-    Spectrum s;
-    int back;
-};
-
-UnitSpectrum unit_periodogram(std::span<const double> x) {
-    const core::Unit u = core::unit_of(x);
-    return {periodogram_in(x, u), -2 * u.exponent()};
-}
+UnitSpectrum unit_periodogram(std::span<const double> x) { return periodogram_in(x, true); }
 
 }  // namespace
 
 Spectrum periodogram_fft(std::span<const double> x) {
-    UnitSpectrum us = unit_periodogram(x);
+    UnitSpectrum us = periodogram_in(x, false);
     core::scale_by_pow2(us.s.power.data(), us.s.power.size(), us.back);
     return std::move(us.s);
 }
@@ -124,9 +135,6 @@ Spectrum welch_psd(std::span<const double> x, uint64_t nperseg, std::optional<ui
     const uint64_t o = noverlap ? *noverlap : N / 2;
     const size_t n = x.size();
     if (n < N || N <= o) return periodogram_fft(x);
-    // Every segment is read in the unit of the whole series; the densities
-    // are scaled back at the end.
-    const core::Unit u = core::unit_of(x);
     const size_t L = static_cast<size_t>(N);
     const size_t step = static_cast<size_t>(N - o);
     const size_t segs = (n - static_cast<size_t>(o)) / step;
@@ -147,17 +155,35 @@ Spectrum welch_psd(std::span<const double> x, uint64_t nperseg, std::optional<ui
     Buf<double> buf(2 * L);
     fftw_complex* c = as_complex(buf);
     FwdPlan plan(c, L);
-    for (size_t seg = 0; seg < segs; ++seg) {
-        const double* xs = x.data() + seg * step;
-        double sum = 0.0;
-        for (size_t j = 0; j < L; ++j) sum += u(xs[j]);
-        const double mu = sum / dL;
-        for (size_t j = 0; j < L; ++j) {
-            c[j][0] = w.data()[j] * (u(xs[j]) - mu);
-            c[j][1] = 0.0;
+    // Sums A over the segments with the values read through `read`.
+    auto accumulate = [&](auto read) {
+        for (size_t seg = 0; seg < segs; ++seg) {
+            const double* xs = x.data() + seg * step;
+            double sum = 0.0;
+            for (size_t j = 0; j < L; ++j) sum += read(xs[j]);
+            const double mu = sum / dL;
+            for (size_t j = 0; j < L; ++j) {
+                c[j][0] = w.data()[j] * (read(xs[j]) - mu);
+                c[j][1] = 0.0;
+            }
+            plan.run();
+            for (size_t k = 0; k < m; ++k) A[k] += inv_u * (c[k][0] * c[k][0] + c[k][1] * c[k][1]);
         }
-        plan.run();
-        for (size_t k = 0; k < m; ++k) A[k] += inv_u * (c[k][0] * c[k][0] + c[k][1] * c[k][1]);
+    };
+    accumulate([](double v) { return v; });
+    // While the largest density lies in [2^-400, 2^400] no square overflowed
+    // or lost digits to the subnormal range, and reading in the unit would give
+    // these bits. Otherwise (data far from 1, or non-finite) the covered data
+    // are read again in their unit and the densities scaled back at the end.
+    double top = 0.0;
+    for (size_t k = 0; k < m; ++k) top = A[k] > top ? A[k] : top;
+    core::Unit u;
+    if (!(top >= 0x1p-400 && top <= 0x1p400)) {
+        u = core::unit_of(x.first((segs - 1) * step + L));
+        if (!u.identity()) {
+            std::fill(A, A + m, 0.0);
+            accumulate(u);
+        }
     }
     const double ds = static_cast<double>(segs);
     for (size_t k = 0; k < m; ++k) A[k] = A[k] / ds;
