@@ -238,11 +238,9 @@ std::optional<double> usable_total(const Spectrum& s) {
     return t;
 }
 
-// Powers at or below this count as the floor in the flatness means. The
-// powers are those of the series read in its unit (largest magnitude in
-// [0.5, 1)), so the floor is relative to the data's scale and the flatness
-// has no unit, as a ratio of means should.
-constexpr double kPowerFloor = 1e-10;
+// Powers at or below this, in the data's own unit, count as the floor in the
+// flatness means.
+constexpr double kDataPowerFloor = 1e-10;
 
 }  // namespace
 
@@ -325,9 +323,14 @@ double spectral_centroid(std::span<const double> x) {
 }
 
 double spectral_flatness(std::span<const double> x) {
-    const Spectrum s = unit_periodogram(x).s;
+    // The floor is a power of the data as given; data far from 1 are read in
+    // their unit, where the floor is the same power carried into that unit
+    // (0 or inf when it leaves the range: every bin above it, or none).
+    const UnitSpectrum us = periodogram_in(x, false);
+    const Spectrum& s = us.s;
     const size_t m = s.power.size();
     if (m == 0 || holds_nan(s)) return kNaN;
+    const double lowest = std::ldexp(kDataPowerFloor, -us.back);
     // Powers at or below the floor are raised to it, not dropped: an empty bin
     // keeps the geometric mean finite yet still pulls it down, so a tone scores
     // near 0. A spectrum with nothing above the floor has no shape: NaN.
@@ -335,10 +338,10 @@ double spectral_flatness(std::span<const double> x) {
     bool above = false;
     for (size_t k = 0; k < m; ++k) {
         double v = s.power.data()[k];
-        if (v > kPowerFloor)
+        if (v > lowest)
             above = true;
         else
-            v = kPowerFloor;
+            v = lowest;
         log_sum += std::log(v);
         sum += v;
     }
