@@ -59,4 +59,11 @@ inline bool all_equal(const double* x, std::size_t n, std::ptrdiff_t stride = 1)
     return all_equal_of(n, [x, stride](std::size_t i) { return x[static_cast<std::ptrdiff_t>(i) * stride]; });
 }
 
+// True when var, a positive variance of the n values at x about their mean
+// m, is only the rounding of m: the values are all equal. Ordinary data stop
+// at the first comparison.
+inline bool equal_within_rounding(double var, double mean, const double* x, std::size_t n) {
+    return var > 0.0 && spread_within_rounding(var, mean, n) && all_equal(x, n);
+}
+
 }  // namespace ms::core

@@ -22,8 +22,7 @@ inline double mean(std::span<const double> x) noexcept {
 // 0.09999999999999999) leave a few ulps in every deviation. The values are
 // compared only when the spread is already tiny against m.
 inline bool rounding_only(double spread, double m, std::span<const double> x) noexcept {
-    return spread > 0.0 && core::spread_within_rounding(spread, m, x.size()) &&
-           core::all_equal(x.data(), x.size());
+    return core::equal_within_rounding(spread, m, x.data(), x.size());
 }
 
 // Sample variance (divisor n - 1) around m; exactly 0 for equal values.

@@ -103,7 +103,7 @@ double one_pass_sample_std(double S, double Q, size_t n) noexcept {
 double se_of_mean(const double* r, size_t n, double m) noexcept {
     const double dn = static_cast<double>(n);
     const double var = core::sum_sq_dev({r, n}, m) / (dn - 1.0);
-    if (ms::core::spread_within_rounding(var, m, n) && ms::core::all_equal(r, n)) return 0.0;
+    if (ms::core::equal_within_rounding(var, m, r, n)) return 0.0;
     return std::sqrt(var) / std::sqrt(dn);
 }
 

@@ -158,10 +158,9 @@ Buf<double> ccf(std::span<const double> x, std::span<const double> y, size_t L) 
     Buf<double> out(2 * L + 1, kNaN);
     // Equal values whose mean is inexact (ten 0.1) keep a rounding-sized
     // spread; they are as constant as ten 2.0.
-    auto constant = [](std::span<const double> v, double m, double var) {
-        return var == 0.0 || (core::spread_within_rounding(var, m, v.size()) && core::all_equal(v.data(), v.size()));
-    };
-    if (constant(x, mx, vx) || constant(y, my, vy)) return out;
+    if (vx == 0.0 || vy == 0.0 || core::equal_within_rounding(vx, mx, x.data(), x.size()) ||
+        core::equal_within_rounding(vy, my, y.data(), y.size()))
+        return out;
     const double d = (std::sqrt(vx) * dn) * std::sqrt(vy);
     // Lags 0..L at positions L..2L; lags -1..-L pair y_t with the earlier x,
     // that is the same sums with the roles swapped, written after them.

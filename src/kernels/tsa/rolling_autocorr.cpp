@@ -50,7 +50,7 @@ template <size_t K>
                                          size_t cols) {
     const double inv_w = 1.0 / static_cast<double>(w);
     for (size_t k = 0; k < K; ++k)
-        if (ss[k] > 0.0 && core::spread_within_rounding(ss[k] * inv_w, x[k], w) && core::all_equal(x + k, w))
+        if (core::equal_within_rounding(ss[k] * inv_w, x[k], x + k, w))
             std::fill_n(out + k * stride, cols, kNaN);
 }
 

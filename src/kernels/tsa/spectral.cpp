@@ -101,26 +101,18 @@ UnitSpectrum periodogram_in(std::span<const double> x, bool always) {
         Buf<double> buf(2 * n);
         fftw_complex* c = as_complex(buf);
         FwdPlan plan(c, n);
-        if (always) {
-            u = core::unit_of(x);
-            for (size_t t = 0; t < n; ++t) {
-                c[t][0] = u(x[t]);
-                c[t][1] = 0.0;
-            }
-        } else {
-            // The largest magnitude is found while copying (NaN left out);
-            // only data that need their unit pay a second pass.
-            double big = 0.0;
-            for (size_t t = 0; t < n; ++t) {
-                const double v = x[t], a = std::fabs(v);
-                big = a > big ? a : big;
-                c[t][0] = v;
-                c[t][1] = 0.0;
-            }
-            u = unit(big);
-            if (!u.identity())
-                for (size_t t = 0; t < n; ++t) c[t][0] = u(c[t][0]);
+        // The largest magnitude is found while copying (NaN left out); only
+        // data read in a unit pay a second pass, over the copy.
+        double big = 0.0;
+        for (size_t t = 0; t < n; ++t) {
+            const double v = x[t], a = std::fabs(v);
+            big = a > big ? a : big;
+            c[t][0] = v;
+            c[t][1] = 0.0;
         }
+        u = unit(big);
+        if (!u.identity())
+            for (size_t t = 0; t < n; ++t) c[t][0] = u(c[t][0]);
         plan.run();
         for (size_t k = 0; k < m; ++k) P[k] = (c[k][0] * c[k][0] + c[k][1] * c[k][1]) / nn;
     }
