@@ -12,7 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <span>
+#include <vector>
 
 namespace ms::core {
 
@@ -81,6 +83,47 @@ inline Unit unit_beyond_range(std::span<const double> x) noexcept {
     return plain_range(big) ? Unit{} : unit_of_magnitude(big);
 }
 
+// The one unit of several series read together (a sample and the samples it
+// is compared with), from their largest magnitude; none inside the plain range.
+inline Unit unit_beyond_range(std::initializer_list<std::span<const double>> xs) noexcept {
+    double big = 0.0;
+    for (std::span<const double> x : xs) big = std::fmax(big, max_magnitude(x));
+    return plain_range(big) ? Unit{} : unit_of_magnitude(big);
+}
+
+// A series as a kernel reads it in unit u: the data themselves for the
+// identity (ordinary data keep their bits and pay nothing more), else a
+// scaled copy. The copy also stands still while the caller's array may not.
+class InUnit {
+public:
+    InUnit(std::span<const double> x, Unit u) : u_(u), view_(x) {
+        if (u.identity()) return;
+        copy_.resize(x.size());
+        for (size_t i = 0; i < x.size(); ++i) copy_[i] = u(x[i]);
+        view_ = copy_;
+    }
+    // In the series' own unit, when it lies beyond the plain range.
+    explicit InUnit(std::span<const double> x) : InUnit(x, unit_beyond_range(x)) {}
+    InUnit(const InUnit&) = delete;  // the view may point into the copy
+    InUnit& operator=(const InUnit&) = delete;
+
+    std::span<const double> span() const noexcept { return view_; }
+    const double* data() const noexcept { return view_.data(); }
+    size_t size() const noexcept { return view_.size(); }
+    const Unit& unit() const noexcept { return u_; }
+
+private:
+    Unit u_;
+    std::vector<double> copy_;
+    std::span<const double> view_;
+};
+
+// v, a result computed on data read in unit u and carrying the p-th power of
+// the data's unit, in the data's own unit: v * 2^(-e p), rounded once.
+inline double unscale(double v, const Unit& u, int p) noexcept {
+    return u.identity() ? v : std::ldexp(v, -u.exponent() * p);
+}
+
 // p[i] * 2^e for i < n, each rounded once (exact unless the result leaves the
 // normal range). One multiplication while 2^e is a normal number.
 inline void scale_by_pow2(double* p, size_t n, int e) noexcept {
@@ -91,6 +134,11 @@ inline void scale_by_pow2(double* p, size_t n, int e) noexcept {
     } else {
         for (size_t i = 0; i < n; ++i) p[i] = std::ldexp(p[i], e);
     }
+}
+
+// unscale for the n results at p.
+inline void unscale(double* p, size_t n, const Unit& u, int power) noexcept {
+    if (!u.identity()) scale_by_pow2(p, n, -u.exponent() * power);
 }
 
 }  // namespace ms::core
