@@ -70,12 +70,14 @@ def total_sorted(x):
 
 
 def interp(s, h):
-    """The interpolation rule on a sorted array, written as the kernels write it."""
+    """The interpolation rule on a sorted array: (1 - f) lo + f hi between
+    distinct neighbours, the value itself between two equal ones."""
     lo, hi = math.floor(h), math.ceil(h)
-    if lo == hi:
-        return s[lo]
+    a, b = float(s[lo]), float(s[hi])
+    if lo == hi or a.hex() == b.hex():
+        return a
     f = h - lo
-    return (1 - f) * s[lo] + f * s[hi]
+    return (1 - f) * a + f * b
 
 
 def ref_percentile(x, q):
@@ -269,13 +271,7 @@ def interp_percentile(d, p):
     if p >= 1:
         return d[-1]
     h = (len(d) - 1) * p
-    if math.isnan(h):
-        return d[0]
-    lo, hi = math.floor(h), math.ceil(h)
-    if lo == hi:
-        return d[lo]
-    w = h - lo
-    return (1 - w) * d[lo] + w * d[hi]
+    return d[0] if math.isnan(h) else interp(d, h)
 
 
 # ---------------------------------------------------------------- rolling: running sums and the fused kernel

@@ -96,3 +96,38 @@ def test_iqr_width_nan_when_a_quartile_is_nan(mod):
 def test_strided_arrays_are_refused(mod, name):
     with pytest.raises(TypeError, match="^The given array is not contiguous$"):
         getattr(mod, name)(np.arange(6.0)[::2])
+
+
+@pytest.mark.parametrize("v", [0.1, 1 / 3, 0.7, -2.9, 1e-300, 1e300])
+def test_interpolation_between_equal_values_is_that_value(mod, v):
+    # (1 - f) v + f v rounds off v for most f; every interpolating function
+    # must still return v itself, as NumPy does.
+    levels = np.linspace(0.0, 100.0, 401)
+    for n in (2, 3, 10):
+        x = np.full(n, v)
+        assert all(mod.percentile_np(x, q) == v for q in levels)
+        assert mod.iqr_np(x) == (v, v, 0.0)
+        # Every value is clamped to v itself: the plain mean, rounding and all.
+        assert all(mod.winsorized_mean_np(x, q, 100.0) == mod.mean_np(x) for q in levels[:-1])
+        assert all((mod.winsorize_np(x, q / 100, 1.0) == v).all() for q in levels[:-1])
+    # The bootstraps' interval ends interpolate between replicate values; the
+    # weighted medians of equal values all equal v.
+    for conf in (0.5, 0.8, 0.95, 0.99):
+        for B in (50, 199):
+            assert mod.bayesian_bootstrap_ci(np.full(7, v), "median", B, conf, 0)[1:] == (v, v)
+
+
+def test_interpolation_stays_between_its_neighbours(mod):
+    # Ties everywhere: many equal neighbours, and distinct ones that differ by
+    # an ulp or by a lot. NumPy's linear method is the peer.
+    rng = np.random.default_rng(11)
+    for n in (2, 5, 40, 1001):
+        base = rng.choice([0.1, 1 / 3, np.nextafter(1 / 3, 1), 0.7, 1e-300, 5e300], size=n)
+        x = base * rng.choice([1.0, -1.0]) if n > 2 else base
+        s = np.sort(x)
+        for q in np.linspace(0.0, 100.0, 97):
+            got = mod.percentile_np(x, q)
+            h = (n - 1) * (q / 100)
+            lo, hi = s[math.floor(h)], s[math.ceil(h)]
+            assert lo <= got <= hi, (n, q)
+            assert got == pytest.approx(np.percentile(x, q), rel=1e-15, abs=0), (n, q)

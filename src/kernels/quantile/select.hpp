@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 
+#include "core/interpolate.hpp"
 #include "core/result.hpp"
 #include "core/total_order.hpp"
 #include "kernels/quantile/radix.hpp"
@@ -134,10 +135,6 @@ RankPair order_pair(size_t n, Get get, size_t k, bool with_next, const KeyBounds
     return p;
 }
 
-// The linear-interpolation rule between two neighbouring order statistics,
-// written in this form (not lo + f * (hi - lo)): its rounding is the contract.
-inline double lerp_rule(double v_lo, double v_hi, double f) noexcept { return (1.0 - f) * v_lo + f * v_hi; }
-
 // The quantile at fractional rank h in [0, n - 1] of NaN-free values (kb their
 // scan): the value at floor(h), interpolated towards ceil(h).
 inline double quantile_at(std::span<const double> x, double h, const KeyBounds& kb) {
@@ -145,7 +142,7 @@ inline double quantile_at(std::span<const double> x, double h, const KeyBounds& 
     auto i = static_cast<size_t>(lo);
     if (lo == hi) return order_pair(x.size(), at(x), i, false, kb).at;
     RankPair p = order_pair(x.size(), at(x), i, true, kb);
-    return lerp_rule(p.at, p.next, h - lo);
+    return core::lerp(p.at, p.next, h - lo);
 }
 
 // The same on a sorted slice; a ceil(h) past the end reads floor(h) alone.
@@ -153,7 +150,7 @@ inline double sorted_quantile(std::span<const double> s, double h) noexcept {
     double lo = std::floor(h), hi = std::ceil(h);
     auto i = static_cast<size_t>(lo), j = static_cast<size_t>(hi);
     if (i == j || j >= s.size()) return s[i];
-    return lerp_rule(s[i], s[j], h - lo);
+    return core::lerp(s[i], s[j], h - lo);
 }
 
 }  // namespace ms::kernels::quantile

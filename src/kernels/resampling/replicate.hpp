@@ -11,6 +11,7 @@
 #include <new>
 #include <span>
 
+#include "core/interpolate.hpp"
 #include "core/parallel.hpp"
 #include "core/result.hpp"
 #include "kernels/resampling/pcg64.hpp"
@@ -242,8 +243,7 @@ inline double interpolated_percentile(std::span<const double> d, double p) noexc
     const uint64_t lo = std::min<uint64_t>(saturate_u64(std::floor(h)), last);
     const uint64_t hi = std::min<uint64_t>(saturate_u64(std::ceil(h)), last);
     if (lo == hi) return d[lo];
-    const double w = h - static_cast<double>(lo);
-    return (1.0 - w) * d[lo] + w * d[hi];
+    return core::lerp(d[lo], d[hi], h - static_cast<double>(lo));
 }
 
 }  // namespace ms::kernels::resampling
