@@ -47,6 +47,10 @@ def benchmarks():
         r = np.diff(x)
         yield "variance_ratio_test", n, lambda: m.variance_ratio_test(r, 4), lambda: _vr_numpy(r, 4), \
             "numpy expression"
+    # The automatic bandwidth of a long random walk is large (180 lags here).
+    x = np.cumsum(np.random.default_rng(1).standard_normal(100_000))
+    yield "kpss_test auto", x.size, lambda: m.kpss_test(x, "c"), \
+        lambda: st.kpss(x, "c", nlags="auto"), "kpss(c, nlags='auto')"
     for n in (100, 1000):
         x = np.cumsum(rng.standard_normal(n))
         yield "zivot_andrews_test lag 4", n, lambda: m.zivot_andrews_test(x, 4), \

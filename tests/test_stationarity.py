@@ -171,6 +171,29 @@ def test_kpss_lag_capped_and_zero(walk):
     assert m.kpss_test(x, "c", 0)[0] == pytest.approx(np.sum(np.cumsum(e) ** 2) / (100 * (e @ e / 10)), rel=1e-12)
 
 
+def _kpss_c_in_time_order(x, L):
+    # Every sum of the statistic in increasing time order (np.cumsum is one
+    # left-to-right chain), for data whose largest magnitude is in [0.5, 1).
+    n = x.size
+    d = x - x[0]
+    e = d - np.cumsum(d)[-1] / n
+    g = [np.cumsum(e[j:] * e[:n - j])[-1] for j in range(L + 1)]
+    lrv = g[0] / n
+    for j in range(1, L + 1):
+        lrv += 2.0 * (1.0 - j / (L + 1.0)) * (g[j] / n)
+    s = np.cumsum(e)
+    return np.cumsum(s * s)[-1] / (n * n * lrv)
+
+
+# Lags across several blocks of lanes, series across several time chunks, and
+# enough lags times values to spread the lags over worker threads.
+@pytest.mark.parametrize("n,L", [(40, 39), (1100, 33), (3000, 180), (100_000, 400)])
+def test_kpss_lag_sums_in_time_order(n, L):
+    w = np.cumsum(np.random.default_rng(n).standard_normal(n))
+    x = np.ldexp(w, -math.frexp(np.abs(w).max())[1])
+    assert m.kpss_test(x, "c", L)[0] == _kpss_c_in_time_order(x, L)
+
+
 def test_kpss_automatic_bandwidth(walk):
     x = walk[:60]
     n = x.size

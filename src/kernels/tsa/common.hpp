@@ -1,5 +1,6 @@
-// Helpers shared by the time-series kernels: the mean, and the LU solve of
-// the small least-squares and Yule-Walker systems.
+// Helpers shared by the time-series kernels: the mean, the lag sums over the
+// worker pool, and the LU solve of the small least-squares and Yule-Walker
+// systems.
 #pragma once
 
 #include <cmath>
@@ -21,6 +22,13 @@ inline double mean(std::span<const double> x) noexcept {
 
 // Finite and greater than zero.
 inline bool positive(double v) noexcept { return v > 0.0 && std::isfinite(v); }
+
+// lag_sums (acf_pacf.hpp) with the lags spread over the worker pool when
+// n·(k1 - k0) is large. Each lag is still one sum in increasing time order
+// from 0.0, computed whole by one thread, so the bits do not depend on the
+// number of threads.
+void lag_sums_parallel(std::span<const double> x, double mx, std::span<const double> y, double my, size_t k0,
+                       size_t k1, double* out);
 
 // LU decomposition with partial pivoting. Eigen carries on past a zero pivot
 // without saying so; an exactly zero pivot (a singular matrix) is reported

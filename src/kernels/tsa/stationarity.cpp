@@ -68,15 +68,12 @@ double fill_lag_columns(std::span<const double> x, size_t t, size_t lags, Unit u
     return u(x[t]) - level;
 }
 
-// g[j] = sum over t = j..n-1 of e[t]·e[t-j] for j = 0..L, each sum left to
-// right; one pass over e keeps the L + 1 independent sums in flight together.
-std::vector<double> lag_products(const double* e, size_t n, size_t L) {
-    std::vector<double> g(L + 1, 0.0);
-    for (size_t t = 0; t < n; ++t) {
-        const size_t top = std::min(t, L);
-        const double et = e[t];
-        for (size_t j = 0; j <= top; ++j) g[j] += et * e[t - j];
-    }
+// g[j] = sum over t = j..n-1 of e[t]·e[t-j] for j = 0..L (L < n), each sum
+// left to right from 0.0: the family's lag sums with zero means, as e - 0.0
+// is e itself, bit for bit (-0.0 included).
+std::vector<double> lag_products(std::span<const double> e, size_t L) {
+    std::vector<double> g(L + 1);
+    lag_sums_parallel(e, 0.0, e, 0.0, 0, L + 1, g.data());
     return g;
 }
 
@@ -173,12 +170,12 @@ Result<TestResult> pp_test(std::span<const double> x, std::string_view reg) {
     MS_TRY(canon, normalize_reg(reg));
     auto r = df_ols(x, canon, 0);
     if (!r) return kNaNPair;
-    const double* e = r->resid.data();
     const size_t T = static_cast<size_t>(r->resid.size());
+    const std::span<const double> e(r->resid.data(), T);
     const double Td = static_cast<double>(T);
     size_t L = static_cast<size_t>(std::ceil(12.0 * std::pow(Td / 100.0, 0.25)));
     L = std::min(std::max<size_t>(L, 1), T - 1);
-    const auto g = lag_products(e, T, L);
+    const auto g = lag_products(e, L);
     const double gamma0 = g[0] / Td;
     const double lrv = bartlett_lrv(g, T, L);
     if (!positive(r->sigma) || !positive(gamma0) || !positive(lrv)) return kNaNPair;
@@ -231,7 +228,7 @@ Result<TestResult> kpss_test(std::span<const double> x, std::string_view reg, st
         L = static_cast<size_t>(std::min<uint64_t>(n - 1, *max_lag));
     } else {
         const size_t L0 = std::min(n - 1, static_cast<size_t>(std::trunc(std::pow(nd, 0.2222222222222222))));
-        const auto g = lag_products(e.data(), n, L0);
+        const auto g = lag_products(e, L0);
         double s0 = g[0] / nd, s1 = 0.0;
         for (size_t j = 1; j <= L0; ++j) {
             const double gj = g[j] / (nd * 0.5);
@@ -247,7 +244,7 @@ Result<TestResult> kpss_test(std::span<const double> x, std::string_view reg, st
                 L = bw >= static_cast<double>(n - 1) ? n - 1 : static_cast<size_t>(std::trunc(bw));
         }
     }
-    const double lrv = bartlett_lrv(lag_products(e.data(), n, L), n, L);
+    const double lrv = bartlett_lrv(lag_products(e, L), n, L);
     if (!positive(lrv)) return kNaNPair;
 
     double S = 0.0, ss = 0.0;
