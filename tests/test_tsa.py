@@ -354,6 +354,8 @@ def test_series_far_from_one_answer_as_unscaled(scale):
     if exact:
         k = math.frexp(scale)[1] - 1
         assert same(m.acovf(x, 10), np.ldexp(m.acovf(base[0], 10), 2 * k))
+        # The regressors have a unit of their own.
+        assert same(m.bg_test(base[2], 2, Xs), want[13]) and same(m.bg_test(e, 2, base[4]), want[13])
 
     x = base[0]
     rtol = dict(rtol=1e-9, atol=1e-12)

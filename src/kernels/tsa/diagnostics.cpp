@@ -49,14 +49,6 @@ bool has_constant_column(const View2* exog) noexcept {
     return false;
 }
 
-// The unit of a matrix read through its strides, beyond the plain range only.
-core::Unit unit_beyond_range(const View2& a) noexcept {
-    double big = 0.0;
-    for (size_t t = 0; t < a.rows; ++t)
-        for (size_t j = 0; j < a.cols; ++j) big = std::fmax(big, std::fabs(a(t, j)));
-    return core::plain_range(big) ? core::Unit{} : core::unit_of_magnitude(big);
-}
-
 TestResult chi2_test(double q, size_t df) { return {q, 1.0 - core::chi2_cdf(q, static_cast<double>(df))}; }
 
 // The median under the total order: the middle value, or the mean of the two
@@ -195,7 +187,8 @@ Result<TestResult> bg_test(std::span<const double> resid, uint64_t p, const View
     // its own (one for all of exog's columns).
     const InUnit in(resid);
     const std::span<const double> e = in.span();
-    const core::Unit ux = exog ? unit_beyond_range(*exog) : core::Unit{};
+    core::Unit ux;
+    double big = 0.0;  // the largest |exog| value, NaN left out
     // Design row t: the model's regressors (or an intercept), then e_{t-1}..e_{t-p}
     // with zeros before the sample starts.
     const size_t base = exog ? exog->cols : 1;
@@ -204,22 +197,37 @@ Result<TestResult> bg_test(std::span<const double> resid, uint64_t p, const View
     Buf<double> row(K);
     auto fill_row = [&](size_t t) {
         if (exog) {
-            for (size_t j = 0; j < base; ++j) row[j] = ux((*exog)(t, j));
+            for (size_t j = 0; j < base; ++j) {
+                const double v = (*exog)(t, j), a = std::fabs(v);
+                big = a > big ? a : big;
+                row[j] = ux(v);
+            }
         } else {
             row[0] = 1.0;
         }
         for (size_t j = 1; j <= p; ++j) row[base + j - 1] = t >= j ? e[t - j] : 0.0;
     };
     // Normal equations, upper triangle, accumulated row by row.
-    Buf<double> xtx = Buf<double>::zeros(K * K), xte = Buf<double>::zeros(K);
-    for (size_t t = 0; t < n; ++t) {
-        fill_row(t);
-        for (size_t i = 0; i < K; ++i) {
-            const double xi = row[i];
-            double* ai = xtx.data() + i * K;
-            for (size_t j = i; j < K; ++j) ai[j] += xi * row[j];
-            xte[i] += xi * e[t];
+    Buf<double> xtx(K * K), xte(K);
+    auto accumulate = [&] {
+        std::fill(xtx.begin(), xtx.end(), 0.0);
+        std::fill(xte.begin(), xte.end(), 0.0);
+        for (size_t t = 0; t < n; ++t) {
+            fill_row(t);
+            for (size_t i = 0; i < K; ++i) {
+                const double xi = row[i];
+                double* ai = xtx.data() + i * K;
+                for (size_t j = i; j < K; ++j) ai[j] += xi * row[j];
+                xte[i] += xi * e[t];
+            }
         }
+    };
+    accumulate();
+    // exog's magnitude comes with the first pass; regressors beyond the plain
+    // range are summed again in their unit.
+    if (!core::plain_range(big)) {
+        ux = core::unit_of_magnitude(big);
+        if (!ux.identity()) accumulate();
     }
     const auto KK = static_cast<Eigen::Index>(K);
     Eigen::MatrixXd A(KK, KK);
