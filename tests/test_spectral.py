@@ -153,6 +153,26 @@ def test_bartlett_is_welch_without_overlap():
     assert same(m.bartlett_psd(rng(600))[1], m.welch_psd(rng(600), 256, 0)[1])
 
 
+@pytest.mark.parametrize("v", [0.1, 1 / 3, 0.7, 2.0])
+def test_welch_segments_of_equal_values_have_no_power(v):
+    # Each segment is detrended by its mean: equal values leave no power,
+    # whether or not their mean rounds, in whole series and in the segments of
+    # a constant run amid noise (SciPy's welch the oracle).
+    for x, N, o in [(np.full(10, v), 8, None), (np.full(300, v), 64, 0), (np.r_[np.full(64, v), rng(64, 5)], 16, 8)]:
+        for p in [m.welch_psd(x, N, o)[1]] + ([m.bartlett_psd(x, N)[1]] if o == 0 else []):
+            _, ps = signal.welch(x, nperseg=N, noverlap=o, window="hann", detrend="constant")
+            np.testing.assert_allclose(p, ps, rtol=1e-10, atol=1e-28)
+            if (x == v).all():  # all equal: exactly nothing
+                assert same(p, np.zeros(N // 2 + 1))
+    run = np.r_[np.full(64, v), rng(64, 5)]
+    segs = [run[s0:s0 + 16] for s0 in range(0, 113, 8)]
+    w = 0.5 * (1 - np.cos(np.arange(16) * TWO_PI / 16))
+    # The first seven segments lie in the run: only the later ones add power.
+    acc = sum(np.abs(np.fft.fft(w * (sg - sg.mean()))[:9]) ** 2 for sg in segs[7:]) / np.sum(w * w) / len(segs)
+    acc[1:8] *= 2
+    np.testing.assert_allclose(m.welch_psd(run, 16, 8)[1], acc, rtol=1e-12)
+
+
 @pytest.mark.parametrize("args", [(256,), (0,), (8, 8), (8, 9), (200, None)])
 def test_welch_falls_back_to_periodogram(args):
     x = rng(100, 2)

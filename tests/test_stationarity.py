@@ -386,6 +386,12 @@ def test_variance_ratio_degenerate():
     for q in (0, 1, 3, 2**64 - 1, 2**64 - 2):
         assert isnan_all(m.variance_ratio_test(x, q))
     assert isnan_all(m.variance_ratio_test(np.full(10, 4.0), 2))
+    # Equal values whose mean rounds (300 0.1 average to 0.10000000000000041)
+    # have no variance either.
+    for v in (0.1, 1 / 3, 0.7):
+        for n in (10, 300):
+            assert isnan_all(m.variance_ratio_test(np.full(n, v), 2))
+            assert isnan_all(m.variance_ratio_test(np.full(n, v), 5))
     assert isnan_all(m.variance_ratio_test(np.array([1.0, np.nan, 2.0, 3.0, 4.0]), 2))
 
 

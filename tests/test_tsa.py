@@ -238,7 +238,7 @@ def test_autocorrelation_degenerate_series():
     assert len(m.ccf(np.arange(5.0), np.arange(4.0))) == 0
 
 
-@pytest.mark.parametrize("value", [2.0, 0.1, -7.25, math.inf])
+@pytest.mark.parametrize("value", [2.0, 0.1, 1 / 3, 0.7, -7.25, math.inf])
 def test_constant_series(value):
     x = np.full(5, value)
     assert same(m.acf(x), [1.0, NAN, NAN, NAN, NAN])
@@ -250,13 +250,25 @@ def test_constant_series(value):
     assert same(m.ccf(ten, np.arange(10.0), 2), [NAN] * 5) and same(m.ccf(np.arange(10.0), ten, 2), [NAN] * 5)
     for f in PACFS:
         assert same(f(x[:4]), [1.0, NAN, NAN, NAN])
-    if value == 2.0:
-        assert same(m.acovf(x), [0.0] * 5)
+    if math.isfinite(value):
+        # Whether or not their mean rounds (300 0.1 average to 0.10000000000000041),
+        # equal values answer as those of an exact mean: no covariance, no
+        # portmanteau statistic, an LM statistic of 0.
+        for n in (5, 10, 300):
+            c = np.full(n, value)
+            assert same(m.acovf(c), [0.0] * min(n, 41))
+            assert same(m.ljung_box(c, 5), [NAN, NAN]) and same(m.box_pierce(c, 5), [NAN, NAN])
+            assert m.acf_zero_crossing(c) is None
+            assert m.bg_test(c, 2) == (0.0, 1.0)
 
 
-def test_acovf_of_a_constant_with_an_inexact_mean():
-    # The mean of five 0.1 is not exactly 0.1: tiny deviations, no constant rule.
-    assert same(m.acovf(np.full(5, 0.1)), ref_acovf([0.1] * 5, 4))
+@pytest.mark.parametrize("value", [0.1, 1 / 3, 0.7])
+@pytest.mark.parametrize("n", [10, 300])
+def test_acovf_of_equal_values_with_an_inexact_mean(value, n):
+    st = pytest.importorskip("statsmodels.tsa.stattools")
+    x = np.full(n, value)
+    assert same(m.acovf(x, 4), [0.0] * 5)
+    np.testing.assert_allclose(m.acovf(x, 4), st.acovf(x, nlag=4, fft=False), rtol=0, atol=1e-30)
 
 
 def test_nan_propagates():
@@ -306,19 +318,60 @@ def test_ar1_partial_autocorrelations_vanish_past_lag_one():
     np.testing.assert_allclose(p, burg, atol=1e-3)
 
 
-def test_unit_lag_one_correlation_and_a_singular_yule_walker_order():
-    # Values near 2**-537 have squared deviations in the subnormal range, where
-    # the variance rounds (2.5 units to 2) and r_1 comes out exactly -1.
-    x = np.array([-1.0, 2.0, -2.0, 1.0]) * 2.0**-537
-    assert same(m.acf(x), [1.0, -1.0, 0.5, -0.125])
-    # Levinson: v = 1 - r_1**2 = 0 stops the recursion after lag 1.
-    assert same(m.pacf(x), [1.0, -1.0, NAN, NAN])
-    # Yule-Walker: order 2 is singular (NaN), order 3 is still solved.
-    r = [Fraction(1), Fraction(-1), Fraction(1, 2), Fraction(-1, 8)]
-    expected = frac_yule_walker(r, 3)
-    assert expected[2] is None
-    close_to(m.pacf_yw(x), expected)
-    close_to(m.pacf_innovations(x), frac_innovations(r, 3))
+X7 = np.cumsum(np.random.default_rng(7).standard_normal(300))
+FAR = [2.0**-1010, 2.0**-537, 2.0**-530, 2.0**-515, 1e-162, 1e-163, 2.0**509, 2.0**510, 2.0**1000]
+
+
+@pytest.mark.parametrize("scale", FAR, ids=lambda s: f"{s:.0e}")
+def test_series_far_from_one_answer_as_unscaled(scale):
+    # Squares of data far from 1 overflow or go subnormal; every function reads
+    # its series in their power-of-two unit. Power-of-two scales give the
+    # unscaled bits (autocovariances carry the unit squared, rounded once),
+    # decimal ones the unscaled values up to rounding; statsmodels on the
+    # unscaled series is the oracle for both.
+    sm = pytest.importorskip("statsmodels.api")
+    st = pytest.importorskip("statsmodels.tsa.stattools")
+    diag = pytest.importorskip("statsmodels.stats.diagnostic")
+    from statsmodels.stats.stattools import durbin_watson
+
+    exact = math.frexp(scale)[0] == 0.5
+    n = len(X7)
+    X = np.column_stack([np.ones(n), np.linspace(0.0, 1.0, n)])
+    fit, fit0 = sm.OLS(X7, X).fit(), sm.OLS(X7, np.ones(n)).fit()
+    y = np.cos(np.arange(n) * 0.3) + 0.01 * X7
+    x, ys, e, e0, Xs = (v * scale for v in (X7, y, fit.resid, fit0.resid, X))
+    # The values that survive the scaling (subnormal ones lose digits).
+    base = [v / scale for v in (x, ys, e, e0, Xs)] if exact else [X7, y, fit.resid, fit0.resid, X]
+
+    def outputs(x, y, e, e0, X):
+        return [m.acf(x, 10), *(f(x, 10) for f in PACFS), *m.acf_with_ci(x, 10), m.ccf(x, y, 5), m.ljung_box(x, 10),
+                m.box_pierce(x, 10), m.durbin_watson(x), m.acf_zero_crossing(x, 150), m.bg_test(e, 2, X),
+                m.bg_test(e0, 3)]
+
+    got, want = outputs(x, ys, e, e0, Xs), outputs(*base)
+    for g, w in zip(got, want):
+        assert same(g, w) if exact else np.allclose(np.asarray(g, float), np.asarray(w, float), rtol=1e-9, atol=0, equal_nan=True)
+    if exact:
+        k = math.frexp(scale)[1] - 1
+        assert same(m.acovf(x, 10), np.ldexp(m.acovf(base[0], 10), 2 * k))
+        # The regressors have a unit of their own.
+        assert same(m.bg_test(base[2], 2, Xs), want[13]) and same(m.bg_test(e, 2, base[4]), want[13])
+
+    x = base[0]
+    rtol = dict(rtol=1e-9, atol=1e-12)
+    np.testing.assert_allclose(got[0], st.acf(x, nlags=10, fft=False), **rtol)
+    for g, method in zip(got[1:4], ("ldb", "ywm", "burg")):
+        np.testing.assert_allclose(g, st.pacf(x, nlags=10, method=method), **rtol)
+    np.testing.assert_allclose(got[8][5:], st.ccf(x, base[1], adjusted=False, fft=False, nlags=6), **rtol)
+    t = diag.acorr_ljungbox(x, lags=[10], boxpierce=True)
+    assert got[9][0] == pytest.approx(t["lb_stat"].iloc[0], rel=1e-9)
+    assert got[10][0] == pytest.approx(t["bp_stat"].iloc[0], rel=1e-9)
+    assert got[11] == pytest.approx(durbin_watson(x), rel=1e-9)
+    r = st.acf(x, nlags=150, fft=False)
+    assert got[12] == int(np.argmax(r <= 0)) and got[12] > 1
+    for g, res, p in ((got[13], fit, 2), (got[14], fit0, 3)):
+        lm, pv, _, _ = diag.acorr_breusch_godfrey(res, nlags=p, result_object=False)
+        assert g[0] == pytest.approx(lm, rel=1e-9) and g[1] == pytest.approx(pv, rel=1e-6, abs=1e-12)
 
 
 def test_innovations_coefficient_outside_unit_interval_is_nan_only_there():

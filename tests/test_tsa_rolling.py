@@ -192,6 +192,24 @@ def test_correlation_constant_nan_and_short():
     assert m.rolling_correlation(x, y).shape == (0,)
 
 
+@pytest.mark.parametrize("k", [-1010, -530, -515, 509, 510, 1000])
+def test_series_scaled_by_a_power_of_two_answer_as_unscaled(series, k):
+    # Squared deviations of such data overflow or go subnormal; every window is
+    # read in its series' unit, so the answers are the unscaled ones to the bit
+    # (pandas' rolling correlation the oracle up to rounding).
+    x, y = np.ldexp(series, k), np.ldexp(np.sin(np.arange(80.0)) + 2.0, k)
+    bx, by = np.ldexp(x, -k), np.ldexp(y, -k)  # the values that survive the scaling
+    for lag, w in [(1, 5), (3, 10), (1, 80)]:
+        assert same(m.rolling_autocorr(x, lag, w), ref_autocorr(bx, lag, w))
+    want = np.column_stack([ref_autocorr(bx, lag, 12) for lag in (2, 1, 11)])
+    assert same(m.rolling_autocorr_multi(x, [2, 1, 11], 12), want)
+    for w in (2, 7, 80):
+        r = m.rolling_correlation(x, y, w)
+        assert same(r, ref_corr(bx, by, w))
+        np.testing.assert_allclose(r, pd.Series(bx).rolling(w).corr(pd.Series(by)).to_numpy()[w - 1:], rtol=1e-9,
+                                   atol=1e-12)
+
+
 # --- extrema, CV and threshold counts ---
 
 EXTREMA = [m.rolling_min, m.rolling_max, m.rolling_range, m.rolling_cv]

@@ -128,8 +128,10 @@ Buf<double> first_one_then_nan(size_t L) {
 
 }  // namespace
 
-Buf<double> acf_raw(std::span<const double> x, size_t L) {
-    if (L == 0 || core::all_equal(x.data(), x.size())) return first_one_then_nan(L);
+Buf<double> acf_raw(std::span<const double> data, size_t L) {
+    if (L == 0 || core::all_equal(data.data(), data.size())) return first_one_then_nan(L);
+    const InUnit in(data);  // correlations have no unit
+    const std::span<const double> x = in.span();
     const double dn = static_cast<double>(x.size());
     const double m = mean(x);
     Buf<double> r(L + 1);
@@ -142,25 +144,29 @@ Buf<double> acf_raw(std::span<const double> x, size_t L) {
     return r;
 }
 
-Buf<double> acovf(std::span<const double> x, size_t L) {
+Buf<double> acovf(std::span<const double> data, size_t L) {
+    const InUnit in(data);
+    const std::span<const double> x = in.span();
     const double dn = static_cast<double>(x.size());
     const double m = mean(x);
     Buf<double> c(L + 1);
     lag_sums(x, m, x, m, 0, L + 1, c.data());
     for (double& v : c) v /= dn;
+    // Equal values covary at no lag, whether or not their mean rounds.
+    if (no_spread(c[0], m, x)) std::fill(c.begin(), c.end(), 0.0);
+    core::unscale(c.data(), c.size(), in.unit(), 2);
     return c;
 }
 
-Buf<double> ccf(std::span<const double> x, std::span<const double> y, size_t L) {
+Buf<double> ccf(std::span<const double> xdata, std::span<const double> ydata, size_t L) {
+    // A correlation has no unit in either series: each is read in its own.
+    const InUnit xin(xdata), yin(ydata);
+    const std::span<const double> x = xin.span(), y = yin.span();
     const double dn = static_cast<double>(x.size());
     const double mx = mean(x), my = mean(y);
     const double vx = core::sum_sq_dev(x, mx) / dn, vy = core::sum_sq_dev(y, my) / dn;
     Buf<double> out(2 * L + 1, kNaN);
-    // Equal values whose mean is inexact (ten 0.1) keep a rounding-sized
-    // spread; they are as constant as ten 2.0.
-    if (vx == 0.0 || vy == 0.0 || core::equal_within_rounding(vx, mx, x.data(), x.size()) ||
-        core::equal_within_rounding(vy, my, y.data(), y.size()))
-        return out;
+    if (no_spread(vx, mx, x) || no_spread(vy, my, y)) return out;
     const double d = (std::sqrt(vx) * dn) * std::sqrt(vy);
     // Lags 0..L at positions L..2L; lags -1..-L pair y_t with the earlier x,
     // that is the same sums with the roles swapped, written after them.
@@ -229,9 +235,11 @@ Buf<double> pacf_yule_walker(std::span<const double> x, size_t L) {
     return out;
 }
 
-Buf<double> pacf_burg(std::span<const double> x, size_t L) {
+Buf<double> pacf_burg(std::span<const double> data, size_t L) {
     Buf<double> out = first_one_then_nan(L);
-    if (core::all_equal(x.data(), x.size())) return out;
+    if (core::all_equal(data.data(), data.size())) return out;
+    const InUnit in(data);
+    const std::span<const double> x = in.span();
     const size_t n = x.size();
     const double m = mean(x);
     // Forward and backward prediction errors; both start as the deviations.

@@ -1,6 +1,6 @@
-// Helpers shared by the time-series kernels: the mean, the lag sums over the
-// worker pool, and the LU solve of the small least-squares and Yule-Walker
-// systems.
+// Helpers shared by the time-series kernels: the mean, the test for a series
+// without spread, the unit a series is read in, the lag sums over the worker
+// pool, and the LU solve of the small least-squares and Yule-Walker systems.
 #pragma once
 
 #include <cmath>
@@ -11,7 +11,9 @@
 
 #include <Eigen/Dense>
 #include "core/constants.hpp"
+#include "core/spread.hpp"
 #include "core/sums.hpp"
+#include "core/unit.hpp"
 
 namespace ms::kernels::tsa {
 
@@ -19,6 +21,18 @@ namespace ms::kernels::tsa {
 inline double mean(std::span<const double> x) noexcept {
     return core::sum(x, -0.0) / static_cast<double>(x.size());
 }
+
+// Whether var, the variance of x about its computed mean m, shows no spread:
+// not positive, or only the rounding of an inexact mean of equal values (ten
+// 0.1), which must answer as ten 2.0 do. A NaN variance is neither.
+inline bool no_spread(double var, double m, std::span<const double> x) noexcept {
+    return var <= 0.0 || core::equal_within_rounding(var, m, x.data(), x.size());
+}
+
+// A series as the kernels read it: in its power-of-two unit when its values
+// lie beyond the plain range (so sums of squares neither overflow nor go
+// subnormal, and x and x * 2^k give the same bits), else the data themselves.
+using core::InUnit;
 
 // Finite and greater than zero.
 inline bool positive(double v) noexcept { return v > 0.0 && std::isfinite(v); }

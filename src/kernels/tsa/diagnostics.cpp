@@ -19,16 +19,18 @@ constexpr TestResult kNaNPair{kNaN, kNaN};
 
 // Autocorrelations rho_1..rho_h (at positions 1..h) with divisor the sum of
 // squared deviations, h = min(n - 1, lags); nothing when the test is undefined.
-std::optional<Buf<double>> portmanteau_rho(std::span<const double> x, uint64_t lags) {
-    const size_t n = x.size();
+std::optional<Buf<double>> portmanteau_rho(std::span<const double> data, uint64_t lags) {
+    const size_t n = data.size();
     if (lags == 0 || n == 0) return std::nullopt;
     const size_t h = static_cast<size_t>(std::min<uint64_t>(n - 1, lags));
     if (h == 0) return std::nullopt;
+    const InUnit in(data);
+    const std::span<const double> x = in.span();
     const double m = mean(x);
     Buf<double> rho(h + 1);
     lag_sums(x, m, x, m, 0, h + 1, rho.data());
     const double ss = rho[0];
-    if (ss <= 0.0) return std::nullopt;  // a NaN ss goes on and gives NaN
+    if (no_spread(ss / static_cast<double>(n), m, x)) return std::nullopt;  // a NaN ss goes on and gives NaN
     for (size_t k = 1; k <= h; ++k) rho[k] /= ss;
     return rho;
 }
@@ -113,27 +115,50 @@ RunsTest runs_test(std::span<const double> x) {
     return {runs, z, 2.0 * (1.0 - phi)};
 }
 
-double durbin_watson(std::span<const double> x) {
-    const size_t n = x.size();
-    if (n < 2) return kNaN;
-    double num = 0.0, den = 0.0 + x[0] * x[0];
-    for (size_t t = 1; t < n; ++t) {
+namespace {
+
+// The two sums of the Durbin-Watson ratio (n >= 2) and, in the same pass,
+// the largest magnitude (NaN left out), which costs nothing beside the sums.
+struct DwSums {
+    double num, den, big;
+};
+DwSums dw_sums(std::span<const double> x) {
+    DwSums s{0.0, 0.0 + x[0] * x[0], std::fabs(x[0]) > 0.0 ? std::fabs(x[0]) : 0.0};
+    for (size_t t = 1; t < x.size(); ++t) {
         const double d = x[t] - x[t - 1];
-        num += d * d;
-        den += x[t] * x[t];
+        s.num += d * d;
+        s.den += x[t] * x[t];
+        const double a = std::fabs(x[t]);
+        s.big = a > s.big ? a : s.big;
     }
-    if (den <= 0.0) return kNaN;
-    return num / den;
+    return s;
 }
 
-std::optional<uint64_t> acf_zero_crossing(std::span<const double> x, uint64_t max_lag) {
-    const size_t n = x.size();
+}  // namespace
+
+double durbin_watson(std::span<const double> x) {
+    if (x.size() < 2) return kNaN;
+    DwSums s = dw_sums(x);
+    // The ratio has no unit; squares of data beyond the plain range overflow
+    // or lose digits, so such data are summed again in their unit.
+    if (!core::plain_range(s.big)) {
+        const InUnit in(x, core::unit_of_magnitude(s.big));
+        if (!in.unit().identity()) s = dw_sums(in.span());
+    }
+    if (s.den <= 0.0) return kNaN;
+    return s.num / s.den;
+}
+
+std::optional<uint64_t> acf_zero_crossing(std::span<const double> data, uint64_t max_lag) {
+    const size_t n = data.size();
     if (n < 2) return std::nullopt;
+    const InUnit in(data);
+    const std::span<const double> x = in.span();
     const double dn = static_cast<double>(n);
     const double m = mean(x);
     const double c0 = core::sum_sq_dev(x, m) / dn;
     const size_t h = static_cast<size_t>(std::min<uint64_t>(n - 1, max_lag));
-    if (c0 <= 0.0) return std::nullopt;
+    if (no_spread(c0, m, x)) return std::nullopt;
     const double d = dn * c0;
     // Lags are summed in growing batches, so an early crossing costs little.
     constexpr size_t kMaxBatch = 256;
@@ -152,12 +177,18 @@ std::optional<uint64_t> acf_zero_crossing(std::span<const double> x, uint64_t ma
     return std::nullopt;
 }
 
-Result<TestResult> bg_test(std::span<const double> e, uint64_t p, const View2* exog) {
-    const size_t n = e.size();
+Result<TestResult> bg_test(std::span<const double> resid, uint64_t p, const View2* exog) {
+    const size_t n = resid.size();
     if (p == 0 || n == 0 || p >= n - 1) return kNaNPair;
     if (exog && exog->rows != n)
         return value_error("exog has " + std::to_string(exog->rows) + " rows but resid has " + std::to_string(n) +
                            " observations");
+    // LM has no unit in the residuals nor in the regressors: each is read in
+    // its own (one for all of exog's columns).
+    const InUnit in(resid);
+    const std::span<const double> e = in.span();
+    core::Unit ux;
+    double big = 0.0;  // the largest |exog| value, NaN left out
     // Design row t: the model's regressors (or an intercept), then e_{t-1}..e_{t-p}
     // with zeros before the sample starts.
     const size_t base = exog ? exog->cols : 1;
@@ -166,22 +197,37 @@ Result<TestResult> bg_test(std::span<const double> e, uint64_t p, const View2* e
     Buf<double> row(K);
     auto fill_row = [&](size_t t) {
         if (exog) {
-            for (size_t j = 0; j < base; ++j) row[j] = (*exog)(t, j);
+            for (size_t j = 0; j < base; ++j) {
+                const double v = (*exog)(t, j), a = std::fabs(v);
+                big = a > big ? a : big;
+                row[j] = ux(v);
+            }
         } else {
             row[0] = 1.0;
         }
         for (size_t j = 1; j <= p; ++j) row[base + j - 1] = t >= j ? e[t - j] : 0.0;
     };
     // Normal equations, upper triangle, accumulated row by row.
-    Buf<double> xtx = Buf<double>::zeros(K * K), xte = Buf<double>::zeros(K);
-    for (size_t t = 0; t < n; ++t) {
-        fill_row(t);
-        for (size_t i = 0; i < K; ++i) {
-            const double xi = row[i];
-            double* ai = xtx.data() + i * K;
-            for (size_t j = i; j < K; ++j) ai[j] += xi * row[j];
-            xte[i] += xi * e[t];
+    Buf<double> xtx(K * K), xte(K);
+    auto accumulate = [&] {
+        std::fill(xtx.begin(), xtx.end(), 0.0);
+        std::fill(xte.begin(), xte.end(), 0.0);
+        for (size_t t = 0; t < n; ++t) {
+            fill_row(t);
+            for (size_t i = 0; i < K; ++i) {
+                const double xi = row[i];
+                double* ai = xtx.data() + i * K;
+                for (size_t j = i; j < K; ++j) ai[j] += xi * row[j];
+                xte[i] += xi * e[t];
+            }
         }
+    };
+    accumulate();
+    // exog's magnitude comes with the first pass; regressors beyond the plain
+    // range are summed again in their unit.
+    if (!core::plain_range(big)) {
+        ux = core::unit_of_magnitude(big);
+        if (!ux.identity()) accumulate();
     }
     const auto KK = static_cast<Eigen::Index>(K);
     Eigen::MatrixXd A(KK, KK);
@@ -205,11 +251,15 @@ Result<TestResult> bg_test(std::span<const double> e, uint64_t p, const View2* e
     }
     // R^2 about the mean holds only when the fit can reproduce a constant;
     // otherwise it is taken about zero, so LM never drops below 0.
-    const double sst = core::sum_sq_dev(e, has_constant_column(exog) ? mean(e) : 0.0);
+    const bool centred = has_constant_column(exog);
+    const double eb = centred ? mean(e) : 0.0;
+    const double sst = core::sum_sq_dev(e, eb);
     // A NaN (or infinite) residual leaves SST NaN: that is no evidence of
     // "no serial correlation", so it stays NaN; only a constant series gives 0.
     if (std::isnan(sst)) return kNaNPair;
-    const double lm = sst > 0.0 ? (1.0 - ssr / sst) * static_cast<double>(n) : 0.0;
+    const double dn = static_cast<double>(n);
+    const bool flat = centred ? no_spread(sst / dn, eb, e) : !(sst > 0.0);
+    const double lm = flat ? 0.0 : (1.0 - ssr / sst) * dn;
     return chi2_test(lm, static_cast<size_t>(p));
 }
 

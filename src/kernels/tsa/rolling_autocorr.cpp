@@ -106,18 +106,25 @@ void correlation_block(const double* x, const double* y, size_t w, double* out) 
 
 }  // namespace
 
-Buf<double> rolling_autocorr_multi(std::span<const double> x, std::span<const uint64_t> lags, size_t w) {
-    const size_t rows = x.size() - w + 1, cols = lags.size();
+// Correlations have no unit: every window is read in the unit of the whole
+// series (of each series, for two), so that squares neither overflow nor go
+// subnormal and x and x * 2^k give the same bits.
+Buf<double> rolling_autocorr_multi(std::span<const double> data, std::span<const uint64_t> lags, size_t w) {
+    const size_t rows = data.size() - w + 1, cols = lags.size();
     if (cols != 0 && rows > SIZE_MAX / cols) throw std::bad_alloc();
     Buf<double> out = Buf<double>::zeros(rows * cols);
     if (cols == 0) return out;
+    const InUnit in(data);
+    const std::span<const double> x = in.span();
     size_t i = 0;
     for (; i + kBlock <= rows; i += kBlock) autocorr_block<kBlock>(x.data() + i, lags, w, out.data() + i * cols);
     for (; i < rows; ++i) autocorr_block<1>(x.data() + i, lags, w, out.data() + i * cols);
     return out;
 }
 
-Buf<double> rolling_correlation(std::span<const double> x, std::span<const double> y, size_t w) {
+Buf<double> rolling_correlation(std::span<const double> xdata, std::span<const double> ydata, size_t w) {
+    const InUnit xin(xdata), yin(ydata);
+    const std::span<const double> x = xin.span(), y = yin.span();
     const size_t rows = x.size() - w + 1;
     Buf<double> out(rows);
     size_t i = 0;

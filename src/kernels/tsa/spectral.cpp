@@ -8,6 +8,7 @@
 
 #include <fftw3.h>
 
+#include "core/spread.hpp"
 #include "core/unit.hpp"
 #include "kernels/tsa/common.hpp"
 
@@ -161,7 +162,10 @@ Spectrum welch_psd(std::span<const double> x, uint64_t nperseg, std::optional<ui
             const double* xs = x.data() + seg * step;
             double sum = 0.0;
             for (size_t j = 0; j < L; ++j) sum += read(xs[j]);
-            const double mu = sum / dL;
+            double mu = sum / dL;
+            // A segment of equal values has no deviations, whether or not
+            // its mean rounds; ordinary segments stop at the ends.
+            if (xs[0] == xs[L - 1] && core::all_equal(xs, L)) mu = read(xs[0]);
             for (size_t j = 0; j < L; ++j) {
                 c[j][0] = w.data()[j] * (read(xs[j]) - mu);
                 c[j][1] = 0.0;

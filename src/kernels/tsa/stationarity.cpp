@@ -431,7 +431,7 @@ VarianceRatio variance_ratio_test(std::span<const double> x, uint64_t lags) {
         acc += (s - qmu) * (s - qmu);
     }
     const double var1 = ss / (Td - 1.0);
-    if (!positive(var1)) return none;
+    if (!positive(var1) || no_spread(var1, mu, x)) return none;  // x's equality holds in any unit
     const double vr = acc / ((1.0 - qd / Td) * ((Td - qd + 1.0) * qd)) / var1;
     const double z = (vr - 1.0) / std::sqrt((qd - 1.0) * 2.0 * (2.0 * qd - 1.0) / (3.0 * qd * Td));
     const double pv = 2.0 * (1.0 - norm_cdf(std::fabs(z)));
