@@ -8,6 +8,7 @@
 #include "core/constants.hpp"
 #include "core/spread.hpp"
 #include "core/sums.hpp"
+#include "core/unit.hpp"
 #include "kernels/resampling/pcg64.hpp"
 #include "kernels/resampling/replicate.hpp"
 
@@ -125,15 +126,18 @@ Result<PermutationTest> permutation_mean_diff_test(std::span<const double> x, st
     const size_t nx = x.size(), ny = y.size();
     if (B == 0 || nx == 0 || ny == 0) return PermutationTest{kNaN, kNaN};
     MS_TRY(tail, tail_of(alternative));
+    // Both samples in one unit: their values are pooled.
+    const core::Unit u = core::unit_beyond_range({x, y});
+    const core::InUnit ux(x, u), uy(y, u);
     const double dx = static_cast<double>(nx), dy = static_cast<double>(ny);
-    const double obs = core::sum(x) / dx - core::sum(y) / dy;
+    const double obs = core::sum(ux.span()) / dx - core::sum(uy.span()) / dy;
     // No permuted statistic compares with NaN: the count would be 0 and p
     // the smallest possible, a failure dressed as a finding.
     if (std::isnan(obs)) return PermutationTest{kNaN, kNaN};
-    const double p = permutation_p(x, y, B, seed, tail, obs, [&](const double* v) {
+    const double p = permutation_p(ux.span(), uy.span(), B, seed, tail, obs, [&](const double* v) {
         return core::sum({v, nx}) / dx - core::sum({v + nx, ny}) / dy;
     });
-    return PermutationTest{obs, p};
+    return PermutationTest{core::unscale(obs, u, 1), p};
 }
 
 }  // namespace ms::kernels::resampling

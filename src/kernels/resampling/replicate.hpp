@@ -13,6 +13,9 @@
 
 #include "core/parallel.hpp"
 #include "core/result.hpp"
+#include "core/spread.hpp"
+#include "core/sums.hpp"
+#include "core/unit.hpp"
 #include "kernels/resampling/pcg64.hpp"
 
 namespace ms::kernels::resampling {
@@ -27,19 +30,44 @@ inline constexpr double kDrawsPerMs = 5e5;
 // 1e9 + k keep none of k's); deviations keep them, and a constant sample's
 // are exactly 0, so its variance is too. A non-finite first value leaves no
 // finite deviation, just as a non-finite value leaves no finite raw moment.
+// Beyond the plain range the values are read in their unit (a correlation
+// depends on neither), where their squares stay normal numbers.
 inline Buf<double> deviations(std::span<const double> v) {
     Buf<double> d(v.size());
-    const double s = v.empty() ? 0.0 : v[0];
-    for (size_t k = 0; k < v.size(); ++k) d[k] = v[k] - s;
+    const core::Unit u = core::unit_beyond_range(v);
+    if (u.identity()) {
+        const double s = v.empty() ? 0.0 : v[0];
+        for (size_t k = 0; k < v.size(); ++k) d[k] = v[k] - s;
+    } else {
+        const double s = u(v[0]);
+        for (size_t k = 0; k < v.size(); ++k) d[k] = u(v[k]) - s;
+    }
     return d;
 }
 
-// A resample statistic from one pass of the sum and the sum of squares of the
-// drawn values; Finish(S, Q, n) forms the statistic.
+// Whether x holds one finite number only. Every resample of such values is
+// that number again, with no spread, however its rounded mean falls.
+inline bool one_value(std::span<const double> x) noexcept {
+    return !x.empty() && std::isfinite(x[0]) && core::all_equal(x.data(), x.size());
+}
+
+// The sum of squared deviations of v about its computed mean m, or exactly 0
+// when the values are all one number: ten 0.1 average to 0.09999999999999999
+// and would keep a trace of spread around that. Ordinary values stop at the
+// first comparison.
+inline double ss_about(std::span<const double> v, double m) noexcept {
+    const double ss = core::sum_sq_dev(v, m);
+    return core::equal_within_rounding(ss / static_cast<double>(v.size()), m, v.data(), v.size()) ? 0.0 : ss;
+}
+
+// The standard deviation of a resample from one pass of the sum and the sum
+// of squares of the drawn values; Finish(S, Q, n) forms it. A sample of one
+// value (`equal`) gives 0 for every resample.
 template <double (*Finish)(double, double, size_t)>
-struct SumSqFold {
+struct StdFold {
     const double* x;
     size_t n;
+    bool equal;
     struct State {
         double s, q;
     };
@@ -51,7 +79,7 @@ struct SumSqFold {
         st.s += v;
         st.q += v * v;
     }
-    double finish(State& st) const { return Finish(st.s, st.q, n); }
+    double finish(State& st) const { return equal ? 0.0 : Finish(st.s, st.q, n); }
 };
 
 // Runs body(lo, hi, scratch) over consecutive ranges of [0, units), each
