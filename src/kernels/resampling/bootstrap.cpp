@@ -54,7 +54,7 @@ double pop_std_from_sums(double S, double Q, size_t n) noexcept {
     const double var = Q / dn - m * m;
     return var <= 0.0 ? 0.0 : std::sqrt(var);
 }
-using PopStdFold = StdFold<pop_std_from_sums>;
+using PopStdFold = SumSqFold<pop_std_from_sums>;
 
 // Statistics that need the whole resample: it is written to scratch (n
 // doubles, plus n of working space for the median).
@@ -127,7 +127,11 @@ Buf<double> bootstrap_draws(std::span<const double> x, Stat stat, size_t B, uint
     Buf<double> out(B);
     switch (stat) {
         case Stat::Mean: resample_map(seed, B, n, MeanFold{x.data(), n}, out.data()); break;
-        case Stat::PopStd: resample_map(seed, B, n, PopStdFold{x.data(), n, one_value(x)}, out.data()); break;
+        case Stat::PopStd:
+            // Every resample of one value is that value again: no spread.
+            if (one_value(x)) return Buf<double>::zeros(B);
+            resample_map(seed, B, n, PopStdFold{x.data(), n}, out.data());
+            break;
         case Stat::Median:
         case Stat::SampleStd:
             if (n > SIZE_MAX / 4) throw std::bad_alloc();  // scratch_len() must not wrap

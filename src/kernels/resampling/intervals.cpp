@@ -126,7 +126,7 @@ struct StudentFold {
     }
 };
 
-using SampleStdFold = StdFold<one_pass_sample_std>;
+using SampleStdFold = SumSqFold<one_pass_sample_std>;
 
 // Standard normal CDF by the Abramowitz-Stegun polynomial (26.2.17).
 double norm_cdf_approx(double z) noexcept {
@@ -272,8 +272,12 @@ Estimate bca_in_unit(std::span<const double> x, Simple stat, size_t B, double co
             break;
         case Simple::Std:
             theta = equal ? 0.0 : one_pass_sample_std(S, Q, n);
-            reps = Buf<double>(B);
-            resample_map(seed, B, n, SampleStdFold{x.data(), n, equal}, reps.data());
+            if (equal) {
+                reps = Buf<double>::zeros(B);  // every resample is the sample again
+            } else {
+                reps = Buf<double>(B);
+                resample_map(seed, B, n, SampleStdFold{x.data(), n}, reps.data());
+            }
             for (size_t i = 0; i < n; ++i) {
                 const double mi = (S - x[i]) / (dn - 1.0);
                 const double vi = ((Q - x[i] * x[i]) - mi * (mi * (dn - 1.0))) / (dn - 2.0);

@@ -60,14 +60,12 @@ inline double ss_about(std::span<const double> v, double m) noexcept {
     return core::equal_within_rounding(ss / static_cast<double>(v.size()), m, v.data(), v.size()) ? 0.0 : ss;
 }
 
-// The standard deviation of a resample from one pass of the sum and the sum
-// of squares of the drawn values; Finish(S, Q, n) forms it. A sample of one
-// value (`equal`) gives 0 for every resample.
+// A resample statistic from one pass of the sum and the sum of squares of the
+// drawn values; Finish(S, Q, n) forms the statistic.
 template <double (*Finish)(double, double, size_t)>
-struct StdFold {
+struct SumSqFold {
     const double* x;
     size_t n;
-    bool equal;
     struct State {
         double s, q;
     };
@@ -79,7 +77,7 @@ struct StdFold {
         st.s += v;
         st.q += v * v;
     }
-    double finish(State& st) const { return equal ? 0.0 : Finish(st.s, st.q, n); }
+    double finish(State& st) const { return Finish(st.s, st.q, n); }
 };
 
 // Runs body(lo, hi, scratch) over consecutive ranges of [0, units), each
