@@ -594,14 +594,79 @@ def test_se_uses_the_same_resamples_as_the_interval_functions():
         assert same(m.bootstrap_se(x, stat, 50, 3), model_se(d))
 
 
-def test_population_std_follows_the_one_pass_formula():
-    # Q/n - m*m of a constant rounds below zero for 0.3 (n = 7), so the value
-    # is 0; for 0.1 (n = 7) it rounds above zero, and the square root stays.
-    x = np.full(7, 0.3)
-    assert same(m.bootstrap_ci(x, "std", 6), (0.0, 0.0, 0.0))
-    x = np.full(7, 0.1)
-    v = pop_std([0.1] * 7)
-    assert v > 0.0 and same(m.bootstrap_ci(x, "std", 6), (v, v, v))
+@pytest.mark.parametrize("c", [0.1, 0.3, 1 / 3, 0.7, 1.1, 1e9 + 0.1, 2.0])
+@pytest.mark.parametrize("n", [1, 7, 20, 400])
+def test_equal_values_have_no_spread(c, n):
+    # Around the rounded mean of equal values (seven 0.1 average to an inexact
+    # number) a one-pass Q/n - m*m or a two-pass spread keeps a trace of
+    # rounding, 1e-9 once rooted; equal values answer as exactly equal ones
+    # (2.0) do: every resample is the sample again, with no spread.
+    x = np.full(n, c)
+    assert same(m.bootstrap_ci(x, "std", 60, 0.9, 2), (0.0, 0.0, 0.0))
+    est, lo, hi, d = m.bootstrap_ci_with_draws(x, "std", 60, 0.9, 2)
+    assert same((est, lo, hi), (0.0, 0.0, 0.0)) and same(d, np.zeros(60))
+    assert m.bootstrap_ci(x, "median", 60, 0.9, 2)[1:] == (c, c)
+    for stat in ("mean", "median", "std"):
+        for B in (1, 200):
+            want = NAN if stat == "std" and n == 1 else 0.0
+            assert same(m.bootstrap_se(x, stat, B, 0), want) and same(m.bootstrap_var(x, stat, B, 0), want)
+
+
+# ------------------------------------------------- data far from 1
+
+SX = np.random.default_rng(31).standard_normal(15)
+SY = 0.6 * SX + np.random.default_rng(32).standard_normal(15)
+ALTS = ("two-sided", "less", "greater")
+# Every resampling function, and the power of the data's unit that each of
+# its outputs carries (0 for correlations and p-values, 2 for a variance).
+SCALED = {
+    "bootstrap_mean": (lambda x, y: m.bootstrap_mean(x, 40, 1), 1),
+    "bootstrap_mean_ci": (lambda x, y: m.bootstrap_mean_ci(x, 40, 0.9, 1), 1),
+    "bootstrap_ci": (lambda x, y: [m.bootstrap_ci(x, s, 40, 0.9, 1) for s in CI_STATS], 1),
+    "bootstrap_ci_with_draws": (lambda x, y: [m.bootstrap_ci_with_draws(x, s, 40, 0.9, 1) for s in CI_STATS], 1),
+    "bootstrap_se": (lambda x, y: [m.bootstrap_se(x, s, 40, 1) for s in SE_STATS], 1),
+    "bootstrap_var": (lambda x, y: [m.bootstrap_var(x, s, 40, 1) for s in SE_STATS], 2),
+    "bootstrap_corr": (lambda x, y: m.bootstrap_corr(x, y, 40, 0.9, 1), 0),
+    "bootstrap_t_ci_mean": (lambda x, y: m.bootstrap_t_ci_mean(x, 40, 0.9, 1), 1),
+    "bootstrap_bca_ci": (lambda x, y: [m.bootstrap_bca_ci(x, s, 40, 0.9, 1) for s in CI_STATS], 1),
+    "bayesian_bootstrap_ci": (lambda x, y: [m.bayesian_bootstrap_ci(x, s, 40, 0.9, 1) for s in CI_STATS], 1),
+    "block_bootstraps": (lambda x, y: [f(x, 3, 40, 0.9, 1) for f in (
+        m.moving_block_bootstrap_mean_ci, m.circular_block_bootstrap_mean_ci, m.stationary_bootstrap_mean_ci)], 1),
+    "permutation_corr_test": (lambda x, y: [m.permutation_corr_test(x, y, 40, a, 1) for a in ALTS], 0),
+    "permutation_mean_diff_test": (lambda x, y: [m.permutation_mean_diff_test(x, y[:6], 40, a, 1) for a in ALTS],
+                                   (1, 0)),
+    "influence_mean": (lambda x, y: m.influence_mean(x), 1),
+    "jackknife": (lambda x, y: [m.jackknife_mean(x), m.jackknife_mean_ci(x, 0.8), m.delete_d_jackknife_mean(x, 4)], 1),
+    "jackknife_after_bootstrap_se_mean": (lambda x, y: m.jackknife_after_bootstrap_se_mean(x, 8, 1), 1),
+}
+
+
+def flat(r):
+    """Every float of a result (tuples, arrays, lists of them) in order."""
+    if isinstance(r, (list, tuple)):
+        return np.concatenate([flat(v) for v in r])
+    return np.ravel(np.asarray(r, dtype=np.float64))
+
+
+@pytest.mark.parametrize("name", SCALED)
+def test_data_far_from_one_scale_exactly(name):
+    # Squares of data near 2^+-515 overflow or go subnormal; the results must
+    # still be those of the unscaled data times the exact power of two, bit
+    # for bit wherever that is a normal number (inf or NaN where it
+    # overflows, its nearest value or 0 where it is subnormal).
+    call, p = SCALED[name]
+    ref = flat(call(SX, SY))
+    powers = np.resize(np.array(p), ref.size)
+    assert np.all(np.isfinite(ref))
+    for k in (-1000, -600, -530, -515, -300, 300, 515, 530, 600, 1000):
+        got = flat(call(np.ldexp(SX, k), np.ldexp(SY, k)))
+        with np.errstate(over="ignore"):
+            want = np.ldexp(ref, k * powers)
+        normal = np.abs(want) >= np.finfo(float).tiny
+        assert same(got[normal & np.isfinite(want)], want[normal & np.isfinite(want)]), k
+        assert not np.any(np.isfinite(got[np.isinf(want)])), k
+        tiny = ~normal
+        assert np.all((got[tiny] == want[tiny]) | (got[tiny] == 0.0)), k
 
 
 def test_infinite_values():

@@ -1,7 +1,9 @@
+import itertools
 import math
 import os
 import subprocess
 import sys
+from fractions import Fraction
 
 import numpy as np
 import pytest
@@ -208,8 +210,11 @@ def model_block(x, L, B, conf, seed, scheme):
 
 
 def count_p(stats, obs, alternative, B):
-    test = {"two-sided": lambda t: abs(t) >= abs(obs), "less": lambda t: t <= obs,
-            "greater": lambda t: t >= obs}.get(alternative, lambda t: False)
+    # A tie recomputed in another order may land a few ulps off: 256 ulps of
+    # the observed value count as reaching it.
+    tol = 256 * sys.float_info.epsilon * abs(obs)
+    test = {"two-sided": lambda t: abs(t) >= abs(obs) - tol, "less": lambda t: t <= obs + tol,
+            "greater": lambda t: t >= obs - tol}.get(alternative, lambda t: False)
     return (sum(1 for t in stats if test(t)) + 1) / (B + 1)
 
 
@@ -343,14 +348,22 @@ def test_jackknife_known_answers():
         assert same(m.jackknife_after_bootstrap_se_mean(SMALL, B, seed), model_jab(SMALL, B, seed or 0))
 
 
-def test_jackknife_against_numpy():
-    est, bias, se = m.jackknife_mean(X)
+@pytest.mark.parametrize("k", [0, -515, -1000, 530, 1000])
+def test_jackknife_against_numpy(k):
+    # A leave-one-out computation in NumPy on the unscaled data, scaled by
+    # 2^k: the squares of data at 2^+-515 and beyond leave the normal range.
+    loo = np.array([np.delete(X, i).mean() for i in range(len(X))])
+    n = len(X)
+    se_loo = math.sqrt((n - 1) / n * np.sum((loo - loo.mean()) ** 2))
+    xs = np.ldexp(X, k)
+    est, bias, se = np.ldexp(m.jackknife_mean(xs), -k)
     assert est == pytest.approx(X.mean(), abs=1e-14) and abs(bias) < 1e-14
-    assert se == pytest.approx(X.std(ddof=1) / math.sqrt(len(X)), rel=1e-12)
-    assert loop_sum(m.influence_mean(X)) == pytest.approx(0.0, abs=1e-12)
-    assert same(m.influence_mean(np.array([1.0, 4.0])), [-1.5, 1.5])
-    assert np.allclose(m.delete_d_jackknife_mean(X, 1), (est, bias, se), rtol=1e-12, atol=1e-14)
-    assert m.jackknife_after_bootstrap_se_mean(X, 1) == 0.0
+    assert se == pytest.approx(X.std(ddof=1) / math.sqrt(len(X)), rel=1e-12) and se == pytest.approx(se_loo, rel=1e-12)
+    assert np.allclose(np.ldexp(m.influence_mean(xs), -k), (n - 1) * (X.mean() - loo), rtol=1e-10, atol=1e-13)
+    assert np.allclose(np.ldexp(m.delete_d_jackknife_mean(xs, 1), -k), (est, bias, se), rtol=1e-12, atol=1e-14)
+    assert m.jackknife_after_bootstrap_se_mean(xs, 1) == 0.0
+    assert loop_sum(np.ldexp(m.influence_mean(xs), -k)) == pytest.approx(0.0, abs=1e-12)
+    assert same(m.influence_mean(np.ldexp([1.0, 4.0], k)), np.ldexp([-1.5, 1.5], k))
 
 
 # --------------------------------------------------------- degenerate rules
@@ -397,10 +410,9 @@ def test_other_degenerate_results():
     c = np.full(12, 2.5)
     assert same(m.bootstrap_t_ci_mean(c), (2.5, NAN, NAN))
     assert same(m.bootstrap_bca_ci(c, "median"), (2.5, 2.5, 2.5))
-    assert same(m.bayesian_bootstrap_ci(np.zeros(12), "std"), (0.0, 0.0, 0.0))
-    # Weights sum to 1 only up to rounding, so a nonzero constant leaves a trace of spread.
-    assert same(m.bayesian_bootstrap_ci(c, "std", 100), model_bayes(c, "std", 100, 0.95, 0))
-    assert max(m.bayesian_bootstrap_ci(c, "std")) < 1e-14
+    # Weights sum to 1 only up to rounding; a constant still has no spread.
+    for v in (np.zeros(12), c):
+        assert same(m.bayesian_bootstrap_ci(v, "std", 100), (0.0, 0.0, 0.0))
     for fn in (m.moving_block_bootstrap_mean_ci, m.circular_block_bootstrap_mean_ci, m.stationary_bootstrap_mean_ci):
         assert same(fn(c, 3), (2.5, 2.5, 2.5))
 
@@ -435,7 +447,63 @@ def test_unknown_alternative(fn, alternative):
         assert same(fn(X, Y[:-1], 50, alternative), (NAN, NAN))
 
 
+def exact_permutation_p(x, y, alternative, corr):
+    """The permutation p-value by enumeration, in exact rational arithmetic on
+    the decimals the data were written as: every order of x against y
+    (correlation), or every split of the pooled sample (mean difference).
+    Ties are exact here."""
+    x, y = [Fraction(repr(float(a))) for a in x], [Fraction(repr(float(b))) for b in y]
+    if corr:
+        # Only the cross sum moves under a permutation of x; r is n*Sxy - Sx*Sy
+        # over a denominator that every order shares.
+        shift = sum(x) * sum(y)
+        stats = [len(x) * sum(a * b for a, b in zip(v, y)) - shift for v in itertools.permutations(x)]
+        obs = len(x) * sum(a * b for a, b in zip(x, y)) - shift
+    else:
+        pool, nx, total = x + y, len(x), sum(x) + sum(y)
+        stats = [sum(pool[i] for i in c) / nx - (total - sum(pool[i] for i in c)) / len(y)
+                 for c in itertools.combinations(range(len(pool)), nx)]
+        obs = sum(x) / nx - sum(y) / len(y)
+    hit = {"two-sided": lambda t: abs(t) >= abs(obs), "less": lambda t: t <= obs, "greater": lambda t: t >= obs}
+    return sum(map(hit[alternative], stats)) / len(stats)
+
+
+LINE = np.array([0.1, 0.2, 0.3, 0.4])
+ON_LINE = np.array([0.27, 0.44, 0.61, 0.78])  # 1.7 * LINE + 0.1
+
+
+@pytest.mark.parametrize("corr,x,y", [
+    (True, LINE, ON_LINE), (True, np.array([0.1, 0.2, 0.3, 0.4, 0.5]), np.array([0.3, 0.1, 0.2, 0.5, 0.4])),
+    (True, np.array([-0.3, -0.1, 0.1, 0.3]), np.array([0.7, -0.1, 0.1, 0.5])),
+    (True, np.array([0.1, 0.1, 0.2, 0.3, 0.3]), np.array([1.1, 0.7, 0.7, 0.3, 0.1])),
+    (False, np.array([0.1, 0.2, 0.3]), np.array([0.4, 0.5, 0.6])),
+    (False, np.array([0.1, 0.7, 0.3, 1.1]), np.array([0.4, 0.55, 0.6, 0.9])),
+    (False, np.array([-0.3, 0.1, 0.7]), np.array([-0.1, 0.3, 0.5, 0.9])),
+    (False, np.array([0.1, 0.3, 0.3, 0.6]), np.array([0.2, 0.2, 0.4, 0.5, 0.7]))])
+@pytest.mark.parametrize("alternative", ["two-sided", "less", "greater"])
+def test_permutation_p_matches_exact_enumeration(corr, x, y, alternative):
+    # Evenly spaced or symmetric values tie often; a tie recomputed in another
+    # summation order lands an ulp off, and must still count as reaching the
+    # observed statistic. 20000 permutations put the Monte Carlo p within 5
+    # standard errors (at most 0.018) of the exact one; a missed tie moves it
+    # by a whole class of orders (1/120 or more of the mass, often half of p).
+    B = 20000
+    fn = m.permutation_corr_test if corr else m.permutation_mean_diff_test
+    stat, p = fn(x, y, B, alternative, 11)
+    exact = exact_permutation_p(x, y, alternative, corr)
+    assert abs(p - exact) <= 5 * math.sqrt(max(exact * (1 - exact), 1 / B) / B) + 1 / B
+    if exact == 1.0:
+        assert p == 1.0
+    if corr:
+        assert -1.0 <= stat <= 1.0 and stat == pytest.approx(np.corrcoef(x, y)[0, 1], rel=1e-13)
+    else:
+        assert stat == pytest.approx(np.mean(x) - np.mean(y), rel=1e-13)
+
+
 def test_permutation_rules():
+    # A perfect line has r = 1 exactly, not an ulp above.
+    assert m.permutation_corr_test(LINE, 1.7 * LINE + 0.1, 10)[0] == 1.0
+    assert m.permutation_corr_test(LINE, -ON_LINE, 10)[0] == -1.0
     assert m.permutation_mean_diff_test(X[:1], Y[:1], 50) == (X[0] - Y[0], 1.0)
     assert m.permutation_mean_diff_test(X, X.copy(), 50) == (0.0, 1.0)
     assert m.permutation_corr_test(X, Y, 1)[1] in (0.5, 1.0)
@@ -448,8 +516,9 @@ def test_permutation_rules():
         assert same(m.permutation_mean_diff_test(Y[:5], nan_x, 99, alternative), (NAN, NAN))
         assert same(m.permutation_mean_diff_test(np.array([np.inf, 1.0]), np.array([np.inf]), 9, alternative),
                     (NAN, NAN))
+    # Data whose squares overflow are read in their unit: a perfect line still.
     big = np.array([0.0, 1e300, -1e300])
-    assert same(m.permutation_corr_test(big, big), (NAN, NAN))  # inf/inf: a NaN observed r
+    assert same(m.permutation_corr_test(big, big), (1.0, m.permutation_corr_test(big / 1e300, big / 1e300)[1]))
 
 
 def exact_bca_mean(x, B, conf, seed):
@@ -470,14 +539,18 @@ def exact_bca_mean(x, B, conf, seed):
 
 
 @pytest.mark.parametrize("x", [np.arange(-3.0, 4) * 1.25, X, np.random.default_rng(8).exponential(size=25),
-                               -np.random.default_rng(8).exponential(size=25)], ids=["grid", "normal", "exp", "-exp"])
+                               -np.random.default_rng(8).exponential(size=25), np.random.default_rng(1).standard_normal(50)],
+                         ids=["grid", "normal", "exp", "-exp", "n50"])
 @pytest.mark.parametrize("conf", [0.5, 0.8, 0.95, 0.99, 0.999])
-def test_bca_levels_follow_the_normal_cdf(x, conf):
+@pytest.mark.parametrize("k", [0, 500, -500])
+def test_bca_levels_follow_the_normal_cdf(x, conf, k):
     # The CDF's polynomial is within 7.5e-8 of the normal CDF, the quantile
-    # within about 1e-9: the ends sit where the exact levels put them.
+    # within about 1e-9: the ends sit where the exact levels put them. Data
+    # scaled by 2^+-500, whose jackknife cubes overflow or vanish, keep the
+    # same levels: the interval scales with them.
     B = 2000
     theta, (lo, hi), slack = exact_bca_mean(x, B, conf, 3)
-    est, got_lo, got_hi = m.bootstrap_bca_ci(x, "mean", B, conf, 3)
+    est, got_lo, got_hi = np.ldexp(m.bootstrap_bca_ci(np.ldexp(x, k), "mean", B, conf, 3), -k)
     assert est == theta
     assert abs(got_lo - lo) <= 8e-8 * slack and abs(got_hi - hi) <= 8e-8 * slack
 
@@ -493,19 +566,37 @@ def test_bca_levels():
     assert same(m.bootstrap_bca_ci(X, "std", 64, 2.0, 1), model_bca(X, "std", 64, 2.0, 1))
 
 
+@pytest.mark.parametrize("n", [10, 400])
 @pytest.mark.parametrize("c", [0.1, 0.3, 0.7, 1e-3, 5.1, 2.0, 1e9 + 0.1])
-def test_constant_samples_have_no_spread(c):
+def test_constant_samples_have_no_spread(c, n):
     # Ten copies of 0.1 average to 0.09999999999999999 and so keep a trace of
-    # spread around their mean; they are as constant as ten copies of 2.0.
-    const = np.full(10, c)
-    assert same(m.bootstrap_t_ci_mean(const, 200), (loop_sum(const) / 10, NAN, NAN))
+    # spread around their mean; they are as constant as ten copies of 2.0:
+    # they sit at c, with no bias, spread, influence or acceleration.
+    const = np.full(n, c)
+    mean = loop_sum(const) / n
+    other = np.random.default_rng(n).standard_normal(n)
+    assert same(m.bootstrap_t_ci_mean(const, 200), (mean, NAN, NAN))
     for alternative in ("two-sided", "less", "greater"):
-        assert same(m.permutation_corr_test(const, X[:10], 50, alternative), (NAN, NAN))
-        assert same(m.permutation_corr_test(X[:10], const, 50, alternative), (NAN, NAN))
+        assert same(m.permutation_corr_test(const, other, 50, alternative), (NAN, NAN))
+        assert same(m.permutation_corr_test(other, const, 50, alternative), (NAN, NAN))
+    assert same(m.jackknife_mean(const), (c, 0.0, 0.0))
+    assert same(m.jackknife_mean_ci(const, 0.9), (c, c, c))
+    assert same(m.delete_d_jackknife_mean(const, 3), (c, 0.0, 0.0))
+    assert same(m.influence_mean(const), np.zeros(n))
+    assert m.jackknife_after_bootstrap_se_mean(const, 5) == 0.0
+    # Every replicate is the sample again: no bias correction, no acceleration,
+    # so both ends are the replicates' common value.
+    assert same(m.bootstrap_bca_ci(const, "mean", 200), (mean, mean, mean))
+    assert same(m.bootstrap_bca_ci(const, "median", 200), (c, c, c))
+    assert same(m.bootstrap_bca_ci(const, "std", 200), (0.0, 0.0, 0.0))
+    assert same(m.bayesian_bootstrap_ci(const, "std", 200), (0.0, 0.0, 0.0))
     # One value apart is no longer constant.
-    almost = np.append(np.full(9, c), 2 * c)
-    r = m.permutation_corr_test(almost, X[:10], 50)[0]
-    assert r == pytest.approx(np.corrcoef(almost, X[:10])[0, 1], rel=1e-9)
+    almost = np.append(np.full(n - 1, c), 2 * c)
+    r = m.permutation_corr_test(almost, other, 50)[0]
+    assert r == pytest.approx(np.corrcoef(almost, other)[0, 1], rel=1e-9)
+    loo = (math.fsum(almost) - almost) / (n - 1)
+    assert np.allclose(m.jackknife_mean(almost), (almost.mean(), 0.0, math.sqrt((n - 1) / n * np.sum((loo - loo.mean())**2))),
+                       rtol=1e-9, atol=1e-9 * c)
 
 
 @pytest.mark.parametrize("base,scale", [

@@ -23,15 +23,20 @@ double bootstrap_mean(Slice x, uint64_t n_resamples, std::optional<uint64_t> ran
 
 Triple bootstrap_mean_ci(Slice x, uint64_t n_resamples, double conf, std::optional<uint64_t> random_state) {
     if (x.empty() || n_resamples == 0) return triple(k::kNaNEstimate);
-    Buf<double> draws = k::bootstrap_draws(x, k::Stat::Mean, n_resamples, random_state.value_or(0));
-    return triple(k::percentile_ci_from_draws(draws.span(), conf));
+    return triple(k::bootstrap_ci(x, k::Stat::Mean, n_resamples, conf, random_state.value_or(0)));
+}
+
+Result<k::Stat> percentile_stat(Str stat) {
+    auto st = k::percentile_stat(stat);
+    if (!st) return value_error(std::string(k::kUnsupportedStat));
+    return *st;
 }
 
 Result<Triple> bootstrap_ci(Slice x, Str stat, uint64_t n_resamples, double conf,
                             std::optional<uint64_t> random_state) {
     if (x.empty() || n_resamples == 0) return triple(k::kNaNEstimate);
-    MS_TRY(draws, k::bootstrap_draws_core(x, stat, n_resamples, random_state.value_or(0)));
-    return triple(k::percentile_ci_from_draws(draws.span(), conf));
+    MS_TRY(st, percentile_stat(stat));
+    return triple(k::bootstrap_ci(x, st, n_resamples, conf, random_state.value_or(0)));
 }
 
 using WithDraws = std::tuple<double, double, double, Array1<double>>;
@@ -40,9 +45,9 @@ Result<WithDraws> bootstrap_ci_with_draws(Slice x, Str stat, uint64_t n_resample
                                           std::optional<uint64_t> random_state) {
     if (x.empty() || n_resamples == 0)
         return WithDraws{k::kNaNEstimate.estimate, k::kNaNEstimate.lower, k::kNaNEstimate.upper, Array1<double>()};
-    MS_TRY(draws, k::bootstrap_draws_core(x, stat, n_resamples, random_state.value_or(0)));
-    Buf<double> sorted = Buf<double>::from(draws.span());
-    k::Estimate e = k::percentile_ci_from_draws(sorted.span(), conf);
+    MS_TRY(st, percentile_stat(stat));
+    Buf<double> draws;
+    k::Estimate e = k::bootstrap_ci(x, st, n_resamples, conf, random_state.value_or(0), &draws);
     return WithDraws{e.estimate, e.lower, e.upper, std::move(draws)};
 }
 
@@ -51,8 +56,7 @@ double bootstrap_se(Slice x, Str stat, uint64_t n_resamples, std::optional<uint6
 }
 
 double bootstrap_var(Slice x, Str stat, uint64_t n_resamples, std::optional<uint64_t> random_state) {
-    double se = k::bootstrap_se(x, stat, n_resamples, random_state.value_or(0));
-    return se * se;
+    return k::bootstrap_var(x, stat, n_resamples, random_state.value_or(0));
 }
 
 Triple bootstrap_corr(Slice x, Slice y, uint64_t n_resamples, double conf, std::optional<uint64_t> random_state) {

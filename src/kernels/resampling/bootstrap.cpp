@@ -4,10 +4,11 @@
 #include <cmath>
 #include <limits>
 
-#include "core/spread.hpp"
-#include "kernels/resampling/replicate.hpp"
 #include "core/constants.hpp"
+#include "core/spread.hpp"
 #include "core/sums.hpp"
+#include "kernels/resampling/in_unit.hpp"
+#include "kernels/resampling/replicate.hpp"
 
 namespace ms::kernels::resampling {
 namespace {
@@ -28,7 +29,7 @@ double median_of(double* v, size_t n, double* tmp) noexcept {
 double sample_std(const double* r, size_t n) noexcept {
     if (n < 2) return kNaN;
     const double m = core::sum({r, n}) / static_cast<double>(n);
-    return std::sqrt(core::sum_sq_dev({r, n}, m) / static_cast<double>(n - 1));
+    return std::sqrt(ss_about({r, n}, m) / static_cast<double>(n - 1));
 }
 
 // The resample statistics, as folds over the drawn indices (resample_map).
@@ -126,7 +127,11 @@ Buf<double> bootstrap_draws(std::span<const double> x, Stat stat, size_t B, uint
     Buf<double> out(B);
     switch (stat) {
         case Stat::Mean: resample_map(seed, B, n, MeanFold{x.data(), n}, out.data()); break;
-        case Stat::PopStd: resample_map(seed, B, n, PopStdFold{x.data(), n}, out.data()); break;
+        case Stat::PopStd:
+            // Every resample of one value is that value again: no spread.
+            if (one_value(x)) return Buf<double>::zeros(B);
+            resample_map(seed, B, n, PopStdFold{x.data(), n}, out.data());
+            break;
         case Stat::Median:
         case Stat::SampleStd:
             if (n > SIZE_MAX / 4) throw std::bad_alloc();  // scratch_len() must not wrap
@@ -134,13 +139,6 @@ Buf<double> bootstrap_draws(std::span<const double> x, Stat stat, size_t B, uint
             break;
     }
     return out;
-}
-
-Result<Buf<double>> bootstrap_draws_core(std::span<const double> x, std::string_view stat, size_t B,
-                                         uint64_t seed) {
-    auto st = percentile_stat(stat);
-    if (!st) return value_error("Unsupported stat. Use 'mean', 'median', or 'std'.");
-    return bootstrap_draws(x, *st, B, seed);
 }
 
 Estimate percentile_ci_from_draws(std::span<double> draws, double conf) {
@@ -157,19 +155,52 @@ Estimate percentile_ci_from_draws(std::span<double> draws, double conf) {
     return {est, lower, upper};
 }
 
+Estimate bootstrap_ci(std::span<const double> x, Stat stat, size_t B, double conf, uint64_t seed,
+                      Buf<double>* draws) {
+    const core::InUnit v(x);
+    Buf<double> d = bootstrap_draws(v.span(), stat, B, seed);
+    if (draws) {
+        *draws = Buf<double>::from(d.span());
+        scale_back(*draws, v.unit());
+    }
+    Estimate e = percentile_ci_from_draws(d.span(), conf);
+    scale_back(e, v.unit());
+    return e;
+}
+
 double bootstrap_mean(std::span<const double> x, size_t B, uint64_t seed) {
     if (x.empty() || B == 0) return kNaN;
-    Buf<double> means = bootstrap_draws(x, Stat::Mean, B, seed);
-    return core::sum(means.span()) / static_cast<double>(B);
+    return in_unit(x, [&](std::span<const double> v) {
+        Buf<double> means = bootstrap_draws(v, Stat::Mean, B, seed);
+        return core::sum(means.span()) / static_cast<double>(B);
+    });
 }
+
+namespace {
+
+// The standard error in the sample's unit, which the caller scales back.
+double se_in_unit(std::span<const double> v, Stat stat, size_t B, uint64_t seed) {
+    Buf<double> r = bootstrap_draws(v, stat, B, seed);
+    const double m = core::sum(r.span()) / static_cast<double>(B);
+    return std::sqrt(ss_about(r.span(), m) / static_cast<double>(B > 1 ? B - 1 : 1));
+}
+
+}  // namespace
 
 double bootstrap_se(std::span<const double> x, std::string_view stat, size_t B, uint64_t seed) {
     if (x.empty() || B == 0) return kNaN;
     auto st = se_stat(stat);
     if (!st) return kNaN;  // every replicate would be NaN
-    Buf<double> v = bootstrap_draws(x, *st, B, seed);
-    const double m = core::sum(v.span()) / static_cast<double>(B);
-    return std::sqrt(core::sum_sq_dev(v.span(), m) / static_cast<double>(B > 1 ? B - 1 : 1));
+    return in_unit(x, [&](std::span<const double> v) { return se_in_unit(v, *st, B, seed); });
+}
+
+double bootstrap_var(std::span<const double> x, std::string_view stat, size_t B, uint64_t seed) {
+    if (x.empty() || B == 0) return kNaN;
+    auto st = se_stat(stat);
+    if (!st) return kNaN;
+    const core::InUnit v(x);
+    const double se = se_in_unit(v.span(), *st, B, seed);
+    return core::unscale(se * se, v.unit(), 2);  // squared in the unit, so a subnormal variance rounds once
 }
 
 Estimate bootstrap_corr(std::span<const double> x, std::span<const double> y, size_t B, double conf,

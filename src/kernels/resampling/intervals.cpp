@@ -5,15 +5,14 @@
 #include <limits>
 #include <new>
 
-#include "core/spread.hpp"
-#include "kernels/resampling/replicate.hpp"
 #include "core/constants.hpp"
+#include "core/spread.hpp"
 #include "core/sums.hpp"
+#include "kernels/resampling/in_unit.hpp"
+#include "kernels/resampling/replicate.hpp"
 
 namespace ms::kernels::resampling {
 namespace {
-
-constexpr std::string_view kUnsupported = "Unsupported stat. Use 'mean', 'median', or 'std'.";
 
 // Keeps the finite values at the front, in order; returns their number.
 size_t keep_finite(std::span<double> v) noexcept {
@@ -97,14 +96,11 @@ double one_pass_sample_std(double S, double Q, size_t n) noexcept {
     return std_of_variance((Q - m * (m * dn)) / (dn - 1.0));
 }
 
-// Sample standard error of the mean of r (n >= 2 values, mean m). Values
-// that are all equal have none, even when their rounded mean is inexact and
-// leaves a trace of spread around it.
+// Sample standard error of the mean of r (n >= 2 values, mean m); none for
+// values that are all one number.
 double se_of_mean(const double* r, size_t n, double m) noexcept {
     const double dn = static_cast<double>(n);
-    const double var = core::sum_sq_dev({r, n}, m) / (dn - 1.0);
-    if (ms::core::equal_within_rounding(var, m, r, n)) return 0.0;
-    return std::sqrt(var) / std::sqrt(dn);
+    return std::sqrt(ss_about({r, n}, m) / (dn - 1.0)) / std::sqrt(dn);
 }
 
 // Studentized mean of one resample, written to scratch for the second pass.
@@ -180,7 +176,10 @@ void jackknife_medians(std::span<const double> x, double* out) {
 }
 
 // One weighted statistic of the Bayesian bootstrap; w holds n weights.
-double weighted_stat(std::span<const double> x, const double* w, Simple stat, Pair* pairs, Pair* tmp) noexcept {
+// Weights summing to 1 only up to rounding set the weighted mean of one value
+// (`equal`) off that value, but leave it without spread.
+double weighted_stat(std::span<const double> x, const double* w, Simple stat, bool equal, Pair* pairs,
+                     Pair* tmp) noexcept {
     const size_t n = x.size();
     switch (stat) {
         case Simple::Mean: {
@@ -189,6 +188,7 @@ double weighted_stat(std::span<const double> x, const double* w, Simple stat, Pa
             return s;
         }
         case Simple::Std: {
+            if (equal) return 0.0;
             double m = 0.0;
             for (size_t k = 0; k < n; ++k) m += w[k] * x[k];
             double V = 0.0;
@@ -235,29 +235,31 @@ double norm_ppf_approx(double p) noexcept {
 Estimate bootstrap_t_ci_mean(std::span<const double> x, size_t B, double conf, uint64_t seed) {
     const size_t n = x.size();
     if (B == 0 || n < 2) return kNaNEstimate;
-    const double xbar = core::sum(x) / static_cast<double>(n);
-    const double se = se_of_mean(x.data(), n, xbar);
-    Buf<double> t(B);
-    resample_map(seed, B, n, StudentFold{x.data(), n, xbar}, t.data());
-    const size_t K = keep_finite(t.span());
-    if (K == 0) return {xbar, kNaN, kNaN};
-    const Ends e = sorted_interpolated_ends({t.data(), K}, conf);
-    return {xbar, xbar - se * e.upper, xbar - se * e.lower};
+    return in_unit(x, [&](std::span<const double> v) {
+        const double xbar = core::sum(v) / static_cast<double>(n);
+        const double se = se_of_mean(v.data(), n, xbar);
+        Buf<double> t(B);
+        resample_map(seed, B, n, StudentFold{v.data(), n, xbar}, t.data());
+        const size_t K = keep_finite(t.span());
+        if (K == 0) return Estimate{xbar, kNaN, kNaN};
+        const Ends e = sorted_interpolated_ends({t.data(), K}, conf);
+        return Estimate{xbar, xbar - se * e.upper, xbar - se * e.lower};
+    });
 }
 
-Result<Estimate> bootstrap_bca_ci(std::span<const double> x, std::string_view name, size_t B, double conf,
-                                  uint64_t seed) {
+namespace {
+
+// The BCa interval of x as read in its unit.
+Estimate bca_in_unit(std::span<const double> x, Simple stat, size_t B, double conf, uint64_t seed) {
     const size_t n = x.size();
-    if (B == 0 || n < 3) return kNaNEstimate;
-    const auto stat = simple_stat(name);
-    if (!stat) return value_error(std::string(kUnsupported));
+    const bool equal = one_value(x);
     double S, Q;
     sum_and_squares(x, S, Q);
     const double dn = static_cast<double>(n);
     Buf<double> reps;
     double theta = kNaN;  // every case assigns it
     Buf<double> jack(n);
-    switch (*stat) {
+    switch (stat) {
         case Simple::Mean:
             theta = core::sum(x) / dn;
             reps = bootstrap_draws(x, Stat::Mean, B, seed);
@@ -269,13 +271,17 @@ Result<Estimate> bootstrap_bca_ci(std::span<const double> x, std::string_view na
             jackknife_medians(x, jack.data());
             break;
         case Simple::Std:
-            theta = one_pass_sample_std(S, Q, n);
-            reps = Buf<double>(B);
-            resample_map(seed, B, n, SampleStdFold{x.data(), n}, reps.data());
+            theta = equal ? 0.0 : one_pass_sample_std(S, Q, n);
+            if (equal) {
+                reps = Buf<double>::zeros(B);  // every resample is the sample again
+            } else {
+                reps = Buf<double>(B);
+                resample_map(seed, B, n, SampleStdFold{x.data(), n}, reps.data());
+            }
             for (size_t i = 0; i < n; ++i) {
                 const double mi = (S - x[i]) / (dn - 1.0);
                 const double vi = ((Q - x[i] * x[i]) - mi * (mi * (dn - 1.0))) / (dn - 2.0);
-                jack[i] = std_of_variance(vi);
+                jack[i] = equal ? 0.0 : std_of_variance(vi);
             }
             break;
     }
@@ -291,14 +297,27 @@ Result<Estimate> bootstrap_bca_ci(std::span<const double> x, std::string_view na
         N += d * (d * d);
         D += d * d;
     }
-    const double a = D > 0.0 ? N / (6.0 * std::pow(D, 1.5)) : 0.0;
+    // Jackknife values that are all one number do not accelerate, however
+    // their rounded mean falls.
+    const bool flat = !(D > 0.0) || core::equal_within_rounding(D / dn, jbar, jack.data(), n);
+    const double a = flat ? 0.0 : N / (6.0 * std::pow(D, 1.5));
     const double alpha = (1.0 - conf) * 0.5;
     auto level = [&](double z) {
         const double w = z0 + z;
         return std::clamp(norm_cdf_approx(z0 + w / (1.0 - a * w)), 0.0, 1.0);  // NaN stays NaN
     };
     const double lo = level(norm_ppf_approx(alpha)), hi = level(norm_ppf_approx(1.0 - alpha));
-    return Estimate{theta, interpolated_percentile(reps.span(), lo), interpolated_percentile(reps.span(), hi)};
+    return {theta, interpolated_percentile(reps.span(), lo), interpolated_percentile(reps.span(), hi)};
+}
+
+}  // namespace
+
+Result<Estimate> bootstrap_bca_ci(std::span<const double> x, std::string_view name, size_t B, double conf,
+                                  uint64_t seed) {
+    if (B == 0 || x.size() < 3) return kNaNEstimate;
+    const auto stat = simple_stat(name);
+    if (!stat) return value_error(std::string(kUnsupportedStat));
+    return in_unit(x, [&](std::span<const double> v) { return bca_in_unit(v, *stat, B, conf, seed); });
 }
 
 Result<Estimate> bayesian_bootstrap_ci(std::span<const double> x, std::string_view name, size_t B, double conf,
@@ -306,47 +325,51 @@ Result<Estimate> bayesian_bootstrap_ci(std::span<const double> x, std::string_vi
     const size_t n = x.size();
     if (conf >= 1.0 || conf <= 0.0 || B == 0 || n == 0) return kNaNEstimate;
     const auto stat = simple_stat(name);
-    if (!stat) return value_error(std::string(kUnsupported));
-    double theta = kNaN;  // every case assigns it
-    switch (*stat) {
-        case Simple::Mean: theta = core::sum(x) / static_cast<double>(n); break;
-        case Simple::Median: theta = sorted_median(x); break;
-        case Simple::Std: {
-            if (n < 2) return kNaNEstimate;
-            double S, Q;
-            sum_and_squares(x, S, Q);
-            theta = one_pass_sample_std(S, Q, n);
-            break;
-        }
-    }
+    if (!stat) return value_error(std::string(kUnsupportedStat));
+    if (*stat == Simple::Std && n < 2) return kNaNEstimate;
     // Scratch: n weights, then for the median n pairs and n pairs of merge space.
     const size_t pair_doubles = *stat == Simple::Median ? 4 : 0;
     if (n > SIZE_MAX / 8) throw std::bad_alloc();
-    Buf<double> reps(B);
-    replicate_map(seed, B, n * (1 + pair_doubles), n * (pair_doubles ? 8 : 2), reps.data(),
-                  [&](Pcg64& g, double* w) {
-                      double T = 0.0;
-                      for (size_t k = 0; k < n; ++k) {
-                          w[k] = g.exp_weight();
-                          T += w[k];
-                      }
-                      if (!(T > 0.0)) return kNaN;
-                      const double inv = 1.0 / T;
-                      for (size_t k = 0; k < n; ++k) w[k] *= inv;
-                      Pair* pairs = nullptr;
-                      if (pair_doubles) pairs = new (w + n) Pair[2 * n];
-                      return weighted_stat(x, w, *stat, pairs, pairs ? pairs + n : nullptr);
-                  });
-    const size_t K = keep_finite(reps.span());
-    if (K == 0) return Estimate{theta, kNaN, kNaN};
-    const Ends e = sorted_interpolated_ends({reps.data(), K}, conf);
-    return Estimate{theta, e.lower, e.upper};
+    return in_unit(x, [&](std::span<const double> v) {
+        const bool equal = one_value(v);
+        double theta = kNaN;  // every case assigns it
+        switch (*stat) {
+            case Simple::Mean: theta = core::sum(v) / static_cast<double>(n); break;
+            case Simple::Median: theta = sorted_median(v); break;
+            case Simple::Std: {
+                double S, Q;
+                sum_and_squares(v, S, Q);
+                theta = equal ? 0.0 : one_pass_sample_std(S, Q, n);
+                break;
+            }
+        }
+        Buf<double> reps(B);
+        replicate_map(seed, B, n * (1 + pair_doubles), n * (pair_doubles ? 8 : 2), reps.data(),
+                      [&](Pcg64& g, double* w) {
+                          double T = 0.0;
+                          for (size_t k = 0; k < n; ++k) {
+                              w[k] = g.exp_weight();
+                              T += w[k];
+                          }
+                          if (!(T > 0.0)) return kNaN;
+                          const double inv = 1.0 / T;
+                          for (size_t k = 0; k < n; ++k) w[k] *= inv;
+                          Pair* pairs = nullptr;
+                          if (pair_doubles) pairs = new (w + n) Pair[2 * n];
+                          return weighted_stat(v, w, *stat, equal, pairs, pairs ? pairs + n : nullptr);
+                      });
+        const size_t K = keep_finite(reps.span());
+        if (K == 0) return Estimate{theta, kNaN, kNaN};
+        const Ends e = sorted_interpolated_ends({reps.data(), K}, conf);
+        return Estimate{theta, e.lower, e.upper};
+    });
 }
 
-Estimate block_bootstrap_mean_ci(std::span<const double> x, size_t L, size_t B, double conf, uint64_t seed,
-                                 BlockScheme scheme) {
+namespace {
+
+Estimate block_ci_in_unit(std::span<const double> x, size_t L, size_t B, double conf, uint64_t seed,
+                          BlockScheme scheme) {
     const size_t n = x.size();
-    if (L == 0 || B == 0 || n == 0) return kNaNEstimate;
     const double dn = static_cast<double>(n);
     const double est = core::sum(x) / dn;
     const size_t nb = n / L + (n % L != 0);  // blocks covering n values, without wrapping n + L - 1
@@ -395,6 +418,14 @@ Estimate block_bootstrap_mean_ci(std::span<const double> x, size_t L, size_t B, 
     }
     const Ends e = sorted_interpolated_ends(reps.span(), conf);
     return {est, e.lower, e.upper};
+}
+
+}  // namespace
+
+Estimate block_bootstrap_mean_ci(std::span<const double> x, size_t L, size_t B, double conf, uint64_t seed,
+                                 BlockScheme scheme) {
+    if (L == 0 || B == 0 || x.empty()) return kNaNEstimate;
+    return in_unit(x, [&](std::span<const double> v) { return block_ci_in_unit(v, L, B, conf, seed, scheme); });
 }
 
 }  // namespace ms::kernels::resampling

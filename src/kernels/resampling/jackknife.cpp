@@ -5,9 +5,10 @@
 #include <limits>
 #include <new>
 
-#include "kernels/resampling/replicate.hpp"
 #include "core/constants.hpp"
 #include "core/sums.hpp"
+#include "kernels/resampling/in_unit.hpp"
+#include "kernels/resampling/replicate.hpp"
 
 namespace ms::kernels::resampling {
 namespace {
@@ -41,59 +42,75 @@ JackknifeResult combine(std::span<const double> theta, double xbar) noexcept {
 
 }  // namespace
 
+// In each estimator, values that are all one number sit at that number, and
+// so does every leave-one-out mean, with no spread, bias or influence: their
+// rounded sum would set each mean off by a few ulps, as if they were spread.
 Buf<double> influence_mean(std::span<const double> x) {
     const size_t n = x.size();
     if (n < 2) return Buf<double>(0);
-    const double S = core::sum(x), dn = static_cast<double>(n);
-    const double xbar = S / dn;
-    Buf<double> v = leave_one_out(x, S);
-    for (double& a : v) a = (dn - 1.0) * (xbar - a);
-    return v;
+    return in_unit(x, [n](std::span<const double> v) {
+        if (one_value(v)) return Buf<double>::zeros(n);
+        const double S = core::sum(v), dn = static_cast<double>(n);
+        const double xbar = S / dn;
+        Buf<double> t = leave_one_out(v, S);
+        for (double& a : t) a = (dn - 1.0) * (xbar - a);
+        return t;
+    });
 }
 
 JackknifeResult jackknife_mean(std::span<const double> x) {
     if (x.size() < 2) return kNaNResult;
-    const double S = core::sum(x);
-    Buf<double> t = leave_one_out(x, S);
-    return combine(t.span(), S / static_cast<double>(x.size()));
+    return in_unit(x, [](std::span<const double> v) {
+        if (one_value(v)) return JackknifeResult{v[0], 0.0, 0.0};
+        const double S = core::sum(v);
+        Buf<double> t = leave_one_out(v, S);
+        return combine(t.span(), S / static_cast<double>(v.size()));
+    });
 }
 
 JackknifeResult jackknife_mean_ci(std::span<const double> x, double conf) {
     if (x.size() < 2) return kNaNResult;
-    const double S = core::sum(x);
-    Buf<double> t = leave_one_out(x, S);
-    const double est = combine(t.span(), S / static_cast<double>(x.size())).estimate;
-    // Only two order statistics are read: select them unless NaN forces the sort.
-    const Positions p = floor_index_positions(t.size(), conf);
-    Buf<double> tmp(t.size());
-    double lower, upper;
-    if (!select_as_sorted(t.data(), t.size(), p.lower, p.upper, tmp.data(), lower, upper)) {
-        draw_sort(t.span(), tmp.data());
-        lower = t[p.lower];
-        upper = t[p.upper];
-    }
-    return {est, lower, upper};
+    return in_unit(x, [conf](std::span<const double> v) {
+        if (one_value(v)) return JackknifeResult{v[0], v[0], v[0]};
+        const double S = core::sum(v);
+        Buf<double> t = leave_one_out(v, S);
+        const double est = combine(t.span(), S / static_cast<double>(v.size())).estimate;
+        // Only two order statistics are read: select them unless NaN forces the sort.
+        const Positions p = floor_index_positions(t.size(), conf);
+        Buf<double> tmp(t.size());
+        double lower, upper;
+        if (!select_as_sorted(t.data(), t.size(), p.lower, p.upper, tmp.data(), lower, upper)) {
+            draw_sort(t.span(), tmp.data());
+            lower = t[p.lower];
+            upper = t[p.upper];
+        }
+        return JackknifeResult{est, lower, upper};
+    });
 }
 
 JackknifeResult delete_d_jackknife_mean(std::span<const double> x, size_t d) {
     const size_t n = x.size();
     if (d == 0 || n < 3 || d >= n - 1) return kNaNResult;
-    const double S = core::sum(x);
-    const size_t g = (n + d - 1) / d;  // d < n - 1, so this cannot wrap
-    Buf<double> theta(g);
-    size_t m = 0;
-    for (size_t b = 0; b < g; ++b) {
-        const size_t lo = b * d, hi = std::min(n, lo + d);
-        const double v = (S - core::sum(x.subspan(lo, hi - lo))) / static_cast<double>(n - (hi - lo));
-        if (std::isfinite(v)) theta[m++] = v;
-    }
-    if (m == 0) return kNaNResult;
-    return combine({theta.data(), m}, S / static_cast<double>(n));
+    return in_unit(x, [n, d](std::span<const double> v) {
+        if (one_value(v)) return JackknifeResult{v[0], 0.0, 0.0};
+        const double S = core::sum(v);
+        const size_t g = (n + d - 1) / d;  // d < n - 1, so this cannot wrap
+        Buf<double> theta(g);
+        size_t m = 0;
+        for (size_t b = 0; b < g; ++b) {
+            const size_t lo = b * d, hi = std::min(n, lo + d);
+            const double t = (S - core::sum(v.subspan(lo, hi - lo))) / static_cast<double>(n - (hi - lo));
+            if (std::isfinite(t)) theta[m++] = t;
+        }
+        if (m == 0) return kNaNResult;
+        return combine({theta.data(), m}, S / static_cast<double>(n));
+    });
 }
 
-double jackknife_after_bootstrap_se_mean(std::span<const double> x, size_t B, uint64_t seed) {
+namespace {
+
+double jab_in_unit(std::span<const double> x, size_t B, uint64_t seed) {
     const size_t n = x.size();
-    if (B == 0 || n <= 2) return kNaN;
     const size_t m = n - 1;
     // Two left-out values side by side (independent generator chains hide
     // each other's latency); each has a subsample and B means of scratch.
@@ -107,7 +124,11 @@ double jackknife_after_bootstrap_se_mean(std::span<const double> x, size_t B, ui
         std::copy(x.begin(), x.begin() + static_cast<ptrdiff_t>(i), sub);
         std::copy(x.begin() + static_cast<ptrdiff_t>(i) + 1, x.end(), sub + i);
     };
-    auto se_of = [&](const double* means) { return std::sqrt(spread({means, B}).ss / divisor); };
+    // Bootstrap means of a subsample of one value are all one number: no SE.
+    auto se_of = [&](const double* means) {
+        const double M = core::sum({means, B}) / static_cast<double>(B);
+        return std::sqrt(ss_about({means, B}, M) / divisor);
+    };
     parallel_pieces((n + 1) / 2, two, draws, [&](size_t lo, size_t hi, double* buf) {
         double* sub0 = buf;
         double* means0 = buf + m;
@@ -144,6 +165,13 @@ double jackknife_after_bootstrap_se_mean(std::span<const double> x, size_t B, ui
     });
     const double dn = static_cast<double>(n);
     return std::sqrt(((dn - 1.0) / dn) * spread(se.span()).ss);
+}
+
+}  // namespace
+
+double jackknife_after_bootstrap_se_mean(std::span<const double> x, size_t B, uint64_t seed) {
+    if (B == 0 || x.size() <= 2) return kNaN;
+    return in_unit(x, [&](std::span<const double> v) { return jab_in_unit(v, B, seed); });
 }
 
 }  // namespace ms::kernels::resampling

@@ -14,6 +14,9 @@
 #include "core/interpolate.hpp"
 #include "core/parallel.hpp"
 #include "core/result.hpp"
+#include "core/spread.hpp"
+#include "core/sums.hpp"
+#include "core/unit.hpp"
 #include "kernels/resampling/pcg64.hpp"
 
 namespace ms::kernels::resampling {
@@ -28,11 +31,34 @@ inline constexpr double kDrawsPerMs = 5e5;
 // 1e9 + k keep none of k's); deviations keep them, and a constant sample's
 // are exactly 0, so its variance is too. A non-finite first value leaves no
 // finite deviation, just as a non-finite value leaves no finite raw moment.
+// Beyond the plain range the values are read in their unit (a correlation
+// depends on neither), where their squares stay normal numbers.
 inline Buf<double> deviations(std::span<const double> v) {
     Buf<double> d(v.size());
-    const double s = v.empty() ? 0.0 : v[0];
-    for (size_t k = 0; k < v.size(); ++k) d[k] = v[k] - s;
+    const core::Unit u = core::unit_beyond_range(v);
+    if (u.identity()) {
+        const double s = v.empty() ? 0.0 : v[0];
+        for (size_t k = 0; k < v.size(); ++k) d[k] = v[k] - s;
+    } else {
+        const double s = u(v[0]);
+        for (size_t k = 0; k < v.size(); ++k) d[k] = u(v[k]) - s;
+    }
     return d;
+}
+
+// Whether x holds one finite number only. Every resample of such values is
+// that number again, with no spread, however its rounded mean falls.
+inline bool one_value(std::span<const double> x) noexcept {
+    return !x.empty() && std::isfinite(x[0]) && core::all_equal(x.data(), x.size());
+}
+
+// The sum of squared deviations of v about its computed mean m, or exactly 0
+// when the values are all one number: ten 0.1 average to 0.09999999999999999
+// and would keep a trace of spread around that. Ordinary values stop at the
+// first comparison.
+inline double ss_about(std::span<const double> v, double m) noexcept {
+    const double ss = core::sum_sq_dev(v, m);
+    return core::equal_within_rounding(ss / static_cast<double>(v.size()), m, v.data(), v.size()) ? 0.0 : ss;
 }
 
 // A resample statistic from one pass of the sum and the sum of squares of the
