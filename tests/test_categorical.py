@@ -370,15 +370,20 @@ def test_perfect_correlation():
     assert (r["correlation"], r["statistic"], r["pvalue"]) == (-1.0, -INF, 0.0)
 
 
-def test_overflowing_deviations_give_nan_not_significance():
+def test_values_near_the_largest_doubles_correlate():
+    # Every deviation sum of the values overflows, yet read in its unit each
+    # sample answers as the same values scaled down.
     x = a([1e200, -1e200, 1e200, -1e200])
-    # Every deviation sum overflows: r = inf / inf.
     r = m.pearson_corr_test_np(x, 0.5 * x)
-    assert r["df"] == 2.0
-    assert math.isnan(r["correlation"]) and math.isnan(r["statistic"]) and math.isnan(r["pvalue"])
+    assert r == m.pearson_corr_test_np(np.ldexp(x, -600), np.ldexp(0.5 * x, -600))
+    assert (r["correlation"], r["statistic"], r["pvalue"], r["df"]) == (1.0, INF, 0.0, 2.0)
+    y = a([1e200, -3e200, 2e199, 7e200])
+    ref = st.pearsonr(np.ldexp(x, -600), np.ldexp(y, -600))
+    for r in (m.pearson_corr_test_np(x, y), m.corr_ci_np(x, y)):
+        assert close(r["correlation"], ref.statistic, rel=1e-12)
 
 
-@pytest.mark.parametrize("k", [2.0 ** 400, 2.0 ** -400, 2.0 ** -500, 1e150, 1e-150])
+@pytest.mark.parametrize("k", [2.0 ** 400, 2.0 ** -400, 2.0 ** -500, 2.0 ** -1000, 2.0 ** 1000, 1e150, 1e-150])
 def test_correlation_of_scaled_data(k):
     # The variance product over- or underflows here while r does not change.
     rng = np.random.default_rng(4)
