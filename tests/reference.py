@@ -35,6 +35,33 @@ def same(a, b):
     )
 
 
+def unit_mismatches(got, base, k, powers=None, rel=0.0):
+    """The outputs of `got`, a result for data scaled by 2^k, that are not
+    the unscaled result `base` times 2^(k p): p is powers[key] (0 when not
+    given). A product that overflows must be answered by inf or NaN; one in
+    the subnormal range is rounded once, as np.ldexp rounds it. Results are
+    dicts, tuples or single floats."""
+    def items(r):
+        return r.items() if isinstance(r, dict) else enumerate(r) if isinstance(r, tuple) else [(None, r)]
+
+    powers = powers or {}
+    bad = []
+    for (key, b), (_, g) in zip(items(base), items(got)):
+        if not isinstance(b, float) or not math.isfinite(b):
+            if not (g == b or (g != g and b != b)):
+                bad.append((key, g, b))
+            continue
+        with np.errstate(over="ignore"):
+            want = float(np.ldexp(b, k * powers.get(key, 0)))
+        if math.isinf(want):
+            ok = not math.isfinite(g)
+        else:
+            ok = g == want or (rel and g == pytest.approx(want, rel=rel))
+        if not ok:
+            bad.append((key, g, want))
+    return bad
+
+
 def outputs_by_thread_count(code, counts):
     """The distinct outputs of `code`, run in a fresh interpreter under each
     worker count: one element when the results do not depend on it."""

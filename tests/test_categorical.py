@@ -180,6 +180,31 @@ def test_chi2_independence_empty_rows_and_columns_are_left_out(seed, shape, empt
     assert r["df"] == 2.0 and close(r["statistic"], ref.statistic) and close(r["pvalue"], ref.pvalue, rel=1e-9)
 
 
+@pytest.mark.parametrize("c", [0.1, 1 / 3, 0.7, 1.1, 2.0, 1e-3 / 7])
+@pytest.mark.parametrize("shape", [(8,), (3, 4), (2, 2)])
+def test_chi2_equal_counts_fit_exactly(c, shape):
+    # Equal counts are their own expected counts (in exact arithmetic the
+    # statistic is 0), even where those expected counts are an inexact mean
+    # (eight 0.1 once gave 1.5e-32).
+    fn = m.chi2_gof_np if len(shape) == 1 else m.chi2_independence_np
+    r = fn(np.full(shape, c))
+    assert (r["statistic"], r["pvalue"]) == (0.0, 1.0)
+    # one count off by an ulp keeps the statistic of its arithmetic
+    obs = np.full(shape, c)
+    obs.flat[-1] = np.nextafter(c, 1.0)
+    flat = obs.ravel().tolist()
+    if len(shape) == 1:
+        e = loop_sum(flat) / len(flat)
+        terms = [(o - e) * (o - e) / e for o in flat]
+    else:
+        rows, cols = shape
+        rs = [loop_sum(obs[i]) for i in range(rows)]
+        cs = [loop_sum(obs[:, j]) for j in range(cols)]
+        tot = loop_sum(flat)
+        terms = [(obs[i, j] - rs[i] * cs[j] / tot) ** 2 / (rs[i] * cs[j] / tot) for i in range(rows) for j in range(cols)]
+    assert fn(obs)["statistic"] == kahan(terms)
+
+
 @pytest.mark.parametrize("table", [[[1.0, 2.0, 3.0], [0.0, 0.0, 0.0]], [[0.0, 4.0], [0.0, 7.0], [0.0, 0.5]],
                                    [[0.0, 0.0], [0.0, 3.0]]])
 def test_chi2_independence_without_two_rows_and_columns(table):
@@ -370,15 +395,20 @@ def test_perfect_correlation():
     assert (r["correlation"], r["statistic"], r["pvalue"]) == (-1.0, -INF, 0.0)
 
 
-def test_overflowing_deviations_give_nan_not_significance():
+def test_values_near_the_largest_doubles_correlate():
+    # Every deviation sum of the values overflows, yet read in its unit each
+    # sample answers as the same values scaled down.
     x = a([1e200, -1e200, 1e200, -1e200])
-    # Every deviation sum overflows: r = inf / inf.
     r = m.pearson_corr_test_np(x, 0.5 * x)
-    assert r["df"] == 2.0
-    assert math.isnan(r["correlation"]) and math.isnan(r["statistic"]) and math.isnan(r["pvalue"])
+    assert r == m.pearson_corr_test_np(np.ldexp(x, -600), np.ldexp(0.5 * x, -600))
+    assert (r["correlation"], r["statistic"], r["pvalue"], r["df"]) == (1.0, INF, 0.0, 2.0)
+    y = a([1e200, -3e200, 2e199, 7e200])
+    ref = st.pearsonr(np.ldexp(x, -600), np.ldexp(y, -600))
+    for r in (m.pearson_corr_test_np(x, y), m.corr_ci_np(x, y)):
+        assert close(r["correlation"], ref.statistic, rel=1e-12)
 
 
-@pytest.mark.parametrize("k", [2.0 ** 400, 2.0 ** -400, 2.0 ** -500, 1e150, 1e-150])
+@pytest.mark.parametrize("k", [2.0 ** 400, 2.0 ** -400, 2.0 ** -500, 2.0 ** -1000, 2.0 ** 1000, 1e150, 1e-150])
 def test_correlation_of_scaled_data(k):
     # The variance product over- or underflows here while r does not change.
     rng = np.random.default_rng(4)

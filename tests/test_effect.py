@@ -7,7 +7,7 @@ import scipy.special as sp
 import scipy.stats as st
 from statsmodels.stats.multitest import multipletests
 
-from reference import central_moments, kahan_ss, loop_sum, same
+from reference import central_moments, kahan_ss, loop_sum, same, unit_mismatches
 from marlox_stats import marlox_stats_rs as m
 
 a = np.array
@@ -478,11 +478,99 @@ def test_a_constant_sample_is_refused(case, v, n):
         fn(np.full(n, v))
 
 
-def test_normality_summary_overflowing_sample_gives_nan_not_garbage():
-    # the deviations overflow: the values have no order and no finite moments
+# ------------------------------------------------ data far from 1
+
+# Sums of squares of such data over- or underflow unless the data are read in
+# their power-of-two unit; read so, every effect size is that of the unscaled
+# data and every interval end or sum of squares that of the unscaled data,
+# scaled.
+G3 = [np.random.default_rng(i).standard_normal(20) + 0.3 * i for i in range(3)]
+Y50 = np.random.default_rng(1).standard_normal(50)
+FAR = [-1000, -540, 510, 1000]
+
+
+def _sc(groups, k):
+    return [np.ldexp(g, k) for g in groups]
+
+
+def _d_ref(x, y):
+    nx, ny = len(x), len(y)
+    s2 = ((nx - 1) * np.var(x, ddof=1) + (ny - 1) * np.var(y, ddof=1)) / (nx + ny - 2)
+    return (np.mean(x) - np.mean(y)) / np.sqrt(s2)
+
+
+def _anova_ref(groups):
+    pooled = np.concatenate(groups)
+    ss_b = sum(len(g) * (g.mean() - pooled.mean()) ** 2 for g in groups)
+    ss_w = sum(((g - g.mean()) ** 2).sum() for g in groups)
+    ms_w = ss_w / (len(pooled) - len(groups))
+    return {"eta_squared": ss_b / (ss_b + ss_w), "omega_squared": (ss_b - (len(groups) - 1) * ms_w) / (ss_b + ss_w + ms_w),
+            "ss_between": ss_b, "ss_within": ss_w, "ss_total": ss_b + ss_w}
+
+
+def _normality_ref(x):
+    n = len(x)
+    jb = st.jarque_bera(x)
+    return {"skewness": st.skew(x), "excess_kurtosis": st.kurtosis(x), "jb_statistic": jb.statistic,
+            "jb_pvalue": jb.pvalue, "ad_statistic": st.anderson(x, method="interpolate").statistic * (1 + 4 / n - 25 / n ** 2)}
+
+
+def _ends(ci):
+    return {"lower": ci[0], "upper": ci[1]}
+
+
+ENDS = {"lower": 1, "upper": 1}
+HEDGES = 1 - 3 / (4 * 38 - 1)
+# name: (our call on the data scaled by 2^k, as a dict; the peer on the
+# unscaled data; the power of the data's unit each output carries)
+FAR_CASES = {
+    "cohens_d_2samp_np": (lambda k: {"d": m.cohens_d_2samp_np(*_sc(G3[:2], k), True)},
+                          lambda: {"d": _d_ref(G3[0], G3[1])}, {}),
+    "hedges_g_2samp_np2": (lambda k: {"g": m.hedges_g_2samp_np2(*_sc(G3[1:], k), True)},
+                           lambda: {"g": _d_ref(G3[1], G3[2]) * HEDGES}, {}),
+    "mean_diff_ci_np one": (lambda k: _ends(m.mean_diff_ci_np(np.ldexp(Y50, k))),
+                            lambda: _ends(st.ttest_1samp(Y50, 0.0).confidence_interval(0.95)), ENDS),
+    "mean_diff_ci_np": (lambda k: _ends(m.mean_diff_ci_np(*_sc(G3[:2], k))),
+                        lambda: _ends(st.ttest_ind(G3[0], G3[1]).confidence_interval(0.95)), ENDS),
+    "mean_diff_ci_np welch": (lambda k: _ends(m.mean_diff_ci_np(*_sc([G3[0], 2.0 * G3[2]], k), 0.1, False)),
+                              lambda: _ends(st.ttest_ind(G3[0], 2.0 * G3[2], equal_var=False).confidence_interval(0.9)),
+                              ENDS),
+    "anova_effect_sizes_np": (lambda k: m.anova_effect_sizes_np(_sc(G3, k)), lambda: _anova_ref(G3),
+                              {"ss_between": 2, "ss_within": 2, "ss_total": 2}),
+    "normality_summary_np": (lambda k: m.normality_summary_np(np.ldexp(Y50, k)), lambda: _normality_ref(Y50), {}),
+}
+
+
+@pytest.mark.parametrize("k", FAR)
+@pytest.mark.parametrize("name", FAR_CASES)
+def test_data_far_from_one_answer_as_unscaled(name, k):
+    ours, peer, powers = FAR_CASES[name]
+    base = ours(0)
+    assert not unit_mismatches(ours(k), base, k, powers)
+    for key, want in peer().items():
+        assert base[key] == pytest.approx(want, rel=1e-9, abs=1e-14), key
+
+
+def test_far_reproducers():
+    # Groups scaled by 2^-540 once gave 0.0 for every entry, and samples
+    # scaled by 2^-1000 an interval of no width.
+    r = m.anova_effect_sizes_np(_sc(G3, -540))
+    assert r["eta_squared"] == m.anova_effect_sizes_np(G3)["eta_squared"] == pytest.approx(
+        _anova_ref(G3)["eta_squared"], rel=1e-12)
+    lo, hi = m.mean_diff_ci_np(*_sc(G3[:2], -1000))
+    ref = st.ttest_ind(G3[0], G3[1]).confidence_interval(0.95)
+    assert lo < hi
+    assert (lo, hi) == pytest.approx((math.ldexp(ref[0], -1000), math.ldexp(ref[1], -1000)), rel=1e-12)
+
+
+def test_normality_summary_of_values_near_the_largest_doubles():
+    # Their deviations overflow, yet read in their unit they answer as the
+    # same values scaled down.
     x = a([1.7e308, -1.7e308, 1.7e308, 1.7e308, -1.7e308])
+    down = np.ldexp(x, -1000)
     r = m.normality_summary_np(x)
-    assert math.isnan(r["ad_statistic"])
+    assert r == m.normality_summary_np(down)
+    assert r["ad_statistic"] == pytest.approx(_normality_ref(down)["ad_statistic"], rel=1e-12)
 
 
 # ------------------------------------------------ p_adjust_np

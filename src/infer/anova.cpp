@@ -5,11 +5,13 @@
 #include <vector>
 
 #include "core/dist.hpp"
+#include "core/unit.hpp"
 #include "infer/common/checks.hpp"
 #include "infer/common/groups.hpp"
 #include "infer/common/order.hpp"
 #include "infer/common/pvalue.hpp"
 #include "infer/common/sums.hpp"
+#include "infer/common/unit.hpp"
 
 namespace ms::infer {
 namespace {
@@ -67,26 +69,38 @@ Result<FOneway> f_test_oneway(std::span<const View1> groups) {
     if (groups.size() < 2) return value_error("f_test_oneway requires at least 2 groups");
     GroupWalk w = walk_groups(groups, 2, "each group must have at least 2 observations");
     if (w.err) return std::move(*w.err);
-    return oneway_from_sums(w.spans, w.sums);
+    SamplesInUnit s(w.spans, w.sums, w.big);
+    return oneway_from_sums(s.spans(), s.sums());
 }
 
 Result<FOneway> levene_test(std::span<const View1> groups) {
     if (groups.size() < 2) return value_error("levene_test requires at least 2 groups");
-    std::vector<Buf<double>> devs;
-    devs.reserve(groups.size());
+    std::vector<std::span<const double>> xs;
+    xs.reserve(groups.size());
     size_t total = 0;
+    double big = 0.0;
     for (const View1& v : groups) {
         if (!v.contiguous()) return not_contiguous_error();
         if (v.n == 0) return value_error("each group must be non-empty");
         std::span<const double> x = v.span();
         if (auto e = reject_nonfinite(x, "group")) return std::move(*e);
+        big = std::fmax(big, core::max_magnitude(x));
+        xs.push_back(x);
+        total += x.size();
+    }
+    if (total == groups.size()) return value_error("insufficient degrees of freedom");
+    // Medians and deviations of data beyond the plain range are taken in
+    // their unit: the mean of two middle values near the largest doubles
+    // overflows, and deviations near the smallest vanish.
+    SamplesInUnit s(xs, {}, big);
+    std::vector<Buf<double>> devs;
+    devs.reserve(xs.size());
+    for (std::span<const double> x : s.spans()) {
         double med = median(x);
         Buf<double> dev(x.size());
         for (size_t i = 0; i < x.size(); ++i) dev[i] = std::fabs(x[i] - med);
         devs.push_back(std::move(dev));
-        total += x.size();
     }
-    if (total == groups.size()) return value_error("insufficient degrees of freedom");
     std::vector<std::span<const double>> spans(devs.begin(), devs.end());
     std::vector<double> sums(spans.size());
     plain_sums(spans, sums.data());

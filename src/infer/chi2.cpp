@@ -6,6 +6,7 @@
 
 #include "core/constants.hpp"
 #include "core/dist.hpp"
+#include "core/spread.hpp"
 #include "core/sums.hpp"
 #include "infer/common/checks.hpp"
 #include "infer/common/format.hpp"
@@ -57,6 +58,8 @@ Result<Chi2Test> chi2_gof(std::span<const double> observed, const std::optional<
             const double d = o - e;
             stat.add(d * d / e);
         }
+        // Equal counts sit off their inexact mean by its rounding only.
+        if (core::equal_within_rounding(stat.sum * e / static_cast<double>(k), e, observed.data(), k)) stat = Kahan{};
     } else {
         if (!expected->contiguous()) return not_contiguous_error();
         if (auto e = reject_nonfinite(expected->span(), "expected")) return std::move(*e);
@@ -112,6 +115,12 @@ Result<Chi2Test> chi2_independence(const View2& table) {
             stat.add(d * d / e);
         }
     }
+    // Equal cells sit off their inexact expected counts by rounding only
+    // (their mean stands for the expected counts in the bound).
+    const size_t cells_n = rows * cols;
+    const double mean = total / static_cast<double>(cells_n);
+    if (core::equal_within_rounding(stat.sum * mean / static_cast<double>(cells_n), mean, cells.data(), cells_n))
+        stat = Kahan{};
     // An empty row or column constrains nothing: the statistic is that of the
     // table without it, and so are the degrees of freedom. With fewer than
     // two of either left there are none, and no p-value.

@@ -8,6 +8,7 @@
 #include "infer/common/checks.hpp"
 #include "infer/common/order.hpp"
 #include "infer/common/sums.hpp"
+#include "infer/common/unit.hpp"
 #include "infer/common/std_normal.hpp"
 
 namespace ms::infer {
@@ -45,6 +46,12 @@ std::optional<double> pearson_r_from_means(std::span<const double> x, std::span<
     return sxy / core::sqrt_product(sxx, syy);
 }
 
+std::optional<double> pearson_r_in_units(std::span<const double> x, std::span<const double> y, const SumPair& sums) {
+    const SamplesInUnit sx(x, sums.x, sums.big_x), sy(y, sums.y, sums.big_y);
+    const double dn = static_cast<double>(x.size());
+    return pearson_r_from_means(sx[0], sy[0], sx.sum(0) / dn, sy.sum(0) / dn);
+}
+
 std::optional<double> pearson_r_opt(std::span<const double> x, std::span<const double> y) noexcept {
     return pearson_r_from_means(x, y, plain_mean(x), plain_mean(y));
 }
@@ -64,8 +71,7 @@ Result<CorrCi> corr_ci(std::span<const double> x, std::span<const double> y, std
     MS_TRY(sums, checked_sum_pair(x, "x", y, "y"));
     double r;
     if (method_is(method, "pearson")) {
-        const double dn = static_cast<double>(n);
-        auto rr = pearson_r_from_means(x, y, sums.x / dn, sums.y / dn);
+        auto rr = pearson_r_in_units(x, y, sums);
         if (!rr) return zero_variance();
         r = *rr;
     } else if (method_is(method, "spearman")) {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/result.hpp"
+#include "infer/common/checks.hpp"
 
 namespace ms::infer {
 
@@ -16,7 +17,11 @@ namespace ms::infer {
 std::optional<double> pearson_r_from_means(std::span<const double> x, std::span<const double> y, double mean_x,
                                            double mean_y) noexcept;
 
-// The same with the means taken as plain sums / n.
+// Pearson's r of two finite samples of equal length from their plain sums,
+// each sample read in its own unit (r depends on neither).
+std::optional<double> pearson_r_in_units(std::span<const double> x, std::span<const double> y, const SumPair& sums);
+
+// The same with the means taken as plain sums / n, the data as they lie.
 std::optional<double> pearson_r_opt(std::span<const double> x, std::span<const double> y) noexcept;
 
 // Pearson's r of two samples of equal length, or "zero variance in x or y".

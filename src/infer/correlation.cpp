@@ -37,8 +37,7 @@ CorrTest t_test_of(double r, size_t n) noexcept {
 
 Result<CorrTest> pearson_corr_test(std::span<const double> x, std::span<const double> y) {
     MS_TRY(sums, check_pair(x, y, "pearson_corr_test requires n >= 3"));
-    const double dn = static_cast<double>(x.size());
-    auto r = pearson_r_from_means(x, y, sums.x / dn, sums.y / dn);
+    auto r = pearson_r_in_units(x, y, sums);
     if (!r) return value_error("zero variance in x or y");
     return t_test_of(*r, x.size());
 }

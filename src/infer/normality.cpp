@@ -8,6 +8,7 @@
 #include "infer/common/pvalue.hpp"
 #include "infer/common/std_normal.hpp"
 #include "infer/common/sums.hpp"
+#include "infer/common/unit.hpp"
 #include "core/radix_sort.hpp"
 #include "core/total_order.hpp"
 
@@ -20,9 +21,9 @@ struct Moments {
     double mean, m2, m3, m4;
 };
 
-Moments moments(std::span<const double> x) noexcept {
+Moments moments(std::span<const double> x, double sum) noexcept {
     double dn = static_cast<double>(x.size());
-    double mean = core::sum(x) / dn;
+    double mean = sum / dn;
     double s2 = 0.0, s3 = 0.0, s4 = 0.0;
     for (double v : x) {
         double d = v - mean;
@@ -87,8 +88,9 @@ double ad_statistic(std::span<const double> x, double mean, double s) {
 
 Result<JarqueBera> jarque_bera(std::span<const double> x) {
     if (x.size() < 4) return value_error("jarque_bera requires n >= 4");
-    if (auto e = reject_nonfinite(x, "x")) return std::move(*e);
-    Moments mo = moments(x);
+    MS_TRY(sum, checked_sum(x, "x"));
+    SamplesInUnit s(x, sum.sum, sum.big, 4);
+    Moments mo = moments(s[0], s.sum(0));
     if (mo.m2 <= 0.0) return value_error("variance is zero");
     Jb jb = jb_from(mo, static_cast<double>(x.size()));
     return JarqueBera{jb.statistic, jb.pvalue, jb.skewness, jb.kurtosis};
@@ -97,29 +99,31 @@ Result<JarqueBera> jarque_bera(std::span<const double> x) {
 Result<double> anderson_darling(std::span<const double> x) {
     size_t n = x.size();
     if (n < 2) return value_error("anderson_darling requires n >= 2");
-    if (auto e = reject_nonfinite(x, "x")) return std::move(*e);
+    MS_TRY(sum, checked_sum(x, "x"));
+    SamplesInUnit s(x, sum.sum, sum.big);
     double dn = static_cast<double>(n);
-    double mean = core::sum(x) / dn;
-    double var = ss_or_zero(core::sum_sq_dev(x, mean), mean, x) / (dn - 1.0);
+    double mean = s.sum(0) / dn;
+    double var = ss_or_zero(core::sum_sq_dev(s[0], mean), mean, s[0]) / (dn - 1.0);
     if (var <= 0.0) return value_error("variance is zero");
-    return ad_statistic(x, mean, std::sqrt(var));
+    return ad_statistic(s[0], mean, std::sqrt(var));
 }
 
 Result<NormalitySummary> normality_summary(std::span<const double> x) {
     size_t n = x.size();
     if (n < 4) return value_error("normality_summary requires n >= 4");
-    if (auto e = reject_nonfinite(x, "x")) return std::move(*e);
-    Moments mo = moments(x);
+    MS_TRY(sum, checked_sum(x, "x"));
+    SamplesInUnit s(x, sum.sum, sum.big, 4);
+    Moments mo = moments(s[0], s.sum(0));
     if (mo.m2 <= 0.0) return value_error("variance is zero");
     double dn = static_cast<double>(n);
     Jb jb = jb_from(mo, dn);
-    double s = std::sqrt(mo.m2 * dn / (dn - 1.0));
+    double sd = std::sqrt(mo.m2 * dn / (dn - 1.0));
     return NormalitySummary{jb.skewness,
                             jb.kurtosis,
                             jb.kurtosis - 3.0,
                             jb.statistic,
                             jb.pvalue,
-                            ad_statistic(x, mo.mean, s),
+                            ad_statistic(s[0], mo.mean, sd),
                             static_cast<int64_t>(n)};
 }
 

@@ -9,6 +9,7 @@
 #include "infer/common/format.hpp"
 #include "infer/common/pvalue.hpp"
 #include "infer/common/sums.hpp"
+#include "infer/common/unit.hpp"
 
 namespace ms::infer {
 
@@ -35,32 +36,34 @@ Result<TTest1> t_test_1samp(std::span<const double> x, double popmean, std::stri
     MS_TRY(sum, checked_sum(x, "x"));
     size_t n = x.size();
     if (n < 2) return value_error("t_test_1samp requires n >= 2");
+    SamplesInUnit s(x, sum.sum, sum.big);
     double dn = static_cast<double>(n);
-    double m = sum / dn;
-    auto [mean, ss] = settle_equal(x, m, kahan_ss(x, m));
+    double m = s.sum(0) / dn;
+    auto [mean, ss] = settle_equal(s[0], m, kahan_ss(s[0], m));
     double var = ss / (dn - 1.0);
     if (!usable_variance(var))
-        return value_error("variance is not finite: var=" + sci6(var) + ", mean=" + sci6(mean) +
-                           ", n=" + std::to_string(n));
-    double t = t_statistic(mean - popmean, var / dn);
+        return value_error("variance is not finite: var=" + sci6(s.unscale(var, 2)) +
+                           ", mean=" + sci6(s.unscale(mean, 1)) + ", n=" + std::to_string(n));
+    double t = t_statistic(mean - s.in_unit(popmean), var / dn);
     MS_TRY(alt, Alternative::from_str(alternative));
     double df = dn - 1.0;
-    return TTest1{t, p_from_t(alt, t, df), df, mean};
+    return TTest1{t, p_from_t(alt, t, df), df, s.unscale(mean, 1)};
 }
 
 Result<TTest2> t_test_2samp(std::span<const double> x, std::span<const double> y, bool equal_var,
                             std::string_view alternative) {
     MS_TRY(sum, checked_sum_pair(x, "x", y, "y"));
     if (x.size() < 2 || y.size() < 2) return value_error("t_test_2samp requires n >= 2 for both samples");
+    SamplesInUnit s(x, sum.x, y, sum.y, std::fmax(sum.big_x, sum.big_y));
     double n1 = static_cast<double>(x.size()), n2 = static_cast<double>(y.size());
-    std::span<const double> xs[2] = {x, y};
-    double means[2] = {sum.x / n1, sum.y / n2}, ss[2];
-    kahan_ss_many(xs, means, ss);
-    auto [mean_x, ss_x] = settle_equal(x, means[0], ss[0]);
-    auto [mean_y, ss_y] = settle_equal(y, means[1], ss[1]);
+    double means[2] = {s.sum(0) / n1, s.sum(1) / n2}, ss[2];
+    kahan_ss_many(s.spans(), means, ss);
+    auto [mean_x, ss_x] = settle_equal(s[0], means[0], ss[0]);
+    auto [mean_y, ss_y] = settle_equal(s[1], means[1], ss[1]);
     double var1 = ss_x / (n1 - 1.0), var2 = ss_y / (n2 - 1.0);
     if (!usable_variance(var1) || !usable_variance(var2))
-        return value_error("variance is not finite: v1=" + sci6(var1) + ", v2=" + sci6(var2));
+        return value_error("variance is not finite: v1=" + sci6(s.unscale(var1, 2)) +
+                           ", v2=" + sci6(s.unscale(var2, 2)));
     MS_TRY(alt, Alternative::from_str(alternative));
     double df_max = n1 + n2 - 2.0;
     double se2, df;
@@ -79,8 +82,9 @@ Result<TTest2> t_test_2samp(std::span<const double> x, std::span<const double> y
         }
     }
     double diff = mean_x - mean_y;
-    double t = t_statistic(diff, se2, 1e-15);
-    return TTest2{t, p_from_t(alt, t, df), df, mean_x, mean_y};
+    // Means closer than 1e-15 in the data's own unit count as equal.
+    double t = t_statistic(diff, se2, s.in_unit(1e-15));
+    return TTest2{t, p_from_t(alt, t, df), df, s.unscale(mean_x, 1), s.unscale(mean_y, 1)};
 }
 
 }  // namespace ms::infer

@@ -7,18 +7,19 @@
 #include "infer/common/groups.hpp"
 #include "infer/common/pvalue.hpp"
 #include "infer/common/sums.hpp"
+#include "infer/common/unit.hpp"
 
 namespace ms::infer {
 
 Result<FTestVar> f_test_var(std::span<const double> x, std::span<const double> y) {
     if (x.size() < 2 || y.size() < 2) return value_error("f_test_var requires n >= 2 for both samples");
     MS_TRY(sum, checked_sum_pair(x, "x", y, "y"));
+    SamplesInUnit s(x, sum.x, y, sum.y, std::fmax(sum.big_x, sum.big_y));
     double nx = static_cast<double>(x.size()), ny = static_cast<double>(y.size());
-    std::span<const double> xs[2] = {x, y};
-    double means[2] = {sum.x / nx, sum.y / ny}, ss[2];
-    kahan_ss_many(xs, means, ss);
-    double var_x = ss_or_zero(ss[0], means[0], x) / (nx - 1.0);
-    double var_y = ss_or_zero(ss[1], means[1], y) / (ny - 1.0);
+    double means[2] = {s.sum(0) / nx, s.sum(1) / ny}, ss[2];
+    kahan_ss_many(s.spans(), means, ss);
+    double var_x = ss_or_zero(ss[0], means[0], s[0]) / (nx - 1.0);
+    double var_y = ss_or_zero(ss[1], means[1], s[1]) / (ny - 1.0);
     if (var_x <= 0.0 || var_y <= 0.0) return value_error("variances must be positive");
     // The larger variance on top, so F >= 1.
     FTestVar r;
@@ -34,18 +35,21 @@ Result<Bartlett> bartlett_test(std::span<const View1> groups) {
     size_t k = groups.size();
     if (k < 2) return value_error("bartlett_test requires at least 2 groups");
     GroupWalk w = walk_groups(groups, 2, "each group must have at least 2 observations");
+    // The groups that passed the walk, in their common unit: the statistic
+    // compares their variances.
+    SamplesInUnit s(w.spans, w.sums, w.big);
     size_t ok = w.spans.size();
     std::vector<double> means(ok), ss(ok);
-    for (size_t i = 0; i < ok; ++i) means[i] = w.sums[i] / static_cast<double>(w.spans[i].size());
-    kahan_ss_many(w.spans, means.data(), ss.data());
+    for (size_t i = 0; i < ok; ++i) means[i] = s.sum(i) / static_cast<double>(s[i].size());
+    kahan_ss_many(s.spans(), means.data(), ss.data());
     double total = 0.0;       // N
     double pooled_num = 0.0;  // sum of (n_i - 1) s_i^2
     double log_sum = 0.0;     // sum of (n_i - 1) ln s_i^2
     double inv_sum = 0.0;     // sum of 1 / (n_i - 1)
     // A variance check of a group comes before every check of a later group.
     for (size_t i = 0; i < ok; ++i) {
-        double ni = static_cast<double>(w.spans[i].size());
-        double var = ss_or_zero(ss[i], means[i], w.spans[i]) / (ni - 1.0);
+        double ni = static_cast<double>(s[i].size());
+        double var = ss_or_zero(ss[i], means[i], s[i]) / (ni - 1.0);
         if (var <= 0.0) return value_error("all group variances must be positive");
         total += ni;
         pooled_num += (ni - 1.0) * var;

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "core/result.hpp"
-#include "core/sums.hpp"
 #include "infer/common/sums.hpp"
 
 namespace ms::infer {
@@ -39,19 +38,26 @@ inline std::optional<Err> reject_nonfinite(std::span<const double> x, std::strin
     return nonfinite_error(name);
 }
 
+// A sample's plain sum and its largest magnitude.
+struct SampleSum {
+    double sum, big;
+};
+
 // A plain left-to-right sum from 0.0 that also refuses non-finite values. A
 // NaN or infinite term leaves every later partial sum NaN or infinite, so a
 // finite total proves the sample finite; only a non-finite total (which finite
 // values can also reach by overflow) needs the scan.
-inline Result<double> checked_sum(std::span<const double> x, std::string_view name) {
-    const double s = core::sum(x);
-    if (!std::isfinite(s))
+inline Result<SampleSum> checked_sum(std::span<const double> x, std::string_view name) {
+    PlainSum s;
+    for (double v : x) s.add(v);
+    if (!std::isfinite(s.sum))
         if (auto e = reject_nonfinite(x, name)) return std::move(*e);
-    return s;
+    return SampleSum{s.sum, s.big};
 }
 
 struct SumPair {
-    double x, y;
+    double x, y;          // the plain sums
+    double big_x, big_y;  // the largest magnitudes
 };
 
 // checked_sum of two samples, their chains run side by side; x is judged
@@ -59,13 +65,13 @@ struct SumPair {
 inline Result<SumPair> checked_sum_pair(std::span<const double> x, std::string_view x_name,
                                         std::span<const double> y, std::string_view y_name) {
     std::span<const double> xs[2] = {x, y};
-    double s[2];
-    plain_sums(xs, s);
+    double s[2], big[2];
+    plain_sums(xs, s, big);
     if (!std::isfinite(s[0]))
         if (auto e = reject_nonfinite(x, x_name)) return std::move(*e);
     if (!std::isfinite(s[1]))
         if (auto e = reject_nonfinite(y, y_name)) return std::move(*e);
-    return SumPair{s[0], s[1]};
+    return SumPair{s[0], s[1], big[0], big[1]};
 }
 
 }  // namespace ms::infer

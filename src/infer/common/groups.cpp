@@ -24,9 +24,16 @@ GroupWalk walk_groups(std::span<const View1> groups, size_t min_n, const char* s
         w.spans.push_back(v.span());
     }
     w.sums.resize(w.spans.size());
-    plain_sums(w.spans, w.sums.data());
+    // The usual few groups keep their magnitudes on the stack.
+    double few[16];
+    std::vector<double> many(w.spans.size() > 16 ? w.spans.size() : 0);
+    double* bigs = many.empty() ? few : many.data();
+    plain_sums(w.spans, w.sums.data(), bigs);
     for (size_t i = 0; i < w.spans.size(); ++i) {
-        if (std::isfinite(w.sums[i]) || all_finite(w.spans[i])) continue;
+        if (std::isfinite(w.sums[i]) || all_finite(w.spans[i])) {
+            w.big = std::fmax(w.big, bigs[i]);
+            continue;
+        }
         w.err = nonfinite_error("group");
         w.spans.resize(i);
         w.sums.resize(i);

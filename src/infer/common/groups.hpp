@@ -13,6 +13,7 @@ namespace ms::infer {
 struct GroupWalk {
     std::vector<std::span<const double>> spans;  // the groups that passed
     std::vector<double> sums;                    // their plain sums
+    double big = 0.0;                            // their largest magnitude
     std::optional<Err> err;                      // the first failing group's error
 };
 

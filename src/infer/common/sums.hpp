@@ -19,11 +19,16 @@ namespace ms::infer {
 
 using Kahan = core::Kahan<>;
 
-// Plain left-to-right sum from 0.0.
+// Plain left-to-right sum from 0.0, and the largest magnitude met on the way
+// (which fixes the unit the sample is read in): the sum is one serial chain,
+// so the comparison beside it costs nothing.
 struct PlainSum {
-    double sum = 0.0;
-    void add(double v) noexcept { sum += v; }
-    double value() const noexcept { return sum; }
+    double sum = 0.0, big = 0.0;
+    void add(double v) noexcept {
+        sum += v;
+        const double a = std::fabs(v);
+        big = a > big ? a : big;
+    }
 };
 
 // Compensated sum of (v - mean)^2.
@@ -34,7 +39,6 @@ struct SqDevSum {
         double d = v - mean;
         k.add(d * d);
     }
-    double value() const noexcept { return k.sum; }
 };
 
 namespace detail {
@@ -54,9 +58,9 @@ inline void run_block(S* st, const double** p, size_t m) noexcept {
     }
 }
 
-// One accumulation per sample, state from make(i), result into out[i].
-template <class S, class Make>
-void interleave(std::span<const std::span<const double>> xs, Make make, double* out) noexcept {
+// One accumulation per sample, state from make(i), its final state to done(i, state).
+template <class S, class Make, class Done>
+void interleave(std::span<const std::span<const double>> xs, Make make, Done done) noexcept {
     S st[kLanes];
     const double* p[kLanes];
     size_t left[kLanes], idx[kLanes];
@@ -81,7 +85,7 @@ void interleave(std::span<const std::span<const double>> xs, Make make, double* 
         for (int j = 0; j < active; ++j) {
             left[j] -= m;
             if (left[j] == 0) {
-                out[idx[j]] = st[j].value();
+                done(idx[j], st[j]);
                 continue;
             }
             st[w] = st[j];
@@ -96,10 +100,15 @@ void interleave(std::span<const std::span<const double>> xs, Make make, double* 
 
 }  // namespace detail
 
-// Plain sums of several samples: out[i] = sum of xs[i].
-inline void plain_sums(std::span<const std::span<const double>> xs, double* out) noexcept {
+// Plain sums of several samples: out[i] = sum of xs[i], and their largest
+// magnitudes to bigs[i] when asked.
+inline void plain_sums(std::span<const std::span<const double>> xs, double* out, double* bigs = nullptr) noexcept {
     detail::interleave<PlainSum>(
-        xs, [](size_t) { return PlainSum{}; }, out);
+        xs, [](size_t) { return PlainSum{}; },
+        [out, bigs](size_t i, const PlainSum& s) {
+            out[i] = s.sum;
+            if (bigs != nullptr) bigs[i] = s.big;
+        });
 }
 
 // Compensated sums of squared deviations: out[i] over xs[i] from means[i].
@@ -109,7 +118,7 @@ inline void kahan_ss_many(std::span<const std::span<const double>> xs, const dou
         [means](size_t i) {
             return SqDevSum{means[i], {}};
         },
-        out);
+        [out](size_t i, const SqDevSum& s) { out[i] = s.k.sum; });
 }
 
 // Compensated sum of (value(i) - m)^2 over i = 0..n-1, in index order.
@@ -117,7 +126,7 @@ template <class Value>
 inline double kahan_ss_of(size_t n, Value value, double m) noexcept {
     SqDevSum s{m, {}};
     for (size_t i = 0; i < n; ++i) s.add(value(i));
-    return s.value();
+    return s.k.sum;
 }
 
 inline double kahan_ss(std::span<const double> x, double m) noexcept {
