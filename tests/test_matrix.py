@@ -160,6 +160,9 @@ def ref_cosine(x):
     norm = np.sqrt(col_sums(x, lambda v: v * v))
     d = norm[:, None] * norm[None, :]
     out = mirrored(np.where((d == 0) | np.isnan(d), NAN, 1.0 - ref_gram(x) / d))
+    # equal columns are at distance 0, as a column is from itself
+    equal = (x[:, :, None] == x[:, None, :]).all(axis=0) & ~np.isnan(out)
+    out[equal] = 0.0
     np.fill_diagonal(out, np.where(norm == 0, NAN, 0.0))
     return out
 
@@ -278,19 +281,56 @@ def test_blocked_sums_keep_row_order(name, shape, seed, nan):
     assert same(getattr(m, name)(x), REFS[name](x))
 
 
+def _frame(x):
+    pd = pytest.importorskip("pandas")
+    return pd.DataFrame(x)
+
+
+def _cdist(x, metric):
+    from scipy.spatial.distance import cdist
+    return cdist(x.T, x.T, metric)
+
+
+# each matrix function's peer on unscaled data, and the power of the data's
+# unit its entries carry
+PEERS = {
+    "cov_matrix_np": (lambda x: np.cov(x, rowvar=False), 2),
+    "cov_matrix_bias_np": (lambda x: np.cov(x, rowvar=False, bias=True), 2),
+    "cov_matrix_centered_np": (lambda x: x.T @ x / (len(x) - 1), 2),
+    "cov_matrix_skipna_np": (lambda x: _frame(x).cov().to_numpy(), 2),
+    "xtx_matrix_np": (lambda x: x.T @ x, 2),
+    "xxt_matrix_np": (lambda x: x @ x.T, 2),
+    "pairwise_euclidean_cols_np": (lambda x: _cdist(x, "euclidean"), 1),
+    "pairwise_cosine_cols_np": (lambda x: _cdist(x, "cosine"), 0),
+    "corr_matrix_np": (lambda x: np.corrcoef(x, rowvar=False), 0),
+    "corr_matrix_skipna_np": (lambda x: _frame(x).corr().to_numpy(), 0),
+    "corr_distance_np": (lambda x: 1.0 - np.corrcoef(x, rowvar=False), 0),
+}
+# far from 1: sums of squares overflow, or products go subnormal
+FAR = [-1010, -600, -530, -515, 509, 515, 600]
+TINY = np.finfo(float).tiny
+
+
 @pytest.mark.parametrize("name", MATRIX)
-def test_matrix_close_to_peers_and_symmetric(name):
-    x = sample(40, 6, 9)
-    r = getattr(m, name)(x)
-    assert same(r, r.T)
-    peer = {"cov_matrix_np": lambda: np.cov(x, rowvar=False),
-            "cov_matrix_bias_np": lambda: np.cov(x, rowvar=False, bias=True),
-            "xtx_matrix_np": lambda: x.T @ x, "xxt_matrix_np": lambda: x @ x.T,
-            "corr_matrix_np": lambda: np.corrcoef(x, rowvar=False),
-            "corr_matrix_skipna_np": lambda: np.corrcoef(x, rowvar=False),
-            "cov_matrix_skipna_np": lambda: np.cov(x, rowvar=False)}.get(name)
-    if peer is not None:
-        np.testing.assert_allclose(r, peer(), rtol=1e-12, atol=1e-12)
+@pytest.mark.parametrize("k", [0] + FAR)
+def test_matrix_close_to_peers_and_symmetric(name, k):
+    # data x 2^k read in their unit: the peer's entries on x, times 2^(k p),
+    # and exactly the unscaled entries times 2^(k p) where that is normal
+    x = sample(200 if k else 40, 4 if k else 6, 9)
+    if "skipna" in name:
+        x[np.random.default_rng(k % 7).random(x.shape) < 0.05] = NAN
+    if k == -1010:  # subnormal data: compare with the values as read
+        x = np.ldexp(np.ldexp(x, k), -k)
+    peer, p = PEERS[name]
+    f = getattr(m, name)
+    for v in (np.ldexp(x, k), np.asfortranarray(np.ldexp(x, k))):
+        r = f(v)
+        assert same(r, r.T)
+        with np.errstate(over="ignore"):
+            want, exact = np.ldexp(peer(x), k * p), np.ldexp(f(x), k * p)
+        np.testing.assert_allclose(r, want, rtol=1e-12, atol=1e-12 if p == 0 else 2 * 2.0**-1074)
+        normal = np.isnan(exact) | (np.abs(exact) >= TINY) | (exact == 0)
+        assert same(r[normal], exact[normal])
 
 
 @pytest.mark.parametrize("name", MATRIX + ["diag_np", "trace_np"])
@@ -512,6 +552,41 @@ def test_shift_is_a_value_the_sums_use(name, x, y):
     assert f(y, x) == pytest.approx(exact(y, x), rel=1e-12)
 
 
+@pytest.mark.parametrize("name", PAIR)
+@pytest.mark.parametrize("kx,ky", [(-600, -600), (-530, -530), (509, 509), (515, 515), (600, -600), (1000, 0),
+                                   (-1010, 20), (-515, -530)])
+def test_pair_far_from_one(name, kx, ky):
+    # each series read in its own unit: the peer on the unscaled series,
+    # times 2^(kx + ky) for a covariance, and exactly the unscaled result so
+    # scaled where that is normal
+    skip, corr = PAIR[name]
+    rng = np.random.default_rng(kx & 0xff)
+    x = rng.standard_normal(200)
+    y = 0.4 * x + rng.standard_normal(200)
+    if skip:
+        x[rng.random(200) < 0.1] = NAN
+        y[rng.random(200) < 0.1] = NAN
+    x, y = np.ldexp(np.ldexp(x, kx), -kx), np.ldexp(np.ldexp(y, ky), -ky)  # as read, when subnormal
+    f = getattr(m, name)
+    got = f(np.ldexp(x, kx), np.ldexp(y, ky))
+    ok = ~(np.isnan(x) | np.isnan(y))
+    with np.errstate(over="ignore"):
+        peer = np.corrcoef(x[ok], y[ok])[0, 1] if corr else np.ldexp(np.cov(x[ok], y[ok])[0, 1], kx + ky)
+        exact = f(x, y) if corr else np.ldexp(f(x, y), kx + ky)
+    if math.isinf(peer):  # overflows: inf or NaN will do
+        assert not math.isfinite(got)
+        return
+    assert got == pytest.approx(peer, rel=1e-12, abs=2 * 2.0**-1074)
+    if abs(exact) >= TINY:
+        assert got == exact
+    if skip and kx == -600:
+        # a far value whose partner is missing changes nothing
+        xf, yf = x.copy(), y.copy()
+        xf[~ok & ~np.isnan(xf)] = 1e300
+        yf[~ok & ~np.isnan(yf)] = -1e-300
+        assert f(xf, yf) == f(x, y)
+
+
 @pytest.mark.parametrize("seed", range(12))
 def test_far_values_in_skipped_pairs_against_exact_values(seed):
     rng = np.random.default_rng(seed)
@@ -591,6 +666,51 @@ def test_distance_edges():
     assert e[2, 2] == 0.0 and math.isnan(e[0, 2]) and e[0, 1] == math.sqrt(14.0)
 
 
+@pytest.mark.parametrize("value", [2.0, 0.1, 1 / 3, 0.7, 1.1, -3e-100 / 7, 2.0**600 / 3])
+def test_equal_columns_at_cosine_distance_zero(value):
+    # equal columns are at distance exactly 0, as the diagonal is, whether or
+    # not the dot product rounds as the norms do; other columns keep the
+    # formula's value
+    rng = np.random.default_rng(4)
+    noise = rng.standard_normal(50)
+    x = np.c_[np.full(50, value), np.full(50, value), noise, noise, 2 * noise, noise + 1e-9]
+    for v in (x, np.asfortranarray(x), x.astype(np.float32) if 1e-30 < abs(value) < 1e30 else x):
+        cos = m.pairwise_cosine_cols_np(v)
+        assert cos[0, 1] == cos[1, 0] == cos[2, 3] == 0.0
+        assert same(cos[np.ix_([2, 4, 5], [2, 4, 5])], m.pairwise_cosine_cols_np(v[:, [2, 4, 5]]))
+    from scipy.spatial.distance import cosine
+    assert cosine(noise, 2 * noise) == pytest.approx(m.pairwise_cosine_cols_np(x)[2, 4], abs=1e-15)
+    unit = np.full(50, np.sign(value))  # the scipy peer overflows at 2^600
+    assert m.pairwise_cosine_cols_np(x)[0, 2] == pytest.approx(cosine(unit, noise), rel=1e-12)
+
+
+@np.errstate(over="ignore")
+def test_columns_of_different_units():
+    # columns far from 1 and from each other: each entry as its own columns
+    # give, scaled back per column; the columns near 1 keep their bits
+    base = sample(30, 5, 21)
+    base[4, 3] = INF
+    ks = np.array([600, 0, -600, 300, 0])
+    x = np.ldexp(base, ks)
+    plain = [1, 4]
+    for name in ("cov_matrix_np", "cov_matrix_bias_np", "cov_matrix_centered_np", "xtx_matrix_np",
+                 "cov_matrix_skipna_np", "corr_matrix_np", "corr_matrix_skipna_np", "corr_distance_np",
+                 "pairwise_cosine_cols_np"):
+        f = getattr(m, name)
+        p = PEERS[name][1]
+        want = np.ldexp(f(base), (ks[:, None] + ks[None, :]) * p // 2)
+        assert same(f(x), want), name
+        assert same(f(x)[np.ix_(plain, plain)], f(x[:, plain])), name
+    e = m.pairwise_euclidean_cols_np(x)
+    for i in range(5):
+        for j in range(5):
+            d = 0.0 if i == j else math.dist(x[:, i], x[:, j]) if np.isfinite(x[:, [i, j]]).all() else INF
+            assert e[i, j] == pytest.approx(d, rel=1e-13), (i, j)
+    assert same(e[np.ix_(plain, plain)], m.pairwise_euclidean_cols_np(x[:, plain]))
+    # rows of different units in the row Gram matrix
+    assert same(m.xxt_matrix_np(x.T), np.ldexp(m.xxt_matrix_np(base.T), ks[:, None] + ks[None, :]))
+
+
 def test_square_functions():
     a = np.array([[1, 2, 3], [4, 5, 6], [7, 8, NAN]], dtype=float)
     assert same(m.diag_np(a), arr(1, 5, NAN)) and math.isnan(m.trace_np(a))
@@ -624,7 +744,10 @@ def test_results_independent_of_thread_count():
         "x[:, :10][rng.random((3000, 10)) < 0.01] = np.nan\n"
         "x[:, 10], x[:, 11], x[:, 150] = 0.1, 1 / 3, 0.7\n"
         "x[::7, 11] = np.nan\n"
+        "far = np.ldexp(x, 600)\n"
+        "far[:, :50] = np.ldexp(x[:, :50], -600)\n"
         "names = " + repr(MATRIX) + "\n"
-        "sys.stdout.write(' '.join(hashlib.sha256(getattr(m, k)(x).tobytes()).hexdigest() for k in names))\n"
+        "sys.stdout.write(' '.join(hashlib.sha256(getattr(m, k)(v).tobytes()).hexdigest()\n"
+        "                          for k in names for v in (x, far)))\n"
     )
     assert len(outputs_by_thread_count(code, ("1", "2", "7"))) == 1

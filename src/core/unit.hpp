@@ -77,10 +77,15 @@ inline Unit unit_of(std::span<const double> x) noexcept { return unit_of_magnitu
 // sums stay normal, which [2^-250, 2^250] leaves room for.
 inline bool plain_range(double big) noexcept { return big >= 0x1p-250 && big <= 0x1p250; }
 
+// The unit of data of largest magnitude `big` only when it is needed in that
+// sense.
+inline Unit unit_beyond_range_of(double big) noexcept {
+    return plain_range(big) ? Unit{} : unit_of_magnitude(big);
+}
+
 // The unit of x only when it is needed in that sense.
 inline Unit unit_beyond_range(std::span<const double> x) noexcept {
-    const double big = max_magnitude(x);
-    return plain_range(big) ? Unit{} : unit_of_magnitude(big);
+    return unit_beyond_range_of(max_magnitude(x));
 }
 
 // The one unit of several series read together (a sample and the samples it
@@ -88,7 +93,7 @@ inline Unit unit_beyond_range(std::span<const double> x) noexcept {
 inline Unit unit_beyond_range(std::initializer_list<std::span<const double>> xs) noexcept {
     double big = 0.0;
     for (std::span<const double> x : xs) big = std::fmax(big, max_magnitude(x));
-    return plain_range(big) ? Unit{} : unit_of_magnitude(big);
+    return unit_beyond_range_of(big);
 }
 
 // A series as a kernel reads it in unit u: the data themselves for the

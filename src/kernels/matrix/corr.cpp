@@ -68,12 +68,12 @@ void corr_from_cov_in_place(Out m, size_t p, double row_cost) {
 }
 
 void corr_matrix_out(const MatView& x, Out out) {
-    cov_matrix_out(x, out);
+    cov_matrix_in_unit_out(x, out);
     corr_from_cov_in_place(out, x.cols, gram_row_cost(x.rows, x.cols));
 }
 
 void corr_matrix_skipna_out(In x, size_t n, size_t p, Out out) {
-    complete_pairs_out(x, n, p, true, complete_corr_entries, out);
+    complete_pairs_out(x, n, p, true, complete_corr_entries, 0, out);
 }
 
 void corr_distance_out(const MatView& x, Out out) {

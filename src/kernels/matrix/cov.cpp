@@ -1,6 +1,7 @@
 #include "kernels/matrix/cov.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cfloat>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "core/constants.hpp"
 #include "core/spread.hpp"
 #include "core/stream.hpp"
+#include "core/unit.hpp"
 
 namespace ms::kernels::matrix {
 
@@ -37,6 +39,21 @@ inline V4 load_v4(const double* p) {
     return v;
 }
 inline void store_v4(double* p, V4 v) { std::memcpy(p, &v, sizeof v); }
+
+// |v| where v is finite, else 0 (NaN and infinities are set aside when the
+// unit of the data is sought).
+inline double finite_magnitude(double v) {
+    const double a = std::fabs(v);
+    return a <= DBL_MAX ? a : 0.0;
+}
+// The running maximum of magnitudes, NaN left out: m, raised to |v| lane by
+// lane.
+inline V4 max_magnitude(V4 m, V4 v) {
+    const V4 a = reinterpret_cast<V4>(reinterpret_cast<M4>(v) & INT64_MAX);
+    return a > m ? a : m;
+}
+inline double max_magnitude(double m, double v) { return std::fabs(v) > m ? std::fabs(v) : m; }
+inline double max_lane(V4 v) { return std::max(std::max(v[0], v[1]), std::max(v[2], v[3])); }
 
 constexpr auto product = [](double a, double b) { return a * b; };
 constexpr auto squared_difference = [](double a, double b) {
@@ -226,6 +243,14 @@ enum class Stat { none, mean, norm };
 // along its contiguous direction.
 constexpr size_t kPackRows = 32, kPanelRows = 256;
 
+// One value of type T at p (maybe unaligned).
+template <class T>
+inline T load_as(const char* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 // Four consecutive values, as doubles: one vector load (no detour through
 // memory, which a wide load cannot take from narrower stores).
 template <class T>
@@ -288,8 +313,9 @@ void column_stats_as(const Operand& a, size_t c0, double* stats) {
 }
 
 // Writes the w values of one row of a panel (less the means, when given;
-// zero past the last column).
-inline void put_panel_row(double* d, const double* v, size_t w, const double* means) {
+// zero past the last column), and takes their magnitudes into `big`.
+inline void put_panel_row(double* d, const double* v, size_t w, const double* means, double& big) {
+    for (size_t q = 0; q < w; ++q) big = max_magnitude(big, v[q]);
     size_t q = 0;
     if (means)
         for (; q < w; ++q) d[q] = v[q] - means[q];
@@ -313,8 +339,9 @@ __attribute__((always_inline)) inline void transpose4(V4& a, V4& b, V4& c, V4& d
 // four rows stay in the first-level cache.
 template <class T>
 __attribute__((always_inline)) inline void pack_rows_as(const Operand& a, size_t r0, size_t r1, double* dst,
-                                                        const double* means, bool stream) {
+                                                        const double* means, bool stream, double& big) {
     const size_t n = a.rows, m = a.cols;
+    V4 vbig = {};
     for (size_t g0 = r0; g0 < r1; g0 += 4) {
         const size_t g1 = std::min(r1, g0 + 4);
         for (size_t c0 = 0; c0 < m; c0 += kPanel) {
@@ -326,6 +353,7 @@ __attribute__((always_inline)) inline void pack_rows_as(const Operand& a, size_t
                 if (w == kPanel) {
                     for (size_t g = 0; g < kVecs; ++g) {
                         V4 v = load4<T>(src + 4 * g * sizeof(T));
+                        vbig = max_magnitude(vbig, v);
                         if (means) {
                             V4 mu;
                             std::memcpy(&mu, means + c0 + 4 * g, sizeof mu);
@@ -335,20 +363,20 @@ __attribute__((always_inline)) inline void pack_rows_as(const Operand& a, size_t
                     }
                     continue;
                 }
-                T v[kPanel];
                 double x[kPanel];
-                std::memcpy(v, src, w * sizeof(T));
-                for (size_t q = 0; q < w; ++q) x[q] = static_cast<double>(v[q]);
-                put_panel_row(d, x, w, means ? means + c0 : nullptr);
+                for (size_t q = 0; q < w; ++q) x[q] = static_cast<double>(load_as<T>(src + q * sizeof(T)));
+                put_panel_row(d, x, w, means ? means + c0 : nullptr, big);
             }
         }
     }
+    big = std::max(big, max_lane(vbig));
 }
 
 // Rows r0 ... r1 - 1 of panel k, from an operand of any layout.
 template <class T>
 __attribute__((always_inline)) inline void pack_panel_as(const Operand& a, size_t k, size_t r0, size_t r1,
-                                                         double* dst, const double* means, bool stream) {
+                                                         double* dst, const double* means, bool stream,
+                                                         double& big) {
     const size_t c0 = k * kPanel, w = std::min(kPanel, a.cols - c0);
     double* base = dst + k * a.rows * kPanel;
     if (a.rs == static_cast<ptrdiff_t>(sizeof(T))) {
@@ -356,6 +384,7 @@ __attribute__((always_inline)) inline void pack_panel_as(const Operand& a, size_
         // block turned in registers, so that the panel is written row after
         // row; the last rows and a partial panel down each column.
         if (w == kPanel) {
+            V4 vbig = {};
             V4 mu[kVecs] = {};
             if (means)
                 for (size_t g = 0; g < kVecs; ++g) std::memcpy(&mu[g], means + c0 + 4 * g, sizeof(V4));
@@ -366,12 +395,16 @@ __attribute__((always_inline)) inline void pack_panel_as(const Operand& a, size_
                     const char* p =
                         cols + static_cast<ptrdiff_t>(4 * g) * a.cs + static_cast<ptrdiff_t>(r0 * sizeof(T));
                     V4 v[4];
-                    for (size_t i = 0; i < 4; ++i) v[i] = load4<T>(p + static_cast<ptrdiff_t>(i) * a.cs);
+                    for (size_t i = 0; i < 4; ++i) {
+                        v[i] = load4<T>(p + static_cast<ptrdiff_t>(i) * a.cs);
+                        vbig = max_magnitude(vbig, v[i]);
+                    }
                     transpose4(v[0], v[1], v[2], v[3]);
                     for (size_t i = 0; i < 4; ++i)
                         core::store4(d + i * kPanel + 4 * g, means ? v[i] - mu[g] : v[i], stream);
                 }
             }
+            big = std::max(big, max_lane(vbig));
         }
         for (size_t q = 0; q < kPanel; ++q) {
             double* d = base + q;
@@ -384,6 +417,7 @@ __attribute__((always_inline)) inline void pack_panel_as(const Operand& a, size_
             for (size_t r = r0; r < r1; ++r) {
                 T v;
                 std::memcpy(&v, col + r * sizeof(T), sizeof v);
+                big = max_magnitude(big, static_cast<double>(v));
                 d[r * kPanel] = means ? static_cast<double>(v) - mu : static_cast<double>(v);
             }
         }
@@ -392,29 +426,30 @@ __attribute__((always_inline)) inline void pack_panel_as(const Operand& a, size_
     for (size_t r = r0; r < r1; ++r) {
         const char* src = a.x + static_cast<ptrdiff_t>(r) * a.rs + static_cast<ptrdiff_t>(c0) * a.cs;
         double d[kPanel];
-        for (size_t q = 0; q < w; ++q) {
-            T v;
-            std::memcpy(&v, src + static_cast<ptrdiff_t>(q) * a.cs, sizeof v);
-            d[q] = static_cast<double>(v);
-        }
-        put_panel_row(base + r * kPanel, d, w, means ? means + c0 : nullptr);
+        for (size_t q = 0; q < w; ++q)
+            d[q] = static_cast<double>(load_as<T>(src + static_cast<ptrdiff_t>(q) * a.cs));
+        put_panel_row(base + r * kPanel, d, w, means ? means + c0 : nullptr, big);
     }
 }
 
 // The packing loops built for wide vectors where the processor has them.
-MS_WIDE void pack_rows(const Operand& a, size_t r0, size_t r1, double* dst, const double* means, bool stream) {
+MS_WIDE double pack_rows(const Operand& a, size_t r0, size_t r1, double* dst, const double* means, bool stream) {
+    double big = 0.0;
     if (a.f32)
-        pack_rows_as<float>(a, r0, r1, dst, means, stream);
+        pack_rows_as<float>(a, r0, r1, dst, means, stream, big);
     else
-        pack_rows_as<double>(a, r0, r1, dst, means, stream);
+        pack_rows_as<double>(a, r0, r1, dst, means, stream, big);
+    return big;
 }
 
-MS_WIDE void pack_panel(const Operand& a, size_t k, size_t r0, size_t r1, double* dst, const double* means,
-                        bool stream) {
+MS_WIDE double pack_panel(const Operand& a, size_t k, size_t r0, size_t r1, double* dst, const double* means,
+                          bool stream) {
+    double big = 0.0;
     if (a.f32)
-        pack_panel_as<float>(a, k, r0, r1, dst, means, stream);
+        pack_panel_as<float>(a, k, r0, r1, dst, means, stream, big);
     else
-        pack_panel_as<double>(a, k, r0, r1, dst, means, stream);
+        pack_panel_as<double>(a, k, r0, r1, dst, means, stream, big);
+    return big;
 }
 
 // The statistic of the kSumCols columns from c0, for either element type.
@@ -427,8 +462,9 @@ void column_stats(const Operand& a, Stat stat, size_t c0, double* stats) {
 }
 
 // Packs the operand into its panels and forms the column statistic, on a
-// team of `threads`.
-void pack(const Operand& a, Stat stat, unsigned threads, double* dst, double* stats) {
+// team of `threads`; returns the largest magnitude of the operand (NaN
+// aside).
+double pack(const Operand& a, Stat stat, unsigned threads, double* dst, double* stats) {
     const size_t n = a.rows, m = a.cols;
     if (stat != Stat::none)
         run_items(threads, (m + kSumCols - 1) / kSumCols, 0,
@@ -436,19 +472,29 @@ void pack(const Operand& a, Stat stat, unsigned threads, double* dst, double* st
     // Only the means change the packed values.
     const double* means = stat == Stat::mean ? stats : nullptr;
     const bool stream = threads > 1;
+    // The largest magnitude over the items, as the bits of a non-negative
+    // double, which order as the values do.
+    std::atomic<uint64_t> most{0};
+    auto note = [&](double big) {
+        const uint64_t bits = std::bit_cast<uint64_t>(big);
+        uint64_t seen = most.load(std::memory_order_relaxed);
+        while (bits > seen && !most.compare_exchange_weak(seen, bits, std::memory_order_relaxed)) {
+        }
+    };
     if (a.cs == static_cast<ptrdiff_t>(a.f32 ? sizeof(float) : sizeof(double))) {
         run_items(threads, (n + kPackRows - 1) / kPackRows, 0, [&](size_t b, double*) {
-            pack_rows(a, b * kPackRows, std::min(n, (b + 1) * kPackRows), dst, means, stream);
+            note(pack_rows(a, b * kPackRows, std::min(n, (b + 1) * kPackRows), dst, means, stream));
             core::end_stream(stream);
         });
-        return;
+    } else {
+        const size_t panels = (m + kPanel - 1) / kPanel, pieces = (n + kPanelRows - 1) / kPanelRows;
+        run_items(threads, panels * pieces, 0, [&](size_t t, double*) {
+            const size_t k = t / pieces, r0 = t % pieces * kPanelRows;
+            note(pack_panel(a, k, r0, std::min(n, r0 + kPanelRows), dst, means, stream));
+            core::end_stream(stream);
+        });
     }
-    const size_t panels = (m + kPanel - 1) / kPanel, pieces = (n + kPanelRows - 1) / kPanelRows;
-    run_items(threads, panels * pieces, 0, [&](size_t t, double*) {
-        const size_t k = t / pieces, r0 = t % pieces * kPanelRows;
-        pack_panel(a, k, r0, std::min(n, r0 + kPanelRows), dst, means, stream);
-        core::end_stream(stream);
-    });
+    return std::bit_cast<double>(most.load(std::memory_order_relaxed));
 }
 
 // One block of rows for output rows lo ... hi - 1 (lo a multiple of kTile).
@@ -577,12 +623,104 @@ std::vector<size_t> row_ranges(size_t m, size_t pieces) {
     return cut;
 }
 
+// ---- Columns far from 1.
+//
+// An array whose largest magnitude lies inside the plain range is read as
+// given. Beyond it (infinities set aside) each column is read in a unit,
+// scaled exactly by a power of two: columns taken from the largest down
+// join the band of the largest column above them while they lie within
+// 2^400 of it (a column without finite nonzero values joins any), and a
+// band reads its columns in the unit of its largest, none when that lies
+// inside the plain range. So the usual array, its columns of one size, is
+// read in one unit; a few huge columns leave the others as given; and a
+// product of two columns carries both their units, while a difference is
+// formed in a unit they share.
+
+// Element (r, c) of the operand, as a double.
+inline double element(const Operand& a, size_t r, size_t c) {
+    const char* v = a.x + static_cast<ptrdiff_t>(r) * a.rs + static_cast<ptrdiff_t>(c) * a.cs;
+    return a.f32 ? static_cast<double>(load_as<float>(v)) : load_as<double>(v);
+}
+
+struct ColumnUnits {
+    std::vector<core::Unit> unit;  // none: the array as given
+    std::vector<int> exponent;
+
+    bool any() const { return !unit.empty(); }
+    // The exponent that entry (i, j) carries, of the `power`-th power of the
+    // data's unit: a product both units, a difference the larger column's,
+    // the one it is formed in (the smaller exponent).
+    int of_entry(size_t i, size_t j, int power) const {
+        if (power == 2) return exponent[i] + exponent[j];
+        return power == 1 ? std::min(exponent[i], exponent[j]) : 0;
+    }
+    // The shared unit of columns i and j for a difference.
+    const core::Unit& shared(size_t i, size_t j) const { return exponent[i] <= exponent[j] ? unit[i] : unit[j]; }
+    // Scales the entries (i, i + k), k < len, back from the units.
+    void unscale_row(size_t i, double* o, size_t len, int power) const {
+        if (!any() || power == 0) return;
+        for (size_t k = 0; k < len; ++k)
+            if (const int e = of_entry(i, i + k, power)) o[k] = std::ldexp(o[k], -e);
+    }
+};
+
+// The units of the operand's columns, given none when its largest
+// magnitude `most` (NaN aside) lies inside the plain range; a pass over the
+// operand otherwise, which sets infinities aside too.
+ColumnUnits column_units(const Operand& a, double most) {
+    ColumnUnits cu;
+    if (core::plain_range(most)) return cu;
+    const size_t n = a.rows, m = a.cols;
+    std::vector<double> big(m, 0.0);
+    for (size_t r = 0; r < n; ++r)
+        for (size_t c = 0; c < m; ++c) big[c] = std::max(big[c], finite_magnitude(element(a, r, c)));
+    if (core::unit_beyond_range_of(*std::max_element(big.begin(), big.end())).identity()) return cu;
+    std::vector<size_t> order(m);
+    for (size_t c = 0; c < m; ++c) order[c] = c;
+    std::stable_sort(order.begin(), order.end(), [&](size_t i, size_t j) { return big[i] > big[j]; });
+    cu.unit.resize(m);
+    cu.exponent.resize(m);
+    double band = 0.0;
+    core::Unit u;
+    for (size_t q = 0; q < m; ++q) {
+        const size_t c = order[q];
+        if (q == 0 || (big[c] > 0.0 && big[c] < band * 0x1p-400)) {
+            band = big[c];
+            u = core::unit_beyond_range_of(band);
+        }
+        cu.unit[c] = u;
+        cu.exponent[c] = u.exponent();
+    }
+    return cu;
+}
+
+// The operand with each column read in its unit, as a row-major float64 copy.
+Operand in_units(const Operand& a, const ColumnUnits& cu, Buf<double>& copy) {
+    const size_t n = a.rows, m = a.cols;
+    copy = Buf<double>(n * m);
+    for (size_t r = 0; r < n; ++r)
+        for (size_t c = 0; c < m; ++c) copy[r * m + c] = cu.unit[c](element(a, r, c));
+    return {reinterpret_cast<const char*>(copy.data()), n, m, static_cast<ptrdiff_t>(m * sizeof(double)),
+            sizeof(double), false};
+}
+
+// What a pair of columns sums: products, or squared differences (which
+// need the two in one unit).
+enum class Term { product, difference };
+
 // Sums over the operand's rows of term(z[r,i], z[r,j]) for every output pair
 // j >= i (z the operand, less its column means for Stat::mean), then
 // finish(i, row i of out, stats) on each output row, then the mirror, each
 // work item for its own rows.
+//
+// An operand beyond the plain range is read in the units of its columns
+// (packed again from a scaled copy), so each sum is the plain one times a
+// power of two; the finished entries, carrying the `power`-th power of the
+// data's unit, are scaled back. finish sees them, and the statistics, in
+// the units. A difference of two columns of different units is summed
+// again in their shared one.
 template <class Finish>
-void pair_engine(const Operand& a, Stat stat, BlockFn block, Out out, Finish&& finish) {
+void pair_engine(const Operand& a, Stat stat, Term term, int power, Out out, Finish&& finish) {
     const size_t n = a.rows, m = a.cols;
     const size_t panels = (m + kPanel - 1) / kPanel;
     size_t len;
@@ -593,7 +731,10 @@ void pair_engine(const Operand& a, Stat stat, BlockFn block, Out out, Finish&& f
     // 2000 x 100 input already gets eight, while a call much shorter than a
     // scheduler slice is not spread over workers that may start late.
     const auto threads = team_size(m, gram_row_cost(n, m));
-    pack(a, stat, threads, packed.data(), stats.data());
+    const ColumnUnits cu = column_units(a, pack(a, stat, threads, packed.data(), stats.data()));
+    Buf<double> copy;
+    if (cu.any()) pack(in_units(a, cu, copy), stat, threads, packed.data(), stats.data());
+    const BlockFn block = term == Term::product ? block_products : block_squared_differences;
     const std::vector<size_t> cut = row_ranges(m, threads == 1 ? 1 : 4 * static_cast<size_t>(threads));
     run_items(threads, cut.size() - 1, 0, [&](size_t t, double*) {
         const size_t lo = cut[t], hi = cut[t + 1];
@@ -605,7 +746,20 @@ void pair_engine(const Operand& a, Stat stat, BlockFn block, Out out, Finish&& f
         if (n <= step + step / 2) step = n;
         for (size_t r0 = 0; r0 < n; r0 += step)
             block(Block{packed.data(), n, panels, m, lo, hi, r0, std::min(n, r0 + step), out.data()});
-        for (size_t i = lo; i < hi; ++i) finish(i, out.data() + i * m, stats.data());
+        for (size_t i = lo; i < hi; ++i) {
+            double* o = out.data() + i * m;
+            if (cu.any() && term == Term::difference)
+                for (size_t j = i + 1; j < m; ++j) {
+                    if (cu.exponent[j] == cu.exponent[i]) continue;
+                    const core::Unit& u = cu.shared(i, j);
+                    double sum = 0.0;
+                    for (size_t r = 0; r < n; ++r)
+                        sum += squared_difference(u(element(a, r, i)), u(element(a, r, j)));
+                    o[j] = sum;
+                }
+            finish(i, o, stats.data());
+            cu.unscale_row(i, o + i, m - i, power);
+        }
         // The item's rows, finished, into their columns below the diagonal:
         // each write runs along a row, the reads stay in the item's rows.
         double* o = out.data();
@@ -624,10 +778,10 @@ Operand columns(const MatView& x) { return {x.data, x.rows, x.cols, x.rstride, x
 // so do its sums. Only a variance tiny against its mean has its column
 // compared value by value; such a column's row and column become 0.0 but
 // where the other column leaves NaN, as two series give.
-void centred_gram(const MatView& x, Out out, double div) {
+void centred_gram(const MatView& x, Out out, double div, int power) {
     const size_t n = x.rows, p = x.cols;
     Buf<unsigned char> equal(p);
-    pair_engine(columns(x), Stat::mean, block_products, out, [&](size_t i, double* o, const double* mean) {
+    pair_engine(columns(x), Stat::mean, Term::product, power, out, [&](size_t i, double* o, const double* mean) {
         for (size_t j = i; j < p; ++j) o[j] /= div;
         equal[i] = o[i] > 0.0 && core::spread_within_rounding(o[i], mean[i], n) &&
                    core::all_equal_of(n, [&](size_t r) { return x.at(r, i); });
@@ -657,21 +811,36 @@ void mirror_upper(Out out, size_t m) {
                 for (size_t i = i0; i < std::min(j, i0 + kSide); ++i) o[j * m + i] = o[i * m + j];
 }
 
-void cov_matrix_out(const MatView& x, Out out) { centred_gram(x, out, static_cast<double>(x.rows - 1)); }
+void cov_matrix_out(const MatView& x, Out out) { centred_gram(x, out, static_cast<double>(x.rows - 1), 2); }
 
-void cov_matrix_bias_out(const MatView& x, Out out) { centred_gram(x, out, static_cast<double>(x.rows)); }
+void cov_matrix_in_unit_out(const MatView& x, Out out) {
+    centred_gram(x, out, static_cast<double>(x.rows - 1), 0);
+}
+
+void cov_matrix_bias_out(const MatView& x, Out out) { centred_gram(x, out, static_cast<double>(x.rows), 2); }
 
 void cov_matrix_centered_out(const MatView& x, Out out) {
     const size_t p = x.cols;
     const double div = static_cast<double>(x.rows - 1);
-    pair_engine(columns(x), Stat::none, block_products, out, [&](size_t i, double* o, const double*) {
+    pair_engine(columns(x), Stat::none, Term::product, 2, out, [&](size_t i, double* o, const double*) {
         for (size_t j = i; j < p; ++j) o[j] /= div;
     });
 }
 
-void xtx_matrix_out(const MatView& x, Out out) { pair_engine(columns(x), Stat::none, block_products, out, keep); }
+void xtx_matrix_out(const MatView& x, Out out) {
+    pair_engine(columns(x), Stat::none, Term::product, 2, out, keep);
+}
 
-void complete_pairs_out(In x, size_t n, size_t p, bool squares, CompleteEntries entries, Out out) {
+void complete_pairs_out(In data, size_t n, size_t p, bool squares, CompleteEntries entries, int power, Out out) {
+    // Columns beyond the plain range, infinities (which no pair uses) aside,
+    // are read in their units; entries carrying the power-th power of the
+    // data's unit are then scaled back.
+    const Operand given{reinterpret_cast<const char*>(data.data()), n, p,
+                        static_cast<ptrdiff_t>(p * sizeof(double)), sizeof(double), false};
+    const ColumnUnits cu = column_units(given, core::max_magnitude(data));
+    Buf<double> copy;
+    if (cu.any()) in_units(given, cu, copy);
+    const In x = cu.any() ? In(copy.data(), copy.size()) : data;
     const size_t block = block_rows(p);
     const Groups gr = row_groups(p, gram_row_cost(n, p));
     const size_t arrays = pair_arrays(squares);
@@ -703,6 +872,7 @@ void complete_pairs_out(In x, size_t n, size_t p, bool squares, CompleteEntries 
                                  squares ? a + 4 * len : nullptr,
                                  squares ? a + 5 * len : nullptr};
             entries(s, len, out.data() + i * p + i);
+            cu.unscale_row(i, out.data() + i * p + i, len, power);
             a += arrays * len;
         }
     });
@@ -716,36 +886,100 @@ void cov_matrix_skipna_out(In x, size_t n, size_t p, Out out) {
             for (size_t k = 0; k < len; ++k)
                 o[k] = s.c[k] < 2.0 ? kNaN : centred_moment(s.sab[k], s.sa[k], s.sb[k], s.c[k]);
         },
-        out);
+        2, out);
 }
 
 // The row Gram matrix is the column Gram matrix of the transpose: entry
 // (i, j) sums x[i,k] * x[j,k] in column order k = 0 ... p - 1.
 void xxt_matrix_out(const MatView& x, Out out) {
-    pair_engine(Operand{x.data, x.cols, x.rows, x.cstride, x.rstride, x.f32}, Stat::none, block_products, out,
+    pair_engine(Operand{x.data, x.cols, x.rows, x.cstride, x.rstride, x.f32}, Stat::none, Term::product, 2, out,
                 keep);
 }
 
 void pairwise_euclidean_cols_out(const MatView& x, Out out) {
     const size_t p = x.cols;
-    pair_engine(columns(x), Stat::none, block_squared_differences, out, [&](size_t i, double* o, const double*) {
+    pair_engine(columns(x), Stat::none, Term::difference, 1, out, [&](size_t i, double* o, const double*) {
         o[i] = 0.0;
         for (size_t j = i + 1; j < p; ++j) o[j] = std::sqrt(o[j]);
     });
 }
 
+// Two equal columns are at distance 0, as a column is from itself; their
+// dot product is the square of a rounded norm only to a few ulps, which
+// leaves a distance of that size. Only a distance within that rounding of 0
+// has its two columns compared, so other data pay one comparison.
 void pairwise_cosine_cols_out(const MatView& x, Out out) {
-    const size_t p = x.cols;
-    pair_engine(columns(x), Stat::norm, block_products, out, [&](size_t i, double* o, const double* norm) {
+    const size_t n = x.rows, p = x.cols;
+    constexpr double kRounding = 8.0 * DBL_EPSILON;
+    auto equal_columns = [&](size_t i, size_t j) {
+        for (size_t r = 0; r < n; ++r)
+            if (!(x.at(r, i) == x.at(r, j))) return false;
+        return true;
+    };
+    pair_engine(columns(x), Stat::norm, Term::product, 0, out, [&](size_t i, double* o, const double* norm) {
         o[i] = norm[i] == 0.0 ? kNaN : 0.0;
         for (size_t j = i + 1; j < p; ++j) {
             const double d = norm[i] * norm[j];
             o[j] = (d == 0.0 || std::isnan(d)) ? kNaN : 1.0 - o[j] / d;
+            if (std::fabs(o[j]) <= kRounding && equal_columns(i, j)) o[j] = 0.0;
         }
     });
 }
 
-PairSums pair_sums(In x, In y, bool skip_nan, bool squares) {
+namespace {
+
+// The pairs of one block, for the sums where pairs are skipped: deviations
+// from the shifts, +0.0 where x[i] or y[i] is NaN, and `one` 1.0 where
+// neither is, else +0.0.
+constexpr size_t kPairBlock = 256;
+struct PairBlock {
+    double dx[kPairBlock], dy[kPairBlock], one[kPairBlock];
+};
+
+// Reads the n <= kPairBlock pairs at x and y with wide vectors: raises bx
+// and by to the largest |x[i]| and |y[i]| (NaN aside), fills *b when given,
+// and says whether a pair holds NaN.
+MS_WIDE bool scan_pairs(const double* x, const double* y, size_t n, double shx, double shy, PairBlock* b,
+                        double& bx, double& by) {
+    const V4 vx = {shx, shx, shx, shx}, vy = {shy, shy, shy, shy}, one = {1.0, 1.0, 1.0, 1.0};
+    V4 mx = {}, my = {};
+    M4 all = ~M4{};
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const V4 u = load_v4(x + i), v = load_v4(y + i);
+        const M4 ok = (u == u) & (v == v);
+        if (b) {
+            store_v4(b->dx + i, masked(u - vx, ok));
+            store_v4(b->dy + i, masked(v - vy, ok));
+            store_v4(b->one + i, masked(one, ok));
+        }
+        mx = max_magnitude(mx, u);
+        my = max_magnitude(my, v);
+        all &= ok;
+    }
+    bool clean = (all[0] & all[1] & all[2] & all[3]) != 0;
+    for (; i < n; ++i) {
+        const bool ok = !(std::isnan(x[i]) || std::isnan(y[i]));
+        if (b) {
+            b->dx[i] = ok ? x[i] - shx : 0.0;
+            b->dy[i] = ok ? y[i] - shy : 0.0;
+            b->one[i] = ok ? 1.0 : 0.0;
+        }
+        mx[0] = max_magnitude(mx[0], x[i]);
+        my[0] = max_magnitude(my[0], y[i]);
+        clean = clean && ok;
+    }
+    bx = std::max(bx, max_lane(mx));
+    by = std::max(by, max_lane(my));
+    return !clean;
+}
+
+// The sums of pair_sums as the values are read, and the largest magnitudes
+// of x and y (NaN aside). Each block of pairs is first read with wide
+// vectors, for its magnitudes and NaN (and, where pairs are skipped, its
+// masked deviations), so that the sums, one long chain each in order, are
+// about all the scalar loop does.
+PairSums sums_as_read(In x, In y, bool skip_nan, bool squares, double& big_x, double& big_y) {
     // Each shift is the first finite value of its series among the pairs the
     // sums use: a value from a skipped pair may lie far from the data and
     // cancel their digits. Without skipping every pair is used (or the walk
@@ -758,29 +992,7 @@ PairSums pair_sums(In x, In y, bool skip_nan, bool squares) {
     };
     const double shx = first_finite(x), shy = first_finite(y);
     PairSums s;
-    if (!skip_nan) {
-        for (size_t i = 0; i < n; ++i) {
-            if (std::isnan(x[i]) || std::isnan(y[i])) {
-                s.hit_nan = true;
-                return s;
-            }
-            const double dx = x[i] - shx, dy = y[i] - shy;
-            s.sx += dx;
-            s.sy += dy;
-            s.sxy += dx * dy;
-            if (squares) {
-                s.sxx += dx * dx;
-                s.syy += dy * dy;
-            }
-        }
-        s.c = static_cast<double>(n);
-        return s;
-    }
-    // A skipped pair adds +0.0 to every sum, which leaves it unchanged.
-    for (size_t i = 0; i < n; ++i) {
-        const bool ok = !(std::isnan(x[i]) || std::isnan(y[i]));
-        const double dx = ok ? x[i] - shx : 0.0, dy = ok ? y[i] - shy : 0.0;
-        s.c += ok ? 1.0 : 0.0;
+    auto add = [&](double dx, double dy) {
         s.sx += dx;
         s.sy += dy;
         s.sxy += dx * dy;
@@ -788,7 +1000,57 @@ PairSums pair_sums(In x, In y, bool skip_nan, bool squares) {
             s.sxx += dx * dx;
             s.syy += dy * dy;
         }
+    };
+    PairBlock b;
+    big_x = big_y = 0.0;
+    for (size_t b0 = 0; b0 < n; b0 += kPairBlock) {
+        const size_t len = std::min(n - b0, kPairBlock);
+        const double *xb = x.data() + b0, *yb = y.data() + b0;
+        if (!skip_nan) {
+            if (scan_pairs(xb, yb, len, shx, shy, nullptr, big_x, big_y)) {
+                s.hit_nan = true;  // the walk stops at the block's NaN
+                return s;
+            }
+            for (size_t i = 0; i < len; ++i) add(xb[i] - shx, yb[i] - shy);
+        } else {
+            // A skipped pair adds +0.0 to every sum, which leaves it unchanged.
+            scan_pairs(xb, yb, len, shx, shy, &b, big_x, big_y);
+            for (size_t i = 0; i < len; ++i) {
+                s.c += b.one[i];
+                add(b.dx[i], b.dy[i]);
+            }
+        }
     }
+    if (!skip_nan) s.c = static_cast<double>(n);
+    return s;
+}
+
+// The unit of v among the pairs where neither series is NaN, infinities
+// aside: a far value whose partner is missing, or an infinite one (which
+// leaves NaN or infinity in any unit), leaves the others as they are.
+core::Unit unit_of_pairs(In v, In x, In y) {
+    double big = 0.0;
+    for (size_t i = 0; i < v.size(); ++i)
+        if (!std::isnan(x[i]) && !std::isnan(y[i])) big = std::max(big, finite_magnitude(v[i]));
+    return core::unit_beyond_range_of(big);
+}
+
+}  // namespace
+
+PairSums pair_sums(In x, In y, bool skip_nan, bool squares) {
+    double big_x = 0.0, big_y = 0.0;
+    PairSums s = sums_as_read(x, y, skip_nan, squares, big_x, big_y);
+    // (Data of no magnitude at all read alike in any unit.)
+    auto plain = [](double big) { return core::plain_range(big) || big == 0.0; };
+    if (s.hit_nan || (plain(big_x) && plain(big_y))) return s;
+    // Beyond the plain range each series is read again in its own unit
+    // among the pairs used: every sum is then the plain one times a power of
+    // two, exactly.
+    const core::Unit ux = unit_of_pairs(x, x, y), uy = unit_of_pairs(y, x, y);
+    if (ux.identity() && uy.identity()) return s;
+    const core::InUnit xs(x, ux), ys(y, uy);
+    s = sums_as_read(xs.span(), ys.span(), skip_nan, squares, big_x, big_y);
+    s.exponent = ux.exponent() + uy.exponent();
     return s;
 }
 
@@ -796,7 +1058,8 @@ double cov_pair(In x, In y, bool skip_nan) {
     if (!skip_nan && x.size() < 2) return kNaN;
     const PairSums s = pair_sums(x, y, skip_nan, false);
     if (s.hit_nan || s.c < 2.0) return kNaN;
-    return centred_moment(s.sxy, s.sx, s.sy, s.c);
+    const double v = centred_moment(s.sxy, s.sx, s.sy, s.c);
+    return s.exponent == 0 ? v : std::ldexp(v, -s.exponent);
 }
 
 }  // namespace ms::kernels::matrix

@@ -66,6 +66,9 @@ void mirror_upper(Out out, size_t m);
 // float64 or float32), each value once while packing it.
 // Sample covariance (divisor n - 1) and biased covariance (divisor n); n >= 1.
 void cov_matrix_out(const MatView& x, Out out);
+// The same left in the unit the data are read in (data beyond the plain
+// range): its ratios, the correlations, are those of cov_matrix_out.
+void cov_matrix_in_unit_out(const MatView& x, Out out);
 void cov_matrix_bias_out(const MatView& x, Out out);
 // Sum of x[r,i] * x[r,j] over r, divided by n - 1: the input is taken as centred.
 void cov_matrix_centered_out(const MatView& x, Out out);
@@ -83,8 +86,9 @@ struct CompleteSums {
 using CompleteEntries = void (*)(const CompleteSums& s, size_t len, double* o) noexcept;
 // Forms the sums of every pair j >= i of the columns of x (row-major n x p,
 // rows where both values are finite), has `entries` write row i of `out`
-// from them, and mirrors the upper triangle.
-void complete_pairs_out(In x, size_t n, size_t p, bool squares, CompleteEntries entries, Out out);
+// from them, and mirrors the upper triangle. Entries carry the power-th
+// power of the data's unit.
+void complete_pairs_out(In x, size_t n, size_t p, bool squares, CompleteEntries entries, int power, Out out);
 void xtx_matrix_out(const MatView& x, Out out);
 // n x n: sum over columns k of x[i,k] * x[j,k].
 void xxt_matrix_out(const MatView& x, Out out);
@@ -94,9 +98,12 @@ void pairwise_cosine_cols_out(const MatView& x, Out out);
 
 // Sums of deviations from the first finite value of each series among the
 // pairs used: all pairs (a NaN stops the walk) or the pairs without NaN.
+// Series beyond the plain range are summed in their units: then sxy carries
+// 2^exponent (sx and sxx that of x, sy and syy that of y).
 struct PairSums {
     double c = 0.0, sx = 0.0, sy = 0.0, sxy = 0.0, sxx = 0.0, syy = 0.0;
     bool hit_nan = false;  // the walk stopped at a NaN (plain form)
+    int exponent = 0;
 };
 PairSums pair_sums(In x, In y, bool skip_nan, bool squares);
 
