@@ -175,18 +175,17 @@ class InUnitPass {
 public:
     using Summary = std::invoke_result_t<Pass&, std::span<const double>>;
 
-    InUnitPass(std::span<const double> x, Pass pass) : InUnitPass(x, pass, pass(x)) {}
+    InUnitPass(std::span<const double> x, Pass pass) : s_(pass(x)), x_(x, unit_beyond_range_of(s_.big)) {
+        if (!x_.unit().identity()) s_ = pass(x_.span());
+    }
 
     std::span<const double> span() const noexcept { return x_.span(); }
     const Unit& unit() const noexcept { return x_.unit(); }
     const Summary& summary() const noexcept { return s_; }
 
 private:
-    InUnitPass(std::span<const double> x, Pass& pass, Summary first)
-        : x_(x, unit_beyond_range_of(first.big)), s_(x_.unit().identity() ? first : pass(x_.span())) {}
-
+    Summary s_;  // before x_, which is read in the unit it finds
     InUnit x_;
-    Summary s_;
 };
 
 // v, a result computed on data read in unit u and carrying the p-th power of

@@ -28,8 +28,11 @@ struct Identity {
 // order; the out-of-order core overlaps the next block's terms (and their
 // magnitudes) with this block's chain of additions, and scattered NaN cause
 // no mispredictions.
+//
+// Inlined into each user, so that one which needs only the sum drops the
+// count, and the additions of a full block unroll.
 template <bool Magnitude, class Term>
-SkipSum sum_kept(std::span<const double> x, Term term) noexcept {
+[[gnu::always_inline]] inline SkipSum sum_kept(std::span<const double> x, Term term) noexcept {
     constexpr size_t B = 2 * core::MagnitudeLanes<1>::kBlock;
     double t[B];
     double s = 0.0;
@@ -76,10 +79,14 @@ bool kept_all_equal(std::span<const double> x) noexcept {
     return true;
 }
 
+// Not inlined: a caller that may allocate afterwards would keep the running
+// sum in memory (see core::sum_and_magnitude).
+[[gnu::noinline]] SkipSum sum_kept_magnitude(std::span<const double> x) noexcept { return sum_kept<true>(x, Identity{}); }
+
 // The non-NaN values as the moments read them: in their unit beyond the
 // plain range (NaN kept in place), with their sum and count.
 struct KeptSumPass {
-    SkipSum operator()(std::span<const double> x) const noexcept { return sum_kept<true>(x, Identity{}); }
+    SkipSum operator()(std::span<const double> x) const noexcept { return sum_kept_magnitude(x); }
 };
 using KeptSample = core::InUnitPass<KeptSumPass>;
 
@@ -90,7 +97,7 @@ struct MeanVar {
 // Mean and sample variance (divisor k - 1) of the k non-NaN values, in the
 // sample's unit; the variance is NaN when k < 2.
 MeanVar mean_var_kept(const KeptSample& s) noexcept {
-    const SkipSum t = s.summary();
+    const SkipSum& t = s.summary();
     if (t.count == 0) return {kNaN, kNaN};
     double m = t.sum / static_cast<double>(t.count);
     if (t.count < 2) return {m, kNaN};
