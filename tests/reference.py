@@ -62,6 +62,32 @@ def unit_mismatches(got, base, k, powers=None, rel=0.0):
     return bad
 
 
+# Powers of two beyond [2^-250, 2^250] at both ends, for data read in their unit.
+FAR_SCALES = [-1000, -600, -545, 509, 600, 1000]
+
+
+def close_at_scale(got, peer, k, p, rel=1e-12):
+    """Whether got, for data scaled by 2^k, is the peer's value on the unscaled
+    data times 2^(k p): within rel where that is a normal number, within two
+    subnormal steps below, and not finite where it overflows."""
+    with np.errstate(over="ignore"):
+        want = float(np.ldexp(peer, k * p))
+    if math.isinf(want):
+        return not math.isfinite(got)
+    if abs(want) < np.finfo(float).tiny:
+        return abs(got - want) <= 2 * 5e-324
+    return math.isclose(got, want, rel_tol=rel)
+
+
+def in_unit(x):
+    """x scaled by 2^-e, e the exponent that brings its largest finite
+    magnitude into [0.5, 1), and e: loops on these values scaled back give
+    the results of the data in any unit."""
+    big = max((abs(float(v)) for v in x if math.isfinite(v)), default=0.0)
+    e = math.frexp(big)[1] if big else 0
+    return [math.ldexp(float(v), -e) for v in x], e
+
+
 def outputs_by_thread_count(code, counts):
     """The distinct outputs of `code`, run in a fresh interpreter under each
     worker count: one element when the results do not depend on it."""

@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 import scipy.stats
 
-from reference import loop_sum, same
+from reference import FAR_SCALES, close_at_scale, loop_sum, same
 from marlox_stats import marlox_stats_rs as m
 
 NAN = float("nan")
@@ -97,11 +97,23 @@ def test_documented_values():
     assert math.isnan(m.kurtosis_np(np.full(5, 2.0)))
 
 
-def test_agrees_with_scipy():
-    x = np.random.default_rng(1).gamma(2.0, size=5000)
-    assert m.skew_np(x) == pytest.approx(scipy.stats.skew(x), rel=1e-12)
-    assert m.kurtosis_np(x) == pytest.approx(scipy.stats.kurtosis(x), rel=1e-12)
-    assert m.var_np(x) == pytest.approx(np.var(x, ddof=1), rel=1e-12)
+# Data far from 1 are read in their power-of-two unit: at 2^k each result is
+# the peer's on the unscaled data times 2^(k p), p = 2 for the variance, 1 for
+# the standard deviation, 0 for the rest, also where the plain sums of squares
+# overflow or vanish (the normal sample's standard deviation at 2^-600 is
+# 2.43e-181, not 0).
+@pytest.mark.parametrize("k", [0] + FAR_SCALES)
+@pytest.mark.parametrize(
+    "x", [np.random.default_rng(1).gamma(2.0, size=5000), np.random.default_rng(3).standard_normal(1000)],
+    ids=["gamma", "normal"],
+)
+def test_agrees_with_scipy(x, k):
+    xs = np.ldexp(x, k)
+    assert close_at_scale(m.skew_np(xs), scipy.stats.skew(x), k, 0)
+    assert close_at_scale(m.kurtosis_np(xs), scipy.stats.kurtosis(x), k, 0)
+    assert close_at_scale(m.var_np(xs), np.var(x, ddof=1), k, 2)
+    assert close_at_scale(m.std_np(xs), np.std(x, ddof=1), k, 1)
+    np.testing.assert_allclose(m.zscore_np(xs), (x - x.mean()) / x.std(ddof=1), rtol=1e-12, atol=1e-12)
 
 
 @pytest.mark.parametrize("x", list(samples()), ids=lambda x: f"n{len(x)}")
@@ -125,8 +137,10 @@ def test_zscore_documented():
     assert np.array_equal(m.zscore_np(np.array([1.0, 3.0])), [-1 / math.sqrt(2.0), 1 / math.sqrt(2.0)])
     assert np.isnan(m.zscore_np(np.array([1.0]))).all()
     assert m.zscore_np(np.empty(0)).shape == (0,)
-    # An infinite spread gives NaN, not zeros.
-    assert np.isnan(m.zscore_np(np.array([1e308, -1e308, 1e308]))).all()
+    # A variance that overflows as the values stand is formed in their
+    # power-of-two unit: the z-scores of [1, -1, 1].
+    r3 = 1 / math.sqrt(3.0)
+    assert m.zscore_np(np.array([1e308, -1e308, 1e308])) == pytest.approx([r3, -2 * r3, r3], rel=1e-15)
 
 
 # ------------------------------------------- equal values with an inexact mean
@@ -389,8 +403,10 @@ def test_no_spread_or_nonfinite_gives_nan(x):
     assert np.isnan(m.zscore_np(x)).all()
 
 
-def test_zscore_infinite_spread_is_nan_but_large_finite_spread_is_not():
-    assert np.isnan(m.zscore_np(np.array([1e200, -1e200]))).all()  # variance overflows to inf
+def test_zscore_of_huge_values_is_finite():
+    # the variance of [1e200, -1e200] overflows as they stand, not in their power-of-two unit
+    assert m.zscore_np(np.array([1e200, -1e200])).tolist() == [1 / math.sqrt(2.0), -1 / math.sqrt(2.0)]
+    assert np.isnan(m.zscore_np(np.array([1e200, -np.inf]))).all()  # an infinite spread
     x = np.array([1e150, -1e150])
     s = math.sqrt((1e150 * 1e150 + -1e150 * -1e150) / 1)
     assert m.zscore_np(x).tolist() == [1e150 / s, -1e150 / s]

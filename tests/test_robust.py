@@ -7,7 +7,7 @@ import pytest
 import scipy.stats
 from statsmodels.robust import scale as sm_scale
 
-from reference import loop_sum, ref_huber, ref_mad, ref_median, ref_percentile, ref_qn, ref_trimmed, same, selection_samples, total_sorted
+from reference import FAR_SCALES, loop_sum, ref_huber, ref_mad, ref_median, ref_percentile, ref_qn, ref_trimmed, same, selection_samples, total_sorted
 
 nan, inf = math.nan, math.inf
 
@@ -151,6 +151,9 @@ def test_trimmed_statistics_sum_in_sorted_order(mod, x, trim):
     if len(kept) >= 2:
         ss = loop_sum((v - mean) ** 2 for v in kept)
         assert mod.trimmed_std_np(x, trim) == math.sqrt(ss / (len(kept) - 1))
+        # far from 1 the data are read in their power-of-two unit
+        for k in FAR_SCALES:
+            assert mod.trimmed_std_np(np.ldexp(x, k), trim) == np.ldexp(math.sqrt(ss / (len(kept) - 1)), k)
     assert mod.trimmed_mean_np(x, trim) == pytest.approx(scipy.stats.trim_mean(x, trim), rel=1e-12, abs=1e-14)
 
 
@@ -231,10 +234,15 @@ def test_huber_zero_weight_sum_returns_current_location(mod):
     assert math.isfinite(mod.huber_location_np(RANDOM[2], -1.0))
 
 
+# Data far from 1 are read in their power-of-two unit: at 2^k the midvariance
+# is the loop's on the unscaled data times 2^(2k), rounded once.
 @pytest.mark.parametrize("x", [FIVE, *RANDOM[:4]], ids=len)
 @pytest.mark.parametrize("c", [None, 9.0, 4.5])
-def test_biweight_midvariance(mod, x, c):
-    assert mod.biweight_midvariance_np(x, c) == ref_biweight(x, 9.0 if c is None else c)
+@pytest.mark.parametrize("k", [0] + FAR_SCALES)
+def test_biweight_midvariance(mod, x, c, k):
+    with np.errstate(over="ignore"):
+        expected = np.ldexp(ref_biweight(x, 9.0 if c is None else c), 2 * k)
+    assert same(mod.biweight_midvariance_np(np.ldexp(x, k), c), expected)
 
 
 @pytest.mark.parametrize("x", [[1, 1, 1, 5], [7], [], [1, nan, 2], [-inf, inf, 1]])
@@ -651,10 +659,12 @@ def z_mask(x, t):
     return [abs((v - mean) / sd) > t for v in x]
 
 
+# The mask of data scaled by 2^k far from 1 is that of the unscaled data.
 @pytest.mark.parametrize("t", [3.0, 1.0, 0.0, -1.0, nan, inf])
-def test_zscore_outlier_mask(mod, t):
+@pytest.mark.parametrize("k", [0] + FAR_SCALES)
+def test_zscore_outlier_mask(mod, t, k):
     for x in ([1, 2, 3, 4, 100], np.random.default_rng(9).standard_t(3, 400), [-0.0, 0.0]):
-        assert mod.zscore_outliers_np(arr(x), t).tolist() == z_mask(x, t)
+        assert mod.zscore_outliers_np(np.ldexp(arr(x), k), t).tolist() == z_mask(x, t)
 
 
 # ------------------------------------------------- robust scaling, clipping

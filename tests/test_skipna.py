@@ -4,7 +4,7 @@ import math
 import numpy as np
 import pytest
 
-from reference import loop_sum, same
+from reference import FAR_SCALES, close_at_scale, in_unit, loop_sum, same
 from marlox_stats import marlox_stats_rs as m
 
 nan, inf = math.nan, math.inf
@@ -12,9 +12,16 @@ arr = lambda *v: np.array(v, dtype=np.float64)  # noqa: E731
 PAIRS = [("mean_skipna_np", "mean_nan_np"), ("var_skipna_np", "var_nan_np"), ("std_skipna_np", "std_nan_np")]
 
 
+def scaled(v, e):
+    with np.errstate(over="ignore"):
+        return float(np.ldexp(v, e))
+
+
 def refs(x):
-    """Mean, variance and Welford triple of the non-NaN values, as plain loops."""
-    kept = [float(v) for v in x if not math.isnan(v)]
+    """Mean, variance, standard deviation, Welford triple and z-scores of the
+    non-NaN values, as plain loops over the values in their unit, scaled back."""
+    xs, e = in_unit(x)
+    kept = [v for v in xs if not math.isnan(v)]
     k = len(kept)
     mean = loop_sum(kept) / k if k else nan
     var = loop_sum((v - mean) * (v - mean) for v in kept) / (k - 1) if k > 1 else nan
@@ -26,8 +33,10 @@ def refs(x):
         d = v - mu
         mu += d / n
         M += d * (v - mu)
-    welford = (nan, nan, 0) if n == 0 else (mu, nan, 1) if n == 1 else (mu, M / (n - 1.0), n)
-    return mean, var, welford
+    welford = (nan, nan, 0) if n == 0 else (mu, nan, 1) if n == 1 else (mu, scaled(M / (n - 1.0), 2 * e), n)
+    s = math.sqrt(var)
+    z = [nan] * len(x) if math.isnan(s) or math.isinf(s) or s == 0 else [(a - mean) / s for a in xs]
+    return scaled(mean, e), scaled(var, 2 * e), scaled(s, e), (scaled(welford[0], e),) + welford[1:], z
 
 
 def samples():
@@ -43,25 +52,32 @@ def samples():
 
 @pytest.mark.parametrize("x", samples(), ids=lambda x: f"n{len(x)}")
 def test_exact_against_loops(x):
-    mean, var, welford = refs(x)
-    for name, expected in zip(PAIRS, (mean, var, math.sqrt(var))):
+    mean, var, std, welford, z = refs(x)
+    for name, expected in zip(PAIRS, (mean, var, std)):
         assert same(getattr(m, name[0])(x), expected) and same(getattr(m, name[1])(x), expected)
     out = m.welford_np(x)
     assert same(out[:2], welford[:2]) and type(out[2]) is int and out[2] == welford[2]
-    s = math.sqrt(var)
-    z = [nan] * len(x) if math.isnan(s) or math.isinf(s) or s == 0 else [(float(a) - mean) / s for a in x]
     assert same(m.zscore_skipna_np(x), z)
 
 
-def test_agrees_with_numpy_nan_functions():
+# At 2^k the results are NumPy's on the unscaled data times 2^(k p): the
+# data are read in their power-of-two unit where plain sums of squares would
+# overflow or vanish.
+@pytest.mark.parametrize("k", [0] + FAR_SCALES)
+def test_agrees_with_numpy_nan_functions(k):
     x = np.random.default_rng(3).standard_normal(10_001) * 5 + 2
     x[::7] = nan
-    assert m.mean_nan_np(x) == pytest.approx(np.nanmean(x), rel=1e-13)
-    assert m.var_nan_np(x) == pytest.approx(np.nanvar(x, ddof=1), rel=1e-12)
-    assert m.std_nan_np(x) == pytest.approx(np.nanstd(x, ddof=1), rel=1e-12)
-    mean, var, count = m.welford_np(x)
-    assert (mean, var) == pytest.approx((np.nanmean(x), np.nanvar(x, ddof=1)), rel=1e-12)
+    xs = np.ldexp(x, k)
+    peers = {"mean": (np.nanmean(x), 1), "var": (np.nanvar(x, ddof=1), 2), "std": (np.nanstd(x, ddof=1), 1)}
+    for pair in PAIRS:
+        peer, p = peers[pair[0].split("_")[0]]
+        for name in pair:
+            assert close_at_scale(getattr(m, name)(xs), peer, k, p), name
+    mean, var, count = m.welford_np(xs)
+    assert close_at_scale(mean, np.nanmean(x), k, 1) and close_at_scale(var, np.nanvar(x, ddof=1), k, 2)
     assert count == np.count_nonzero(~np.isnan(x))
+    z = (x - np.nanmean(x)) / np.nanstd(x, ddof=1)
+    np.testing.assert_allclose(m.zscore_skipna_np(xs), z, rtol=1e-12, atol=1e-12)
 
 
 @pytest.mark.parametrize(
@@ -91,8 +107,8 @@ def test_cases(name, x, expected):
         (arr(2, 2, nan), [nan, nan, nan]),
         (arr(5, nan), [nan, nan]),
         (arr(), []),
-        # the variance overflows to +inf: NaN values as in zscore_np
-        (arr(1e300, -1e300, nan), [nan, nan, nan]),
+        # the variance overflows as the values stand, not in their unit
+        (arr(1e300, -1e300, nan), [1 / math.sqrt(2), -1 / math.sqrt(2), nan]),
     ],
 )
 def test_zscore_skipna_cases(x, expected):
@@ -203,15 +219,18 @@ def test_zscore_skipna_values(x, expected):
 
 @pytest.mark.parametrize("x", awkward_series() + [arr(0.0, 1e-160, nan)], ids=lambda x: f"n{len(x)}")
 def test_zscore_skipna_follows_the_loop(x):
-    mu, v = mean_loop(x), var_loop(x)
+    xs = in_unit(x)[0]  # the loops in the data's unit: 1e-160 squared would vanish
+    mu, v = mean_loop(xs), var_loop(xs)
     s = math.sqrt(v) if v > 0 else nan
-    expected = [nan if math.isnan(a) or math.isnan(s) or math.isinf(s) else (float(a) - mu) / s for a in x]
+    expected = [nan if math.isnan(a) or math.isnan(s) or math.isinf(s) else (a - mu) / s for a in xs]
     assert same(m.zscore_skipna_np(x), expected)
 
 
-def test_zscore_skipna_overflowing_variance_gives_nan():
-    out = m.zscore_skipna_np(arr(1e308, -1e308, 5.0))
-    assert np.isnan(out).all() and len(out) == 3
+def test_zscore_skipna_of_values_whose_variance_overflows():
+    x = arr(1e308, -1e308, 5.0, nan)
+    xs = np.ldexp(x, -1000)
+    expected = (xs - np.nanmean(xs)) / np.nanstd(xs, ddof=1)
+    np.testing.assert_allclose(m.zscore_skipna_np(x), expected, rtol=1e-15, atol=0)
 
 
 @pytest.mark.parametrize(

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 namespace ms::core {
@@ -28,30 +29,74 @@ struct Unit {
     bool identity() const noexcept { return a == 1.0 && b == 1.0; }
 };
 
-// The largest |x[i]|, NaN left out; eight vectors of two in flight.
-inline double max_magnitude(std::span<const double> x) noexcept {
-    using V2 = double __attribute__((vector_size(16)));
-    using I2 = int64_t __attribute__((vector_size(16)));
-    constexpr size_t K = 8;
-    const I2 magnitude = {INT64_MAX, INT64_MAX};  // every bit but the sign
-    const size_t n = x.size();
-    V2 m[K] = {};
-    size_t i = 0;
-    for (; i + 2 * K <= n; i += 2 * K) {
-        for (size_t j = 0; j < K; ++j) {
+// The largest magnitude of the values a pass reads, NaN left out, kept in
+// L vectors of two: the pass folds in blocks of 16 values, then asks for the
+// largest with the values left over. A pass of its own wants eight vectors in
+// flight; one that hides the folds behind a chain of additions wants one,
+// which leaves the registers to that chain.
+template <size_t L>
+class MagnitudeLanes {
+public:
+    static constexpr size_t kBlock = 16;
+
+    void fold(const double* p) noexcept {
+        const I2 magnitude = {INT64_MAX, INT64_MAX};  // every bit but the sign
+        for (size_t j = 0; j < kBlock / 2; ++j) {
             I2 v;
-            std::memcpy(&v, x.data() + i + 2 * j, sizeof v);
+            std::memcpy(&v, p + 2 * j, sizeof v);
             const V2 a = reinterpret_cast<V2>(v & magnitude);
-            m[j] = a > m[j] ? a : m[j];
+            V2& m = m_[j % L];
+            m = a > m ? a : m;  // NaN never compares greater
         }
     }
-    double big = 0.0;
-    for (const V2& l : m)
-        for (size_t j = 0; j < 2; ++j)
-            if (l[j] > big) big = l[j];
-    for (; i < n; ++i)
-        if (std::fabs(x[i]) > big) big = std::fabs(x[i]);
-    return big;
+
+    double largest(const double* rest, size_t n) const noexcept {
+        double big = 0.0;
+        for (const V2& l : m_)
+            for (size_t j = 0; j < 2; ++j)
+                if (l[j] > big) big = l[j];
+        for (size_t i = 0; i < n; ++i)
+            if (std::fabs(rest[i]) > big) big = std::fabs(rest[i]);
+        return big;
+    }
+
+private:
+    using V2 = double __attribute__((vector_size(16)));
+    using I2 = int64_t __attribute__((vector_size(16)));
+    V2 m_[L] = {};
+};
+
+// The largest |x[i]|, NaN left out.
+inline double max_magnitude(std::span<const double> x) noexcept {
+    constexpr size_t B = MagnitudeLanes<8>::kBlock;
+    MagnitudeLanes<8> m;
+    size_t i = 0;
+    for (; i + B <= x.size(); i += B) m.fold(x.data() + i);
+    return m.largest(x.data() + i, x.size() - i);
+}
+
+// A plain left-to-right sum from 0.0 (the bits of core::sum) and the largest
+// magnitude (NaN left out), in one pass: the magnitudes of a block are
+// independent of the chain of additions, which hides them. Not inlined: a
+// caller that allocates afterwards would have the sum spilled to memory on
+// every block of the chain, ten per cent slower.
+struct SumMagnitude {
+    double sum, big;
+};
+
+[[gnu::noinline]] inline SumMagnitude sum_and_magnitude(std::span<const double> x) noexcept {
+    constexpr size_t B = MagnitudeLanes<1>::kBlock;
+    const size_t n = x.size();
+    MagnitudeLanes<1> m;
+    double s = 0.0;
+    size_t i = 0;
+    for (; i + B <= n; i += B) {
+        m.fold(x.data() + i);
+        for (size_t j = 0; j < B; ++j) s += x[i + j];
+    }
+    const double big = m.largest(x.data() + i, n - i);
+    for (; i < n; ++i) s += x[i];
+    return {s, big};
 }
 
 // The unit that brings the magnitude `big` into [0.5, 1); none for zero or
@@ -77,16 +122,14 @@ inline Unit unit_of(std::span<const double> x) noexcept { return unit_of_magnitu
 // sums stay normal, which [2^-250, 2^250] leaves room for.
 inline bool plain_range(double big) noexcept { return big >= 0x1p-250 && big <= 0x1p250; }
 
-// The unit of data of largest magnitude `big` only when it is needed in that
-// sense.
+// The unit of data of largest magnitude `big` only when it is needed in
+// that sense; the identity inside the plain range.
 inline Unit unit_beyond_range_of(double big) noexcept {
     return plain_range(big) ? Unit{} : unit_of_magnitude(big);
 }
 
 // The unit of x only when it is needed in that sense.
-inline Unit unit_beyond_range(std::span<const double> x) noexcept {
-    return unit_beyond_range_of(max_magnitude(x));
-}
+inline Unit unit_beyond_range(std::span<const double> x) noexcept { return unit_beyond_range_of(max_magnitude(x)); }
 
 // The one unit of several series read together (a sample and the samples it
 // is compared with), from their largest magnitude; none inside the plain range.
@@ -121,6 +164,28 @@ private:
     Unit u_;
     std::vector<double> copy_;
     std::span<const double> view_;
+};
+
+// A series as a kernel reads it, with the summary of a first pass over it
+// that finds its largest magnitude (`.big`) along with what the kernel needs
+// anyway (a sum, a count). Inside the plain range that pass is all ordinary
+// data pay; beyond it the pass runs again over the copy in the series' unit.
+template <class Pass>
+class InUnitPass {
+public:
+    using Summary = std::invoke_result_t<Pass&, std::span<const double>>;
+
+    InUnitPass(std::span<const double> x, Pass pass) : s_(pass(x)), x_(x, unit_beyond_range_of(s_.big)) {
+        if (!x_.unit().identity()) s_ = pass(x_.span());
+    }
+
+    std::span<const double> span() const noexcept { return x_.span(); }
+    const Unit& unit() const noexcept { return x_.unit(); }
+    const Summary& summary() const noexcept { return s_; }
+
+private:
+    Summary s_;  // before x_, which is read in the unit it finds
+    InUnit x_;
 };
 
 // v, a result computed on data read in unit u and carrying the p-th power of

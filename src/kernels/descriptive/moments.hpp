@@ -9,6 +9,7 @@
 #include "core/constants.hpp"
 #include "core/spread.hpp"
 #include "core/sums.hpp"
+#include "core/unit.hpp"
 
 namespace ms::kernels::descriptive {
 
@@ -31,47 +32,69 @@ inline double var_about(std::span<const double> x, double m) noexcept {
     return rounding_only(v, m, x) ? 0.0 : v;
 }
 
+// x as the moments read it: beyond the plain range a copy in its
+// power-of-two unit (sums of squares of data near 1e+-150 overflow or vanish;
+// the moments of the copy scale back exactly), with its plain sum, which the
+// first pass finds along with the magnitude.
+struct SumPass {
+    core::SumMagnitude operator()(std::span<const double> x) const noexcept { return core::sum_and_magnitude(x); }
+};
+using Sample = core::InUnitPass<SumPass>;
+
+inline double mean_of(const Sample& s) noexcept { return s.summary().sum / static_cast<double>(s.span().size()); }
+
+// Sample variance (divisor n - 1) of s, in its unit.
+inline double var_in_unit(const Sample& s) noexcept { return var_about(s.span(), mean_of(s)); }
+
 // Sample variance (divisor n - 1), two passes.
-inline double var(std::span<const double> x) noexcept {
-    size_t n = x.size();
-    if (n < 2) return kNaN;
-    return var_about(x, core::sum(x) / static_cast<double>(n));
+inline double var(std::span<const double> x) {
+    if (x.size() < 2) return kNaN;
+    const Sample s(x, {});
+    return core::unscale(var_in_unit(s), s.unit(), 2);
 }
 
-inline double stddev(std::span<const double> x) noexcept { return std::sqrt(var(x)); }
+inline double stddev(std::span<const double> x) {
+    if (x.size() < 2) return kNaN;
+    const Sample s(x, {});
+    return core::unscale(std::sqrt(var_in_unit(s)), s.unit(), 1);
+}
 
 // Population skewness m3 / m2^1.5.
-inline double skew(std::span<const double> x) noexcept {
+inline double skew(std::span<const double> x) {
     size_t n = x.size();
     if (n < 3) return kNaN;
+    const Sample s(x, {});
+    std::span<const double> xs = s.span();
     double dn = static_cast<double>(n);
-    double m = core::sum(x) / dn;
+    double m = mean_of(s);
     double s2 = 0.0, s3 = 0.0;
-    for (double v : x) {
+    for (double v : xs) {
         double d = v - m;
         s2 += d * d;
         s3 += d * (d * d);
     }
     double m2 = s2 / dn, m3 = s3 / dn;
-    if (!(m2 > 0.0) || rounding_only(m2, m, x)) return kNaN;  // zero spread or NaN
+    if (!(m2 > 0.0) || rounding_only(m2, m, xs)) return kNaN;  // zero spread or NaN
     return m3 / std::pow(m2, 1.5);
 }
 
 // Population excess kurtosis m4 / v^2 - 3.
-inline double kurtosis(std::span<const double> x) noexcept {
+inline double kurtosis(std::span<const double> x) {
     size_t n = x.size();
     if (n < 4) return kNaN;
+    const Sample s(x, {});
+    std::span<const double> xs = s.span();
     double dn = static_cast<double>(n);
-    double m = core::sum(x) / dn;
+    double m = mean_of(s);
     double s2 = 0.0, s4 = 0.0;
-    for (double v : x) {
+    for (double v : xs) {
         double d = v - m;
         double d2 = d * d;
         s2 += d2;
         s4 += d2 * d2;
     }
     double v = s2 / dn, m4 = s4 / dn;
-    if (!(v > 0.0) || rounding_only(v, m, x)) return kNaN;
+    if (!(v > 0.0) || rounding_only(v, m, xs)) return kNaN;
     return m4 / (v * v) - 3.0;
 }
 
@@ -88,12 +111,13 @@ inline void standardize(std::span<const double> x, double m, double s, double* o
 }
 
 // z-scores into out (same length as x).
-inline void zscore(std::span<const double> x, double* out) noexcept {
+inline void zscore(std::span<const double> x, double* out) {
     size_t n = x.size();
     if (n == 0) return;
-    double m = core::sum(x) / static_cast<double>(n);
-    double s = n < 2 ? kNaN : std::sqrt(var_about(x, m));
-    standardize(x, m, s, out);
+    const Sample s(x, {});
+    double m = mean_of(s);
+    double sd = n < 2 ? kNaN : std::sqrt(var_in_unit(s));
+    standardize(s.span(), m, sd, out);
 }
 
 }  // namespace ms::kernels::descriptive

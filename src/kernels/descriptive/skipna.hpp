@@ -10,18 +10,13 @@ namespace ms::kernels::descriptive {
 
 double mean_skipna(std::span<const double> x) noexcept;
 
-struct MeanVar {
-    double mean, var;
-};
-
-// Mean and sample variance (divisor k - 1) of the k non-NaN values; the
-// variance is NaN when k < 2.
-MeanVar mean_var_skipna(std::span<const double> x) noexcept;
-double var_skipna(std::span<const double> x) noexcept;
-double stddev_skipna(std::span<const double> x) noexcept;
+// Sample variance (divisor k - 1) of the k non-NaN values, NaN when k < 2,
+// and its square root.
+double var_skipna(std::span<const double> x);
+double stddev_skipna(std::span<const double> x);
 
 // z-scores over the non-NaN values; NaN inputs stay NaN in place.
-void zscore_skipna(std::span<const double> x, double* out) noexcept;
+void zscore_skipna(std::span<const double> x, double* out);
 
 struct Welford {
     double mean, var;
@@ -29,6 +24,6 @@ struct Welford {
 };
 
 // One-pass running mean and sum of squared deviations over the non-NaN values.
-Welford welford(std::span<const double> x) noexcept;
+Welford welford(std::span<const double> x);
 
 }  // namespace ms::kernels::descriptive

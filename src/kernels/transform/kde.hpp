@@ -14,7 +14,7 @@ namespace ms::kernels::transform {
 
 // Scott's rule n^(-1/5) * s with the sample standard deviation s; NaN when it
 // cannot be formed (a single value, zero or non-finite spread).
-inline double scott_bandwidth(std::span<const double> x) noexcept {
+inline double scott_bandwidth(std::span<const double> x) {
     size_t n = x.size();
     if (n < 2) return kNaN;
     double v = descriptive::var(x);
