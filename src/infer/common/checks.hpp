@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/result.hpp"
+#include "core/unit.hpp"
 #include "infer/common/sums.hpp"
 
 namespace ms::infer {
@@ -39,20 +40,17 @@ inline std::optional<Err> reject_nonfinite(std::span<const double> x, std::strin
 }
 
 // A sample's plain sum and its largest magnitude.
-struct SampleSum {
-    double sum, big;
-};
+using SampleSum = core::SumMagnitude;
 
 // A plain left-to-right sum from 0.0 that also refuses non-finite values. A
 // NaN or infinite term leaves every later partial sum NaN or infinite, so a
 // finite total proves the sample finite; only a non-finite total (which finite
 // values can also reach by overflow) needs the scan.
 inline Result<SampleSum> checked_sum(std::span<const double> x, std::string_view name) {
-    PlainSum s;
-    for (double v : x) s.add(v);
+    const SampleSum s = core::sum_and_magnitude(x);
     if (!std::isfinite(s.sum))
         if (auto e = reject_nonfinite(x, name)) return std::move(*e);
-    return SampleSum{s.sum, s.big};
+    return s;
 }
 
 struct SumPair {
