@@ -8,6 +8,7 @@
 #pragma once
 
 #include <bit>
+#include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -28,30 +29,64 @@ struct Unit {
     bool identity() const noexcept { return a == 1.0 && b == 1.0; }
 };
 
-// The largest |x[i]|, NaN left out; eight vectors of two in flight.
-inline double max_magnitude(std::span<const double> x) noexcept {
+// The largest |x[i]| of values taken in runs, NaN left out (and infinities,
+// with `Finite`): eight vectors of two in flight, kept across runs and
+// brought together only when the result is asked for.
+template <bool Finite>
+class Magnitudes {
+public:
+    void add(std::span<const double> x) noexcept {
+        const I2 magnitude = {INT64_MAX, INT64_MAX};  // every bit but the sign
+        const V2 top = {kTop, kTop};
+        const size_t n = x.size();
+        size_t i = 0;
+        for (; i + 2 * K <= n; i += 2 * K) {
+            for (size_t j = 0; j < K; ++j) {
+                I2 v;
+                std::memcpy(&v, x.data() + i + 2 * j, sizeof v);
+                const V2 a = reinterpret_cast<V2>(v & magnitude);
+                if constexpr (Finite)
+                    m_[j] = (a > m_[j]) & (a <= top) ? a : m_[j];
+                else
+                    m_[j] = a > m_[j] ? a : m_[j];
+            }
+        }
+        for (const double* p = x.data() + i; p < x.data() + n; ++p)
+            if (std::fabs(*p) > rest_ && std::fabs(*p) <= kTop) rest_ = std::fabs(*p);
+    }
+    double largest() const noexcept {
+        double big = rest_;
+        for (const V2& l : m_)
+            for (size_t j = 0; j < 2; ++j)
+                if (l[j] > big) big = l[j];
+        return big;
+    }
+
+private:
     using V2 = double __attribute__((vector_size(16)));
     using I2 = int64_t __attribute__((vector_size(16)));
-    constexpr size_t K = 8;
-    const I2 magnitude = {INT64_MAX, INT64_MAX};  // every bit but the sign
-    const size_t n = x.size();
-    V2 m[K] = {};
-    size_t i = 0;
-    for (; i + 2 * K <= n; i += 2 * K) {
-        for (size_t j = 0; j < K; ++j) {
-            I2 v;
-            std::memcpy(&v, x.data() + i + 2 * j, sizeof v);
-            const V2 a = reinterpret_cast<V2>(v & magnitude);
-            m[j] = a > m[j] ? a : m[j];
-        }
-    }
-    double big = 0.0;
-    for (const V2& l : m)
-        for (size_t j = 0; j < 2; ++j)
-            if (l[j] > big) big = l[j];
-    for (; i < n; ++i)
-        if (std::fabs(x[i]) > big) big = std::fabs(x[i]);
-    return big;
+    static constexpr size_t K = 8;
+    static constexpr double kTop = Finite ? DBL_MAX : INFINITY;
+    V2 m_[K] = {};
+    double rest_ = 0.0;
+};
+
+// The largest |x[i]|, NaN left out.
+inline double max_magnitude(std::span<const double> x) noexcept {
+    Magnitudes<false> m;
+    m.add(x);
+    return m.largest();
+}
+
+// The largest finite |x[i]|: the magnitude of series whose parts are read
+// apart (windows), where an infinity spoils only its own part. The plain
+// pass is the faster one; the second only for data holding an infinity.
+inline double max_finite_magnitude(std::span<const double> x) noexcept {
+    const double big = max_magnitude(x);
+    if (std::isfinite(big)) return big;
+    Magnitudes<true> m;
+    m.add(x);
+    return m.largest();
 }
 
 // The unit that brings the magnitude `big` into [0.5, 1); none for zero or
