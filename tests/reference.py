@@ -88,6 +88,29 @@ def in_unit(x):
     return [math.ldexp(float(v), -e) for v in x], e
 
 
+def close_scaled(got, want, e, rtol=1e-10, atol=1e-13):
+    """got, computed on scaled data, against want, a peer's value on the data
+    as read (unscaled), times 2^e (2^(k p) for data scaled by 2^k and an
+    output carrying the p-th power of their unit): within rtol (atol in
+    want's units) where that is a normal number, not finite where it
+    overflows, within the smallest normal where it is subnormal; NaN where
+    want is NaN."""
+    got = np.asarray(got, dtype=np.float64)
+    want = np.asarray(want, dtype=np.float64)
+    assert got.shape == want.shape
+    with np.errstate(over="ignore"):
+        scaled = np.ldexp(want, e)
+    tiny = np.finfo(float).tiny
+    nan = np.isnan(want)
+    assert np.array_equal(np.isnan(got), nan)
+    over = np.isinf(scaled) & ~np.isinf(want)
+    assert not np.isfinite(got[over]).any()
+    small = ~nan & (np.abs(scaled) < tiny)
+    assert (np.abs(got[small] - scaled[small]) <= tiny).all()
+    normal = ~(nan | over | small)
+    np.testing.assert_allclose(np.ldexp(got[normal], -e), want[normal], rtol=rtol, atol=atol)
+
+
 def outputs_by_thread_count(code, counts):
     """The distinct outputs of `code`, run in a fresh interpreter under each
     worker count: one element when the results do not depend on it."""
@@ -414,32 +437,38 @@ def engine(x, w):
 def nan_engine(x, w):
     """(means, sds, zscores) of the NaN-skipping plain running sums. Once no
     infinity is left in the window, sums that are not finite are summed afresh;
-    with two or more values, the shifted sums also when c*S2 - S1^2 falls below
+    so is the sum of the values when the plain running sum of |v| falls below
+    share(w) of its largest value since the last build; with two or more
+    values, the shifted sums also when c*S2 - S1^2 falls below
     c*share(w)*(largest S2 since the last build), around the window's first
     non-NaN value."""
     x = [float(v) for v in x]
     s = next((v for v in x if math.isfinite(v)), 0.0)
     sh = share(w)
-    tot = s1 = s2 = peak = 0.0
+    tot = s1 = s2 = peak = mag = mag_peak = 0.0
     c = 0
     means, sds, zs = [], [], []
     for i, v in enumerate(x):
         if not math.isnan(v):
             tot += v
+            mag += abs(v)
             s1 += v - s
             s2 += (v - s) * (v - s)
             c += 1
         if i >= w and not math.isnan(x[i - w]):
             o = x[i - w]
             tot -= o
+            mag -= abs(o)
             s1 -= o - s
             s2 -= (o - s) * (o - s)
             c -= 1
         peak = s2 if s2 > peak else peak
+        mag_peak = mag if mag > mag_peak else mag_peak
         win = [u for u in x[max(0, i - w + 1):i + 1] if not math.isnan(u)]
         if all(math.isfinite(u) for u in win):
-            if not math.isfinite(tot):
+            if not (math.isfinite(tot) and math.isfinite(mag)) or mag < sh * mag_peak:
                 tot = loop_sum(win)
+                mag = mag_peak = loop_sum(abs(u) for u in win)
             if not (math.isfinite(s1) and math.isfinite(s2)):
                 s1 = loop_sum(u - s for u in win)
                 s2 = loop_sum((u - s) * (u - s) for u in win)

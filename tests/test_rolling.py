@@ -7,7 +7,8 @@ import sys
 import numpy as np
 import pytest
 
-from reference import check_fused, engine, fused, loop_sum, messy, nan_engine, outputs_by_thread_count, same, STATS
+from reference import (check_fused, close_scaled, engine, fused, loop_sum, messy, nan_engine, outputs_by_thread_count,
+                       same, STATS)
 from marlox_stats import marlox_stats_rs as m
 
 NAN = math.nan
@@ -143,6 +144,9 @@ def test_nan_family_small_cases():
     assert same(m.rolling_std_nan_np(arr(1, NAN, 3, 5), 2), [NAN, NAN, NAN, 1.4142135623730951])
     assert same(m.rolling_std_nan_np(arr(1, 2, 3), 1), [NAN] * 3)
     assert same(m.rolling_mean_nan_np(arr(1, 2, 3), 10), [1, 1.5, 2])
+    # a large value that has left takes its rounding with it
+    assert same(m.rolling_mean_nan_np(arr(1e17, 1, 2, 3, 4), 2), [1e17, 5e16, 1.5, 2.5, 3.5])
+    assert same(m.rolling_mean_nan_np(arr(1e15, 3.0585), 1), [1e15, 3.0585])
     for name in NANFAM:
         assert same(getattr(m, name)(np.full(4, NAN), 2), [NAN] * 4)
         assert getattr(m, name)(arr(), 3).shape == (0,)
@@ -493,6 +497,39 @@ def test_running_sums_match_exact_windows(w, seed):
     check_exact_one(messy(90, seed * 31 + w, scale=[1.0, 1e-3, 250.0][seed % 3]), w)
 
 
+@pytest.mark.parametrize("spike", [1e15, -3e16, 1e17])
+@pytest.mark.parametrize("w", [1, 2, 5, 50])
+def test_means_forget_a_spike_that_has_left(spike, w):
+    # Every rolling mean against math.fsum of its window: once the spike has
+    # left, within 1e-12 of the window's magnitude. NaN runs: skipped by the
+    # NaN-aware mean, NaN in the windows of the others that hold them.
+    rng = np.random.default_rng([w, int(abs(spike) % 97)])
+    x = np.round(rng.uniform(-3, 3, 400), 4)
+    x[[30, 31, 200]] = [spike, -0.7 * spike, spike / 3]
+    x[[32, 201]] = [3.0585, 1.0 + 2 ** -40]  # digits a sum around the spike would round off
+    x[100:110] = NAN
+    x[260:263] = NAN
+    col = np.ascontiguousarray(x[:, None])
+    full = {"rolling_mean_np": m.rolling_mean_np(x, w), "rolling_mean_std_np": m.rolling_mean_std_np(x, w)[0],
+            "rolling_mean_axis0_np": m.rolling_mean_axis0_np(col, w)[:, 0],
+            "rolling_mean_std_axis0_np": m.rolling_mean_std_axis0_np(col, w)[0][:, 0],
+            "rolling_multi_np": m.rolling_multi_np(x, w)[0]}
+    nan_mean = m.rolling_mean_nan_np(x, w)
+    big = np.abs(x) >= 1e15
+    for i in range(len(x)):
+        win = x[max(0, i - w + 1):i + 1]
+        vals = win[~np.isnan(win)]
+        if big[max(0, i - w + 1):i + 1].any():
+            continue
+        tol = 1e-12 * (np.abs(vals).max() if len(vals) else 0.0)
+        want = math.fsum(vals) / len(vals) if len(vals) else NAN
+        assert abs(nan_mean[i] - want) <= tol or (np.isnan(want) and np.isnan(nan_mean[i])), (i, nan_mean[i], want)
+        if i >= w - 1:
+            for name, got in full.items():
+                g = got[i - w + 1]
+                assert (np.isnan(g) if len(vals) < w else abs(g - want) <= tol), (name, i, g, want)
+
+
 # ============================= options, running sums, fused kernel: transcribed
 
 def both(fn, x, window, **kw):
@@ -759,6 +796,45 @@ def test_agrees_with_peers():
                 np.testing.assert_allclose(m.rolling_mean_nan_np(y, w), s.mean(), rtol=1e-9, atol=1e-12)
                 s = pd.Series(y).rolling(w, min_periods=2)
                 np.testing.assert_allclose(m.rolling_std_nan_np(y, w), s.std(), rtol=1e-9, atol=1e-12)
+
+
+@pytest.mark.parametrize("w", [2, 5, 50])
+@pytest.mark.parametrize("k", [510, -540, 1000, -1000, -1060])
+def test_data_far_from_one_agree_with_peers_scaled(k, w):
+    # Data far from 1, each output against the peers' value on the data as
+    # read, scaled back up exactly (np.ldexp), times 2^(k p) for an output
+    # carrying the p-th power of the data's unit. Windows away from an
+    # infinity keep the unit of the finite values.
+    pd = pytest.importorskip("pandas")
+    x0 = np.random.default_rng(3).standard_normal(1000)
+    x0[[100, 400]] = [INF, -INF]
+    x = np.ldexp(x0, k)
+    xr = np.ldexp(x, -k)  # as read: subnormal data keep only some bits
+    win = windows(xr, w)
+    held = ~np.isfinite(win).all(axis=1)
+    with np.errstate(invalid="ignore"):
+        mean, var = win.mean(axis=1), win.var(axis=1, ddof=1)
+        zs = (xr[:len(mean)] - mean) / np.sqrt(var)
+    got_mean, got_sd = m.rolling_mean_std_np(x, w)
+    fused = m.rolling_multi_np(x, w, stats=STATS)
+    cases = [(m.rolling_mean_np(x, w), mean, 1), (m.rolling_std_np(x, w), np.sqrt(var), 1),
+             (m.rolling_var_np(x, w), var, 2), (got_mean, mean, 1), (got_sd, np.sqrt(var), 1),
+             (m.rolling_zscore_np(x, w), zs, 0)]
+    cases += list(zip(fused, [mean, np.sqrt(var), var, np.full(len(mean), float(w)), win.min(axis=1),
+                              win.max(axis=1)], [1, 1, 2, 0, 1, 1]))
+    for got, want, p in cases:
+        close_scaled(np.where(held, NAN, got), np.where(held, NAN, want), k * p, rtol=1e-9, atol=1e-12)
+    # NaN runs, NaN-skipping windows
+    xn = np.where(np.isinf(x0), NAN, x)
+    xn[300:320] = NAN
+    s = pd.Series(np.ldexp(xn, -k))
+    mean_p, sd_p = s.rolling(w, min_periods=1).mean(), s.rolling(w, min_periods=2).std()
+    zs_p = (s - s.rolling(w, min_periods=2).mean()) / sd_p
+    for got, want, p in ((m.rolling_mean_nan_np(xn, w), mean_p, 1), (m.rolling_std_nan_np(xn, w), sd_p, 1),
+                         (m.rolling_zscore_nan_np(xn, w), zs_p, 0)):
+        close_scaled(got, want, k * p, rtol=1e-9, atol=1e-12)
+    if k == 510:  # the report's window: NumPy's variance of the same five values
+        assert m.rolling_var_np(x, 5)[17] == pytest.approx(np.var(x[17:22], ddof=1), rel=1e-12)
 
 
 # ---------------------------------------------------------------- fused kernel

@@ -3,7 +3,7 @@ import math
 import numpy as np
 import pytest
 
-from reference import outputs_by_thread_count, same
+from reference import close_scaled, loop_sum, outputs_by_thread_count, same
 from marlox_stats import marlox_stats_rs as m
 
 NAN = math.nan
@@ -15,12 +15,15 @@ def ref(x, w):
     """Column by column, in the documented order: running sums of the raw values
     (mean) and of values shifted by the column's first finite value (pair, sd);
     a window left without non-finite values whose sums are not finite is summed
-    afresh, and its shifted sums again around its first value when
-    w*S2 - S1^2 falls below w*share*(largest S2 since the last build)."""
+    afresh, and so is the raw sum when the running sum of |v| falls below
+    share of its largest value since the last build, and the shifted sums
+    around the window's first value when w*S2 - S1^2 falls below
+    w*share*(largest S2 since the last build). A window of one value is its
+    own shift: its pair mean is the value."""
     r, p = x.shape
     L = r - w + 1
     wd = float(w)
-    share = min(0.5 / w, 2.0 ** -8) if w > 1 else 0.0
+    share = min(0.5 / w, 2.0 ** -8)
     mean = np.empty((L, p))
     pm = np.empty((L, p))
     sd = np.empty((L, p))
@@ -38,28 +41,32 @@ def ref(x, w):
             return a, b
 
         S, _ = sums(0, 0.0, False)
+        mag = mag_peak = loop_sum(abs(v) for v in col[:w])
         S1, S2 = sums(0, s, True)
         peak = S2
         for k in range(L):
             if k:
                 new, old = col[k + w - 1], col[k - 1]
                 S = S + (new - old)
+                mag += abs(new) - abs(old)
+                mag_peak = mag if mag > mag_peak else mag_peak
                 dn, do = new - s, old - s
                 S1 = S1 + (dn - do)
                 S2 = S2 + (dn * dn - do * do)
                 peak = S2 if S2 > peak else peak
                 if all(math.isfinite(v) for v in col[k:k + w]):
-                    if not math.isfinite(S):
+                    if not (math.isfinite(S) and math.isfinite(mag)) or mag < share * mag_peak:
                         S, _ = sums(k, 0.0, False)
+                        mag = mag_peak = loop_sum(abs(v) for v in col[k:k + w])
                     if not (math.isfinite(S1) and math.isfinite(S2)):
                         S1, S2 = sums(k, s, True)
                         peak = S2
-                    if wd * S2 - S1 * S1 < wd * share * peak:  # the spread is lost: shift into the window
+                    if w > 1 and wd * S2 - S1 * S1 < wd * share * peak:  # the spread is lost: shift into the window
                         s = col[k]
                         S1, S2 = sums(k, s, True)
                         peak = S2
             mean[k, j] = S / wd
-            pm[k, j] = s + S1 / wd
+            pm[k, j] = col[k] if w == 1 else s + S1 / wd
             if w == 1:
                 sd[k, j] = NAN
             else:
@@ -99,10 +106,13 @@ def test_matches_documented_order(shape, w):
 
 def test_window_one():
     x = np.arange(12.0).reshape(4, 3)
+    x[1, 1] = 1e17  # a large value that has left takes its rounding with it
+    x[2:, 2] = [-INF, NAN]
     assert np.isnan(m.rolling_std_axis0_np(x, 1)).all()
     assert same(m.rolling_mean_axis0_np(x, 1), x)
     a, b = m.rolling_mean_std_axis0_np(x, 1)
     assert same(a, x) and np.isnan(b).all()
+    assert same(m.rolling_mean_std_axis0_np(np.array([[1e17], [1.5], [2.5]]), 1)[0], [[1e17], [1.5], [2.5]])
 
 
 def test_constant_column_has_zero_sd():
@@ -124,7 +134,35 @@ def test_non_finite_stays_in_its_column_and_windows():
     y[1, 1] = INF
     y[4, 0] = -INF
     check(y, 3)
-    check(np.array([[1e200], [1e200], [1.0], [2.0], [3.0]]), 2)  # squares overflow
+    # squares would overflow: each window against NumPy on its values brought near 1
+    y = np.array([[1e200, 1.0], [1e200, 1e17], [1.0, 1.5], [2.0, 2.5], [3.0, 3.5]])
+    mean, sd = m.rolling_mean_std_axis0_np(y, 2)
+    assert same(m.rolling_mean_axis0_np(y, 2), mean) and same(m.rolling_std_axis0_np(y, 2), sd)
+    for k, win in enumerate(np.lib.stride_tricks.sliding_window_view(y, 2, axis=0)):
+        e = np.frexp(np.abs(win).max(axis=1))[1]
+        near = np.ldexp(win, -e[:, None])
+        np.testing.assert_allclose(mean[k], np.ldexp(near.mean(axis=1), e), rtol=1e-15, atol=0)
+        np.testing.assert_allclose(sd[k], np.ldexp(near.std(axis=1, ddof=1), e), rtol=1e-15, atol=0)
+
+
+@pytest.mark.parametrize("w", [1, 3, 20])
+def test_columns_far_from_one_agree_with_bottleneck_scaled(w):
+    # Columns at very different scales side by side, each read in its own
+    # unit: against bottleneck on the columns as read, scaled back exactly.
+    bn = pytest.importorskip("bottleneck")
+    rng = np.random.default_rng(w)
+    ks = rng.choice([600, -600, 0, 1000, -1000, -1060], 70)
+    x = np.ldexp(rng.standard_normal((300, 70)), ks)
+    xr = np.ldexp(x, -ks)  # as read: subnormal columns keep only some bits
+    with np.errstate(invalid="ignore", divide="ignore"):
+        mean, sd = bn.move_mean(xr, w, axis=0)[w - 1:], bn.move_std(xr, w, axis=0, ddof=1)[w - 1:]
+    if w == 1:
+        sd[:] = NAN
+    pm, psd = m.rolling_mean_std_axis0_np(x, w)
+    for got, want in ((m.rolling_mean_axis0_np(x, w), mean), (pm, mean), (m.rolling_std_axis0_np(x, w), sd),
+                      (psd, sd)):
+        for j, k in enumerate(ks):
+            close_scaled(got[:, j], want[:, j], k, rtol=1e-9, atol=1e-12)
 
 
 def test_first_value_not_finite_shifts_by_zero():

@@ -5,7 +5,7 @@ from fractions import Fraction
 import numpy as np
 import pytest
 
-from reference import clamp_corr, first_finite, messy, same, share
+from reference import clamp_corr, close_scaled, first_finite, messy, same, share
 from marlox_stats import marlox_stats_rs as m
 
 NAN = math.nan
@@ -192,7 +192,11 @@ def test_infinities_and_overflow():
         check(x, y, w)
         # the windows past both infinities have their own values
         assert np.isfinite(m.rolling_beta_skipna(x, y, w)[9:]).all()
-    check(arr(1e200, -1e200, 1, 2, 3, 5), arr(1, 2, 3, 4, 6, 5), 2)  # squares overflow
+    # squares would overflow: the windows that held the large values, and the ones after them
+    x, y = arr(1e200, -1e200, 1, 2, 3, 5), arr(1, 2, 3, 4, 6, 5)
+    check_exact_pairs(x, y, 2, range(2, 5))
+    np.testing.assert_allclose(m.rolling_cov_np(x, y, 2)[:2], [-1e200, 5e199], rtol=1e-14)
+    np.testing.assert_allclose(m.rolling_beta_skipna(x, y, 2)[:2], [-5e-201, 1e-200], rtol=1e-14)
     check(arr(NAN, INF, 2, 3, 1), arr(NAN, 1, 2, 4, 3), 2)  # shifts skip non-finite values
 
 
@@ -327,6 +331,32 @@ def test_correlation_of_scaled_data(k):
     y = 0.4 * x + rng.standard_normal(40)
     for f in (m.rolling_corr_np, m.rolling_corr_nan_np, m.rolling_corr_skipna, m.rolling_correlation):
         np.testing.assert_allclose(f(k * x, k * y, 7), f(x, y, 7), rtol=1e-12, atol=0)
+
+
+@pytest.mark.parametrize("kx, ky", [(510, 510), (-540, -540), (1000, -300), (-1060, 0), (600, -1000)])
+def test_series_far_from_one_agree_with_pandas_scaled(kx, ky):
+    # Each series read in its own unit: against pandas on the series as read,
+    # scaled back exactly by the powers of x's and y's units each output carries.
+    pd = pytest.importorskip("pandas")
+    rng = np.random.default_rng(kx % 7)
+    x0 = rng.standard_normal(500)
+    x, y = np.ldexp(x0, kx), np.ldexp(0.4 * x0 + rng.standard_normal(500), ky)
+    x[[50, 51]] = NAN
+    sx, sy = pd.Series(np.ldexp(x, -kx)), pd.Series(np.ldexp(y, -ky))
+    for w in (2, 9):
+        r = lambda s: s.rolling(w)
+        cov, corr = r(sx).cov(sy)[w - 1:], r(sx).corr(sy)[w - 1:]
+        beta = cov / r(sx).var()[w - 1:]
+        icpt = r(sy).mean()[w - 1:] - beta * r(sx).mean()[w - 1:]
+        slope, intercept = m.rolling_linreg_skipna(x, y, w)
+        for got, want, e in ((m.rolling_cov_nan_np(x, y, w), cov, kx + ky), (m.rolling_corr_nan_np(x, y, w), corr, 0),
+                             (m.rolling_cov_np(x, y, w), cov, kx + ky), (m.rolling_corr_np(x, y, w), corr, 0)):
+            close_scaled(got, want, e, rtol=1e-8, atol=1e-11)
+        # the slope keeps the windows that hold a NaN pair; pandas' does not
+        held = np.isnan(cov)
+        for got, want, e in ((m.rolling_beta_skipna(x, y, w), beta, ky - kx), (slope, beta, ky - kx),
+                             (intercept, icpt, ky)):
+            close_scaled(np.where(held, NAN, got), want, e, rtol=1e-8, atol=1e-11)
 
 
 @pytest.mark.parametrize("w", [2, 3, 5, 8, 17])

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <bit>
+#include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -29,50 +30,74 @@ struct Unit {
     bool identity() const noexcept { return a == 1.0 && b == 1.0; }
 };
 
-// The largest magnitude of the values a pass reads, NaN left out, kept in
-// L vectors of two: the pass folds in blocks of 16 values, then asks for the
-// largest with the values left over. A pass of its own wants eight vectors in
-// flight; one that hides the folds behind a chain of additions wants one,
-// which leaves the registers to that chain.
-template <size_t L>
-class MagnitudeLanes {
+// The largest magnitude of the values a pass reads, NaN left out (and
+// infinities too, with Finite), kept in L vectors of two and brought together
+// only when asked for: runs of values may come one after another. A pass of
+// its own wants eight vectors in flight; one that hides the folds behind a
+// chain of additions (fold, 16 values at a time) wants one, which leaves the
+// registers to that chain.
+template <bool Finite = false, size_t L = 8>
+class Magnitudes {
 public:
     static constexpr size_t kBlock = 16;
 
     void fold(const double* p) noexcept {
         const I2 magnitude = {INT64_MAX, INT64_MAX};  // every bit but the sign
+        const V2 top = {kTop, kTop};
         for (size_t j = 0; j < kBlock / 2; ++j) {
             I2 v;
             std::memcpy(&v, p + 2 * j, sizeof v);
             const V2 a = reinterpret_cast<V2>(v & magnitude);
             V2& m = m_[j % L];
-            m = a > m ? a : m;  // NaN never compares greater
+            if constexpr (Finite)
+                m = (a > m) & (a <= top) ? a : m;
+            else
+                m = a > m ? a : m;  // NaN never compares greater
         }
     }
 
-    double largest(const double* rest, size_t n) const noexcept {
-        double big = 0.0;
+    void add(std::span<const double> x) noexcept {
+        const size_t n = x.size();
+        size_t i = 0;
+        for (; i + kBlock <= n; i += kBlock) fold(x.data() + i);
+        for (; i < n; ++i) {
+            const double a = std::fabs(x[i]);
+            if (a > rest_ && a <= kTop) rest_ = a;
+        }
+    }
+
+    double largest() const noexcept {
+        double big = rest_;
         for (const V2& l : m_)
             for (size_t j = 0; j < 2; ++j)
                 if (l[j] > big) big = l[j];
-        for (size_t i = 0; i < n; ++i)
-            if (std::fabs(rest[i]) > big) big = std::fabs(rest[i]);
         return big;
     }
 
 private:
     using V2 = double __attribute__((vector_size(16)));
     using I2 = int64_t __attribute__((vector_size(16)));
+    static constexpr double kTop = Finite ? DBL_MAX : INFINITY;
     V2 m_[L] = {};
+    double rest_ = 0.0;
 };
 
 // The largest |x[i]|, NaN left out.
 inline double max_magnitude(std::span<const double> x) noexcept {
-    constexpr size_t B = MagnitudeLanes<8>::kBlock;
-    MagnitudeLanes<8> m;
-    size_t i = 0;
-    for (; i + B <= x.size(); i += B) m.fold(x.data() + i);
-    return m.largest(x.data() + i, x.size() - i);
+    Magnitudes<> m;
+    m.add(x);
+    return m.largest();
+}
+
+// The largest finite |x[i]|: the magnitude of series whose parts are read
+// apart (windows), where an infinity spoils only its own part. The plain
+// pass is the faster one; the second only for data holding an infinity.
+inline double max_finite_magnitude(std::span<const double> x) noexcept {
+    const double big = max_magnitude(x);
+    if (std::isfinite(big)) return big;
+    Magnitudes<true> m;
+    m.add(x);
+    return m.largest();
 }
 
 // A plain left-to-right sum from 0.0 (the bits of core::sum) and the largest
@@ -85,18 +110,18 @@ struct SumMagnitude {
 };
 
 [[gnu::noinline]] inline SumMagnitude sum_and_magnitude(std::span<const double> x) noexcept {
-    constexpr size_t B = MagnitudeLanes<1>::kBlock;
+    using M = Magnitudes<false, 1>;
     const size_t n = x.size();
-    MagnitudeLanes<1> m;
+    M m;
     double s = 0.0;
     size_t i = 0;
-    for (; i + B <= n; i += B) {
+    for (; i + M::kBlock <= n; i += M::kBlock) {
         m.fold(x.data() + i);
-        for (size_t j = 0; j < B; ++j) s += x[i + j];
+        for (size_t j = 0; j < M::kBlock; ++j) s += x[i + j];
     }
-    const double big = m.largest(x.data() + i, n - i);
+    m.add(x.subspan(i));
     for (; i < n; ++i) s += x[i];
-    return {s, big};
+    return {s, m.largest()};
 }
 
 // The unit that brings the magnitude `big` into [0.5, 1); none for zero or

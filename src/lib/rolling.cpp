@@ -8,6 +8,7 @@
 #include "kernels/rolling/masks.hpp"
 #include "kernels/rolling/multi.hpp"
 #include "kernels/rolling/multi_axis0.hpp"
+#include "kernels/rolling/units.hpp"
 #include "kernels/rolling/zscore.hpp"
 
 namespace ms {
@@ -148,26 +149,30 @@ Result<Slice> series(const View1& a, uint64_t window) {
 
 size_t full_windows(size_t n, uint64_t w) { return n >= w ? static_cast<size_t>(n - w + 1) : 0; }
 
-// The engine's output for every full window, one value from (mean, sd).
-template <bool Raw, bool Shifted, class Pick>
+// The engine's output for every full window, one value from (mean, sd),
+// carrying the given power of the data's unit.
+template <bool Raw, bool Shifted, int Power, class Pick>
 Result<Array1<double>> engine_series(const View1& a, uint64_t window, Pick pick) {
     MS_TRY(x, series(a, window));
     Buf<double> out = Buf<double>(full_windows(x.size(), window));
     double* o = out.data();
-    r::running_mean_std<Raw, Shifted>(x, window, [o, pick](size_t k, double m, double sd) { o[k] = pick(m, sd); });
+    r::read_in_unit(x, {{o, out.size(), Power}}, [&](std::span<const double> xs, bool may_stop) {
+        return r::running_mean_std<Raw, Shifted>(
+            xs, window, [o, pick](size_t k, double m, double sd) { o[k] = pick(m, sd); }, may_stop);
+    });
     return Array1<double>(std::move(out));
 }
 
 Result<Array1<double>> rolling_mean_np(const View1& a, uint64_t window) {
-    return engine_series<true, false>(a, window, [](double m, double) { return m; });
+    return engine_series<true, false, 1>(a, window, [](double m, double) { return m; });
 }
 
 Result<Array1<double>> rolling_std_np(const View1& a, uint64_t window) {
-    return engine_series<false, true>(a, window, [](double, double sd) { return sd; });
+    return engine_series<false, true, 1>(a, window, [](double, double sd) { return sd; });
 }
 
 Result<Array1<double>> rolling_var_np(const View1& a, uint64_t window) {
-    return engine_series<false, true>(a, window, [](double, double sd) { return sd * sd; });
+    return engine_series<false, true, 2>(a, window, [](double, double sd) { return sd * sd; });
 }
 
 Result<std::tuple<Array1<double>, Array1<double>>> rolling_mean_std_np(const View1& a, uint64_t window) {
@@ -175,33 +180,41 @@ Result<std::tuple<Array1<double>, Array1<double>>> rolling_mean_std_np(const Vie
     size_t L = full_windows(x.size(), window);
     Buf<double> mean = Buf<double>(L), sd = Buf<double>(L);
     double *pm = mean.data(), *ps = sd.data();
-    r::running_mean_std<true, true>(x, window, [pm, ps](size_t k, double m, double s) {
-        pm[k] = m;
-        ps[k] = s;
+    r::read_in_unit(x, {{pm, L, 1}, {ps, L, 1}}, [&](std::span<const double> xs, bool may_stop) {
+        return r::running_mean_std<true, true>(
+            xs, window,
+            [pm, ps](size_t k, double m, double s) {
+                pm[k] = m;
+                ps[k] = s;
+            },
+            may_stop);
     });
     return std::tuple<Array1<double>, Array1<double>>(std::move(mean), std::move(sd));
 }
 
-// A kernel filling one value per full window (Full) or per position.
-template <void (*K)(std::span<const double>, size_t, double*), bool Full>
+// A kernel filling one value per full window (Full) or per position,
+// carrying the given power of the data's unit.
+template <double (*K)(std::span<const double>, size_t, double*, bool), bool Full, int Power>
 Result<Array1<double>> per_window(const View1& a, uint64_t window) {
     MS_TRY(x, series(a, window));
     Buf<double> out = Buf<double>(Full ? full_windows(x.size(), window) : x.size());
-    K(x, window, out.data());
+    double* o = out.data();
+    r::read_in_unit(x, {{o, out.size(), Power}},
+                    [&](std::span<const double> xs, bool may_stop) { return K(xs, window, o, may_stop); });
     return Array1<double>(std::move(out));
 }
 
 Result<Array1<double>> rolling_zscore_np(const View1& a, uint64_t window) {
-    return per_window<r::rolling_zscore, true>(a, window);
+    return per_window<r::rolling_zscore, true, 0>(a, window);
 }
 Result<Array1<double>> rolling_mean_nan_np(const View1& a, uint64_t window) {
-    return per_window<r::rolling_mean_nan, false>(a, window);
+    return per_window<r::rolling_mean_nan, false, 1>(a, window);
 }
 Result<Array1<double>> rolling_std_nan_np(const View1& a, uint64_t window) {
-    return per_window<r::rolling_std_nan, false>(a, window);
+    return per_window<r::rolling_std_nan, false, 1>(a, window);
 }
 Result<Array1<double>> rolling_zscore_nan_np(const View1& a, uint64_t window) {
-    return per_window<r::rolling_zscore_nan, false>(a, window);
+    return per_window<r::rolling_zscore_nan, false, 0>(a, window);
 }
 
 // ------------------------------------------------------------ fused

@@ -33,11 +33,11 @@ struct Identity {
 // count, and the additions of a full block unroll.
 template <bool Magnitude, class Term>
 [[gnu::always_inline]] inline SkipSum sum_kept(std::span<const double> x, Term term) noexcept {
-    constexpr size_t B = 2 * core::MagnitudeLanes<1>::kBlock;
+    constexpr size_t B = 2 * core::Magnitudes<false, 1>::kBlock;
     double t[B];
     double s = 0.0;
     size_t k = 0, n = x.size();
-    core::MagnitudeLanes<1> big;
+    core::Magnitudes<false, 1> big;
     for (size_t i0 = 0; i0 < n; i0 += B) {
         size_t m = n - i0 < B ? n - i0 : B;
         const double* p = x.data() + i0;
@@ -59,7 +59,7 @@ template <bool Magnitude, class Term>
             k += p[j] == p[j];
         }
     }
-    return {s, k, Magnitude ? big.largest(t, 0) : 0.0};
+    return {s, k, Magnitude ? big.largest() : 0.0};
 }
 
 SkipSum sum_skipna(std::span<const double> x) noexcept { return sum_kept<false>(x, Identity{}); }

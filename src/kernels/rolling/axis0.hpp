@@ -1,5 +1,7 @@
 // Trailing rolling means and standard deviations down every column of a
-// row-major matrix, on plain running sums.
+// row-major matrix, on plain running sums that start again from the window
+// when their digits are gone; columns far from 1 are read each in its own
+// power-of-two unit (units.hpp).
 #pragma once
 
 #include <cstddef>

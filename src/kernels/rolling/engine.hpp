@@ -7,6 +7,9 @@
 // therefore keeps where the latest non-finite value entered (looked for only
 // on the steps whose sums fail their test, as sums that take one in do); once
 // it has left while a sum is still not finite, the window is summed afresh.
+// Sums whose digits are gone are summed afresh too (resum.hpp). Each engine
+// also finds the largest magnitude it reads, so that data far from 1 can be
+// read again in their unit (units.hpp).
 #pragma once
 
 #include <algorithm>
@@ -18,6 +21,7 @@
 
 #include "core/sums.hpp"
 #include "kernels/rolling/resum.hpp"
+#include "kernels/rolling/units.hpp"
 #include "core/constants.hpp"
 
 namespace ms::kernels::rolling {
@@ -65,7 +69,8 @@ struct Moments {
 }
 
 // Means and/or standard deviations of the full windows x[k], ..., x[k + w - 1],
-// k = 0 .. n - w, passed as emit(k, mean, sd). `Raw` keeps the Kahan sum of the
+// k = 0 .. n - w, passed as emit(k, mean, sd). Returns the largest finite
+// magnitude read, or kStopped when `may_stop` let it stop early (units.hpp). `Raw` keeps the Kahan sum of the
 // values (mean), `Shifted` the Kahan sums of v - s and (v - s)^2 around a
 // shift s, x[0] to begin with (sd); an output whose sums are not kept is 0.
 // Every update adds the entering term, then the negated leaving term.
@@ -115,9 +120,9 @@ template <bool Raw, bool Shifted>
 }
 
 template <bool Raw, bool Shifted, class Emit>
-void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
+double running_mean_std(std::span<const double> x, size_t w, Emit&& emit, bool may_stop = false) {
     const size_t n = x.size();
-    if (w == 0 || n < w) return;
+    if (w == 0 || n < w) return 0.0;  // nothing read
     const double* p = x.data();
     double s = finite(p[0]) ? p[0] : 0.0;
     const double wd = static_cast<double>(w), wm1 = wd - 1.0;
@@ -130,7 +135,11 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
     // non-finite from the step it enters until they are rebuilt, so it is
     // looked for only on the steps that fail the test below.
     size_t bad_end = 0;
-    for (size_t j = 0; j < w; ++j) bad_end = finite(p[j]) ? bad_end : j + 1;
+    Largest largest;
+    for (size_t j = 0; j < w; ++j) {
+        bad_end = finite(p[j]) ? bad_end : j + 1;
+        largest.add(p[j]);
+    }
     if constexpr (Raw) {
         RawSums f = fresh_raw(p, w);
         sx = f.sx;
@@ -155,6 +164,7 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
     const size_t L = n - w + 1;
     for (size_t k = 1; k < L; ++k) {
         const double nw = p[k + w - 1], old = p[k - 1];
+        largest.add(nw);
         if constexpr (Shifted) {
             double dn = nw - s, dold = old - s;
             s1.add(dn);
@@ -172,11 +182,14 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
         // One test of all of it first, false for NaN, so that the common step
         // takes one branch: the sum of |v| and the sum of squares are not
         // finite when the sums beside them are not.
-        bool fine = true;
-        if constexpr (Raw) fine = (mag >= share * mag_peak) & (mag <= kLargest);
-        if constexpr (Shifted)
-            fine = fine & (s2.sum <= kLargest) & (single | (wd * s2.sum - s1.sum * s1.sum >= wshare * s2_peak));
-        if (!fine) [[unlikely]] {
+        auto fine = [&]() __attribute__((always_inline)) {
+            bool ok = true;
+            if constexpr (Raw) ok = (mag >= share * mag_peak) & (mag <= kLargest);
+            if constexpr (Shifted)
+                ok = ok & (s2.sum <= kLargest) & (single | (wd * s2.sum - s1.sum * s1.sum >= wshare * s2_peak));
+            return ok;
+        };
+        if (!fine()) [[unlikely]] {
             bad_end = finite(nw) ? bad_end : k + w;
             if (bad_end <= k) {
                 const EngineState st =
@@ -188,14 +201,18 @@ void running_mean_std(std::span<const double> x, size_t w, Emit&& emit) {
                 mag_peak = st.mag_peak;
                 s2_peak = st.s2_peak;
                 s = st.s;
+                // Sums summed afresh from finite values that still fail: their
+                // squares overflow or underflow (units.hpp).
+                if (may_stop && !fine()) return kStopped;
             }
         }
         out(k);
     }
+    return largest.big;
 }
 
-// Plain sums of the non-NaN values of p[0 .. m - 1]: of the values (`Raw`),
-// or of v - s and of its square.
+// Plain sums of the non-NaN values of p[0 .. m - 1]: of the values and of
+// their magnitudes (`Raw`), or of v - s and of its square.
 template <bool Raw>
 [[gnu::noinline]] std::pair<double, double> nan_window_sums(const double* p, size_t m, double s) noexcept {
     double a = 0.0, b = 0.0;
@@ -203,7 +220,7 @@ template <bool Raw>
         if (std::isnan(p[q])) continue;
         double d = Raw ? p[q] : p[q] - s;
         a += d;
-        if constexpr (!Raw) b += d * d;
+        b += Raw ? std::fabs(d) : d * d;
     }
     return {a, b};
 }
@@ -214,9 +231,10 @@ struct NanState {
 };
 
 // The window x[first .. i], free of infinities, whose sums failed the one test
-// of a step: sums that are not finite are summed afresh; then shifted sums of
-// two or more values whose spread is lost, around the window's first non-NaN
-// value.
+// of a step: sums that are not finite are summed afresh, and so is the raw
+// sum whose plain sum of |v| has fallen far below its largest value; then
+// shifted sums of two or more values whose spread is lost, around the
+// window's first non-NaN value.
 template <bool Raw>
 [[gnu::noinline]] NanState settle_nan(const double* x, size_t first, size_t i, double count, double share,
                                       NanState st) noexcept {
@@ -225,7 +243,7 @@ template <bool Raw>
         st.s1 = f.first;
         st.s2 = st.peak = f.second;
     };
-    if (!(finite(st.s1) && (Raw || finite(st.s2)))) rebuild();
+    if (!(finite(st.s1) && finite(st.s2)) || (Raw && magnitude_lost(st.s2, st.peak, share))) rebuild();
     if (!Raw && count >= 2.0 && spread_lost(count, st.s1, st.s2, st.peak, share)) {
         size_t q = first;  // bounded, whatever a caller does to x meanwhile
         while (q < i && std::isnan(x[q])) ++q;
@@ -236,19 +254,25 @@ template <bool Raw>
 }
 
 // NaN-skipping plain running sums over x[max(0, i - w + 1)], ..., x[i] for
-// every i: `Raw` keeps the sum of the values, otherwise S1 of d = v - s and S2
-// of d * d around the shift s (the series' first finite value to begin with).
-// emit(i, c, sum or S1, S2, s) with c the number of non-NaN values in the
-// window, as a double. An infinity is not skipped: it enters the sums like any value.
+// every i: `Raw` keeps the sum of the values (and of their magnitudes, in S2),
+// otherwise S1 of d = v - s and S2 of d * d around the shift s (the series'
+// first finite value to begin with). emit(i, c, sum or S1, S2, s) with c the
+// number of non-NaN values in the window, as a double. An infinity is not
+// skipped: it enters the sums like any value.
 //
 // Once no infinity is left in the window, sums that are not finite are summed
-// afresh; so are shifted sums of two or more values whose spread is lost (see
-// resum.hpp), around the window's first non-NaN value.
+// afresh; so is the raw sum when the sum of |v| has fallen far below its
+// largest value (a large value has left), and shifted sums of two or more
+// values whose spread is lost (see resum.hpp), around the window's first
+// non-NaN value.
+//
+// Returns the largest finite magnitude read, kStopped when `may_stop` let it
+// stop early, or kUnknown (units.hpp).
 //
 // The two sums stay two scalar chains: packed side by side into one vector
 // register, each step would pay for packing and unpacking them.
 template <bool Raw, class Emit>
-MS_SCALAR_CHAINS void nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit) {
+MS_SCALAR_CHAINS double nan_sums(std::span<const double> x, size_t w, double s, Emit&& emit, bool may_stop) {
     const size_t n = x.size();
     const double share = trusted_share(w);
     double s1 = 0.0, s2 = 0.0, peak = 0.0;
@@ -257,13 +281,18 @@ MS_SCALAR_CHAINS void nan_sums(std::span<const double> x, size_t w, double s, Em
     // the sums non-finite from the step it enters until they are rebuilt, so
     // it is looked for only on the steps that fail the test below.
     size_t inf_end = 0;
+    // The largest magnitude read; for the raw sums, the largest of the sums
+    // of |v| over every build instead, which bounds it at no cost.
+    Largest largest;
+    double top = 0.0;
     for (size_t i = 0; i < n; ++i) {
         const double v = x[i];
+        if constexpr (!Raw) largest.add(v);
         if (!std::isnan(v)) {
             count += 1.0;
             const double d = Raw ? v : v - s;
             s1 += d;
-            if constexpr (!Raw) s2 += d * d;
+            s2 += Raw ? std::fabs(d) : d * d;
         }
         if (i >= w) {
             const double o = x[i - w];
@@ -271,34 +300,44 @@ MS_SCALAR_CHAINS void nan_sums(std::span<const double> x, size_t w, double s, Em
                 count -= 1.0;
                 const double d = Raw ? o : o - s;
                 s1 -= d;
-                if constexpr (!Raw) s2 -= d * d;
+                s2 -= Raw ? std::fabs(d) : d * d;
             }
         }
-        if constexpr (!Raw) peak = s2 > peak ? s2 : peak;
-        // One test first, false for NaN (a sum of squares is not finite when
-        // the sum of values is not); the rules only when it fails.
-        const double c = count;
-        const bool fine =
-            Raw ? finite(s1) : (s2 <= kLargest) & ((c < 2.0) | (c * s2 - s1 * s1 >= c * share * peak));
-        if (!fine) [[unlikely]] {
+        peak = s2 > peak ? s2 : peak;
+        // One test first, false for NaN (a sum of squares or magnitudes is
+        // not finite when the sum of values is not); the rules only when it
+        // fails.
+        auto fine = [&]() __attribute__((always_inline)) {
+            const double c = count;
+            return (s2 <= kLargest) &
+                   (Raw ? s2 >= share * peak : (c < 2.0) | (c * s2 - s1 * s1 >= c * share * peak));
+        };
+        if (!fine()) [[unlikely]] {
             inf_end = std::isinf(v) ? i + 1 : inf_end;
             const size_t first = i + 1 - std::min(i + 1, w);
             if (inf_end <= first) {
+                top = peak > top ? peak : top;
                 const NanState st = settle_nan<Raw>(x.data(), first, i, count, share, {s1, s2, peak, s});
                 s1 = st.s1;
                 s2 = st.s2;
                 peak = st.peak;
                 s = st.s;
+                // Sums summed afresh from finite values that still fail: their
+                // squares overflow or underflow (units.hpp).
+                if (may_stop && !fine()) return kStopped;
             }
         }
         emit(i, count, s1, s2, s);
     }
+    if constexpr (Raw) return largest_within(peak > top ? peak : top, static_cast<double>(std::min(w, n)));
+    return largest.big;
 }
 
 // NaN-skipping means; NaN where the window holds no value.
-inline void rolling_mean_nan(std::span<const double> x, size_t w, double* out) {
-    nan_sums<true>(x, w, 0.0,
-                   [out](size_t i, double c, double sum, double, double) { out[i] = c >= 1.0 ? sum / c : kNaN; });
+inline double rolling_mean_nan(std::span<const double> x, size_t w, double* out, bool may_stop) {
+    return nan_sums<true>(
+        x, w, 0.0, [out](size_t i, double c, double sum, double, double) { out[i] = c >= 1.0 ? sum / c : kNaN; },
+        may_stop);
 }
 
 // The first finite value of x, 0.0 when there is none.
@@ -315,10 +354,13 @@ inline double nan_window_var(double c, double s1, double s2) noexcept {
     return var > 0.0 || std::isnan(var) ? var : 0.0;
 }
 
-inline void rolling_std_nan(std::span<const double> x, size_t w, double* out) {
-    nan_sums<false>(x, w, first_finite(x), [out](size_t i, double c, double s1, double s2, double) {
-        out[i] = c >= 2.0 ? std::sqrt(nan_window_var(c, s1, s2)) : kNaN;
-    });
+inline double rolling_std_nan(std::span<const double> x, size_t w, double* out, bool may_stop) {
+    return nan_sums<false>(
+        x, w, first_finite(x),
+        [out](size_t i, double c, double s1, double s2, double) {
+            out[i] = c >= 2.0 ? std::sqrt(nan_window_var(c, s1, s2)) : kNaN;
+        },
+        may_stop);
 }
 
 }  // namespace ms::kernels::rolling

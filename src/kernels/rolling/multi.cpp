@@ -9,6 +9,7 @@
 #include "core/parallel.hpp"
 #include "core/sums.hpp"
 #include "core/constants.hpp"
+#include "kernels/rolling/units.hpp"
 
 // Wider vector lanes where the compiler can target them per function.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
@@ -303,17 +304,9 @@ void dispatch(unsigned n, std::span<const double> x, const Writer& w, bool paral
     }
 }
 
-}  // namespace
-
-void rolling_multi_into(std::span<const double> x, const RollingConfig& cfg, StatsMask mask, const StatBufs& bufs,
-                        bool parallel) {
-    static constexpr const char* kMismatch[kNumStats] = {"out_mean length mismatch", "out_std length mismatch",
-                                                         "out_var length mismatch",  "out_count length mismatch",
-                                                         "out_min length mismatch",  "out_max length mismatch"};
-    const size_t L = cfg.output_len(x.size());
-    for (unsigned i = 0; i < kNumStats; ++i)
-        if (mask.has(i) && bufs.out[i].size() != L) throw std::logic_error(kMismatch[i]);
-    if (L == 0) return;
+// Every requested buffer of x's L > 0 outputs.
+void fill(std::span<const double> x, const RollingConfig& cfg, StatsMask mask, const StatBufs& bufs,
+          bool parallel) {
     Rule rule = cfg.alignment == Alignment::Centered     ? Rule::Centered
                 : cfg.nan_policy == NanPolicy::Propagate ? Rule::Trailing
                                                          : Rule::TrailingSkip;
@@ -323,6 +316,29 @@ void rolling_multi_into(std::span<const double> x, const RollingConfig& cfg, Sta
         dispatch<false>(needs(mask), x, w, parallel);
     else
         dispatch<true>(needs(mask), x, w, parallel);
+}
+
+}  // namespace
+
+void rolling_multi_into(std::span<const double> x, const RollingConfig& cfg, StatsMask mask, const StatBufs& bufs,
+                        bool parallel, double* scratch) {
+    static constexpr const char* kMismatch[kNumStats] = {"out_mean length mismatch", "out_std length mismatch",
+                                                         "out_var length mismatch",  "out_count length mismatch",
+                                                         "out_min length mismatch",  "out_max length mismatch"};
+    const size_t L = cfg.output_len(x.size());
+    for (unsigned i = 0; i < kNumStats; ++i)
+        if (mask.has(i) && bufs.out[i].size() != L) throw std::logic_error(kMismatch[i]);
+    if (L == 0) return;
+    // Each statistic's power of the data's unit: a variance carries its
+    // square, the count none.
+    static constexpr int kPower[kNumStats] = {1, 1, 2, 0, 1, 1};
+    UnitOut outs[kNumStats];
+    size_t nouts = 0;
+    for (unsigned i = 0; i < kNumStats; ++i)
+        if (mask.has(i)) outs[nouts++] = {bufs.out[i].data(), L, kPower[i]};
+    in_unit(
+        x, std::span<const UnitOut>(outs, nouts),
+        [&](std::span<const double> xs) { fill(xs, cfg, mask, bufs, parallel); }, scratch);
 }
 
 }  // namespace ms::kernels::rolling

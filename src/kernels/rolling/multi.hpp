@@ -23,7 +23,9 @@ struct StatBufs {
 // Fills every requested buffer (each of length cfg.output_len(x.size())).
 // With `parallel`, long series are split over the worker threads; every
 // window is computed on its own, so results do not depend on the split.
+// Data beyond the plain range are read in their unit, copied into `scratch`
+// (x.size() doubles, x's own buffer allowed) when given.
 void rolling_multi_into(std::span<const double> x, const RollingConfig& cfg, StatsMask mask, const StatBufs& bufs,
-                        bool parallel = true);
+                        bool parallel = true, double* scratch = nullptr);
 
 }  // namespace ms::kernels::rolling

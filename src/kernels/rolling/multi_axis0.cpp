@@ -60,7 +60,7 @@ void rolling_multi_axis0_into(const double* x, size_t rows, size_t cols, const R
                 bufs.out[s] = {next, len};
                 next += span;
             }
-        rolling_multi_into({col, hi - lo}, cfg, mask, bufs, false);
+        rolling_multi_into({col, hi - lo}, cfg, mask, bufs, false, col);  // no allocation on a worker
         for (unsigned s = 0; s < kNumStats; ++s)
             if (mask.has(s))
                 for (size_t k = k0; k < k1; ++k) out[s][k * cols + j] = bufs.out[s][k - lo];

@@ -8,6 +8,7 @@
 #include "core/spread.hpp"
 #include "kernels/rolling/resum.hpp"
 #include "core/constants.hpp"
+#include "kernels/rolling/units.hpp"
 
 namespace ms::kernels::rolling {
 namespace {
@@ -136,11 +137,15 @@ struct RunSums {
 // next run starts from that step's kept sums. Runs start short after such a
 // step and double up to kRun, so that windows that fail one after the other
 // (a non-finite value in them) cost little more than one step each.
+//
+// Returns the largest finite magnitudes of x and y read, or kStopped for
+// both when `may_stop` let it stop early (units.hpp).
+using Magnitudes = std::pair<double, double>;
 template <bool Usable, class Emit>
-[[gnu::always_inline]] inline void walk_runs(std::span<const double> x, std::span<const double> y, size_t w,
-                                             Emit& emit) {
+[[gnu::always_inline]] inline Magnitudes walk_runs(std::span<const double> x, std::span<const double> y, size_t w,
+                                                   Emit& emit, bool may_stop) {
     const size_t n = x.size();
-    if (w == 0 || n < w || y.size() != n) return;
+    if (w == 0 || n < w || y.size() != n) return {0.0, 0.0};  // nothing read
     auto usable = [&](size_t i) { return !Usable || !(std::isnan(x[i]) || std::isnan(y[i])); };
     auto flagged = [&](size_t i) { return usable(i) && !(std::isfinite(x[i]) && std::isfinite(y[i])); };
     auto first_finite = [&](std::span<const double> v) {
@@ -153,6 +158,9 @@ template <bool Usable, class Emit>
     Sums s;
     double pxx = 0.0, pyy = 0.0;    // the largest sums of squares since the sums were built
     size_t c = 0, last = SIZE_MAX;  // the latest pair holding a non-finite value (SIZE_MAX: none)
+    core::Magnitudes<false> lx, ly;  // of the values read, infinities included
+    lx.add(x.first(w));
+    ly.add(y.first(w));
     for (size_t i = 0; i < w; ++i) {
         last = flagged(i) ? i : last;
         if (usable(i)) {
@@ -199,6 +207,8 @@ template <bool Usable, class Emit>
                 r.c[j] = cd;
             }
         }
+        lx.add(x.subspan(k + w - 1, m));
+        ly.add(y.subspan(k + w - 1, m));
         // One test of both rules, false for NaN. The other sums are finite
         // while the sums of squares are.
         auto fine = [&](size_t j) __attribute__((always_inline)) {
@@ -231,7 +241,8 @@ template <bool Usable, class Emit>
         // pairs are looked for only on failing steps.
         const size_t kf = k + good, i = kf + w - 1;
         last = flagged(i) ? i : last;
-        if (last == SIZE_MAX || last < kf) {
+        const bool settled = last == SIZE_MAX || last < kf;
+        if (settled) {
             const Walked now = settle<Usable>(x, y, kf, w, c, share, Walked{s, sx, sy, pxx, pyy});
             s = now.s;
             sx = now.sx;
@@ -240,33 +251,41 @@ template <bool Usable, class Emit>
             pyy = now.pyy;
         }
         r.put(0, s, static_cast<double>(c));
+        r.pxx[0] = pxx;
+        r.pyy[0] = pyy;
+        // Sums summed afresh from finite values that still fail: their
+        // squares overflow or underflow (units.hpp). One pair has no spread
+        // to keep.
+        if (settled && may_stop && (!s.finite() || (c >= 2 && !fine(0))))
+            return {kStopped, kStopped};
         emit(kf, size_t{1}, r, sx, sy);
         k = kf + 1;
         run = 1;
     }
+    return {finite_largest(lx.largest(), x), finite_largest(ly.largest(), y)};
 }
 
 template <bool Usable, class Emit>
-void walk_base(std::span<const double> x, std::span<const double> y, size_t w, Emit& emit) {
-    walk_runs<Usable>(x, y, w, emit);
+Magnitudes walk_base(std::span<const double> x, std::span<const double> y, size_t w, Emit& emit, bool may_stop) {
+    return walk_runs<Usable>(x, y, w, emit, may_stop);
 }
 #if defined(__x86_64__) && defined(__GNUC__)
 template <bool Usable, class Emit>
-__attribute__((target("avx2"))) void walk_avx2(std::span<const double> x, std::span<const double> y, size_t w,
-                                               Emit& emit) {
-    walk_runs<Usable>(x, y, w, emit);
+__attribute__((target("avx2"))) Magnitudes walk_avx2(std::span<const double> x, std::span<const double> y,
+                                                     size_t w, Emit& emit, bool may_stop) {
+    return walk_runs<Usable>(x, y, w, emit, may_stop);
 }
 #endif
 
 // The same walk compiled for wider vector lanes where the processor has them;
 // the lanes hold different steps, so the width never changes a result.
 template <bool Usable, class Emit>
-void walk(std::span<const double> x, std::span<const double> y, size_t w, Emit&& emit) {
+Magnitudes walk(std::span<const double> x, std::span<const double> y, size_t w, bool may_stop, Emit&& emit) {
 #if defined(__x86_64__) && defined(__GNUC__)
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) return walk_avx2<Usable>(x, y, w, emit);
+    if (avx2) return walk_avx2<Usable>(x, y, w, emit, may_stop);
 #endif
-    walk_base<Usable>(x, y, w, emit);
+    return walk_base<Usable>(x, y, w, emit, may_stop);
 }
 
 }  // namespace
@@ -279,10 +298,23 @@ static bool no_spread(size_t n, size_t w, double* out) {
     return true;
 }
 
+// Full windows of n values.
+static size_t full(size_t n, size_t w) { return n >= w ? n - w + 1 : 0; }
+
+// The walk over x and y as read in their units, the outputs scaled back.
+template <bool Usable, class Emit>
+static void walk_in_units(std::span<const double> x, std::span<const double> y, size_t w,
+                          std::initializer_list<UnitOut> outs, Emit emit) {
+    read_in_units(x, y, outs, [&](std::span<const double> xs, std::span<const double> ys, bool may_stop) {
+        return walk<Usable>(xs, ys, w, may_stop, emit);
+    });
+}
+
 void rolling_cov_pairs(std::span<const double> x, std::span<const double> y, size_t w, double* out) {
     const double W = static_cast<double>(w);
     if (no_spread(x.size(), w, out)) return;
-    walk<false>(x, y, w, [out, W](size_t k, size_t m, const RunSums& r, double, double) {
+    const UnitOut cov = {out, full(x.size(), w), 1, 1};  // in x's unit times y's
+    walk_in_units<false>(x, y, w, {cov}, [out, W](size_t k, size_t m, const RunSums& r, double, double) {
         double* o = out + k;
         for (size_t j = 0; j < m; ++j) {
             const double mx = r.sx[j] / W, my = r.sy[j] / W;
@@ -296,7 +328,7 @@ void rolling_cov_pairs(std::span<const double> x, std::span<const double> y, siz
 void rolling_corr_pairs(std::span<const double> x, std::span<const double> y, size_t w, double* out) {
     const double W = static_cast<double>(w);
     if (no_spread(x.size(), w, out)) return;
-    walk<false>(x, y, w, [out, W](size_t k, size_t m, const RunSums& r, double, double) {
+    walk_in_units<false>(x, y, w, {}, [out, W](size_t k, size_t m, const RunSums& r, double, double) {
         double* o = out + k;
         for (size_t j = 0; j < m; ++j) {
             const double mx = r.sx[j] / W, my = r.sy[j] / W;
@@ -312,7 +344,8 @@ void rolling_corr_pairs(std::span<const double> x, std::span<const double> y, si
 void rolling_cov_usable(std::span<const double> x, std::span<const double> y, size_t w, double* out) {
     const double W = static_cast<double>(w);
     if (no_spread(x.size(), w, out)) return;
-    walk<true>(x, y, w, [out, W](size_t k, size_t m, const RunSums& r, double, double) {
+    const UnitOut cov = {out, full(x.size(), w), 1, 1};
+    walk_in_units<true>(x, y, w, {cov}, [out, W](size_t k, size_t m, const RunSums& r, double, double) {
         double* o = out + k;
         for (size_t j = 0; j < m; ++j) {
             const double keep = keep_if(r.c[j] == W);
@@ -323,7 +356,7 @@ void rolling_cov_usable(std::span<const double> x, std::span<const double> y, si
 
 void rolling_corr_usable(std::span<const double> x, std::span<const double> y, size_t w, double* out) {
     const double W = static_cast<double>(w);
-    walk<true>(x, y, w, [out, W](size_t k, size_t m, const RunSums& r, double, double) {
+    walk_in_units<true>(x, y, w, {}, [out, W](size_t k, size_t m, const RunSums& r, double, double) {
         for (size_t j = 0; j < m; ++j) {
             double v = kNaN;
             const double K = r.c[j];
@@ -350,21 +383,26 @@ void rolling_corr_usable(std::span<const double> x, std::span<const double> y, s
 
 void rolling_line_usable(std::span<const double> x, std::span<const double> y, size_t w, double* slopes,
                          double* intercepts) {
+    // The slope carries y's unit over x's, the intercept y's.
+    const size_t L = full(x.size(), w);
+    const UnitOut slope_units = {slopes, L, -1, 1}, intercept_units = {intercepts, L, 0, 1};
     if (!intercepts) {
-        walk<true>(x, y, w, [slopes](size_t k, size_t m, const RunSums& r, double, double) {
+        auto emit = [slopes](size_t k, size_t m, const RunSums& r, double, double) {
             double* o = slopes + k;
             for (size_t j = 0; j < m; ++j) o[j] = slope(r, j);
-        });
+        };
+        walk_in_units<true>(x, y, w, {slope_units}, emit);
         return;
     }
-    walk<true>(x, y, w, [slopes, intercepts](size_t k, size_t m, const RunSums& r, double sx, double sy) {
+    auto emit = [slopes, intercepts](size_t k, size_t m, const RunSums& r, double sx, double sy) {
         double *os = slopes + k, *oi = intercepts + k;
         for (size_t j = 0; j < m; ++j) {
             const double b = slope(r, j), K = r.c[j];
             os[j] = b;
             oi[j] = (sy + (r.sy[j] / K - (r.sx[j] / K) * b)) - sx * b;  // NaN with b
         }
-    });
+    };
+    walk_in_units<true>(x, y, w, {slope_units, intercept_units}, emit);
 }
 
 }  // namespace ms::kernels::rolling

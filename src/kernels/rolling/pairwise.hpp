@@ -1,7 +1,8 @@
 // Trailing rolling covariance, correlation and least-squares line of two
 // aligned series, on plain running sums of shifted values; the sums start
 // again from the window when a large value has left it or the data have
-// moved far from the shifts.
+// moved far from the shifts. Series far from 1 are read each in its own
+// power-of-two unit (units.hpp).
 #pragma once
 
 #include <cstddef>
