@@ -33,6 +33,27 @@ void sum_rows(const char* const* rows, size_t k, size_t n, ptrdiff_t stride, dou
     }
 }
 
+// Adds rows 0 ... 4q - 1 of x (contiguous rows, c > 1) into s, four rows
+// per sweep in row order: a quarter of the traffic through the sums, and
+// the same additions. Returns 4q. Wider vectors where the processor has
+// them: the same operations in the same order.
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+size_t add_row_quads(const View2& x, double* s) noexcept {
+    const size_t r = x.rows, c = x.cols;
+    size_t i = 0;
+    for (; i + 4 <= r; i += 4) {
+        const char* r0 = x.data + static_cast<ptrdiff_t>(i) * x.rstride;
+        const char* r1 = r0 + x.rstride;
+        const char* r2 = r1 + x.rstride;
+        const char* r3 = r2 + x.rstride;
+        for (size_t j = 0; j < c; ++j)
+            s[j] = s[j] + load(r0 + 8 * j) + load(r1 + 8 * j) + load(r2 + 8 * j) + load(r3 + 8 * j);
+    }
+    return i;
+}
+
 }  // namespace
 
 double strided_mean(const char* p, size_t n, ptrdiff_t stride, bool skipna) noexcept {
@@ -52,7 +73,8 @@ void column_means(const View2& x, bool skipna, double* out) {
     if (x.cstride == 8 && r > 1 && c > 1) {
         Buf<double> s = Buf<double>::zeros(c);
         Buf<size_t> cnt = Buf<size_t>::zeros(c);
-        for (size_t i = 0; i < r; ++i) {
+        size_t i = skipna ? 0 : add_row_quads(x, s.data());
+        for (; i < r; ++i) {
             const char* row = x.data + static_cast<ptrdiff_t>(i) * x.rstride;
             if (skipna) {
                 for (size_t j = 0; j < c; ++j) {
