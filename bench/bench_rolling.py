@@ -84,7 +84,8 @@ def _floor(f, p, n, w, length, outputs):
 
 # Kahan sums of the values, of v - s and of (v - s)^2 (each step adds the
 # entering term, then the negated leaving one), and the plain NaN-skipping
-# sums; the cheap test of each step is counted, never acted on.
+# sums (the mean's with its plain sum of |v|); the cheap test of each step is
+# counted, never acted on.
 _FLOOR_C = r"""
 #include <math.h>
 #include <float.h>
@@ -120,12 +121,13 @@ static inline long engine(const double* p, long n, long w, double* mean, double*
 long mean_std(const double* p, long n, long w, double* mean, double* sd) { return engine(p, n, w, mean, sd, 0); }
 long zscore(const double* p, long n, long w, double* z) { return engine(p, n, w, 0, 0, z); }
 long mean_nan(const double* p, long n, long w, double* out) {
-    double s1 = 0.0; long c = 0, lost = 0;
+    double s1 = 0.0, mag = 0.0, peak = 0.0, share = share_of((double)w); long c = 0, lost = 0;
     for (long i = 0; i < n; ++i) {
         double v = p[i];
-        if (!isnan(v)) { ++c; s1 += v; }
-        if (i >= w) { double o = p[i - w]; if (!isnan(o)) { --c; s1 -= o; } }
-        lost += !isfinite(s1);
+        if (!isnan(v)) { ++c; s1 += v; mag += fabs(v); }
+        if (i >= w) { double o = p[i - w]; if (!isnan(o)) { --c; s1 -= o; mag -= fabs(o); } }
+        peak = mag > peak ? mag : peak;
+        lost += !((mag <= DBL_MAX) & (mag >= share * peak));
         out[i] = c >= 1 ? s1 / (double)c : NAN;
     }
     return lost;
