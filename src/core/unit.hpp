@@ -82,6 +82,13 @@ private:
     double rest_ = 0.0;
 };
 
+// |v| where v is finite, else 0: infinities and NaN are set aside when the
+// unit of data read in parts (windows, columns) is sought. Branch-free.
+inline double finite_magnitude(double v) noexcept {
+    const double a = std::fabs(v);
+    return a <= DBL_MAX ? a : 0.0;
+}
+
 // The largest |x[i]|, NaN left out.
 inline double max_magnitude(std::span<const double> x) noexcept {
     Magnitudes<> m;

@@ -40,12 +40,6 @@ inline V4 load_v4(const double* p) {
 }
 inline void store_v4(double* p, V4 v) { std::memcpy(p, &v, sizeof v); }
 
-// |v| where v is finite, else 0 (NaN and infinities are set aside when the
-// unit of the data is sought).
-inline double finite_magnitude(double v) {
-    const double a = std::fabs(v);
-    return a <= DBL_MAX ? a : 0.0;
-}
 // The running maximum of magnitudes, NaN left out: m, raised to |v| lane by
 // lane.
 inline V4 max_magnitude(V4 m, V4 v) {
@@ -673,7 +667,7 @@ ColumnUnits column_units(const Operand& a, double most) {
     const size_t n = a.rows, m = a.cols;
     std::vector<double> big(m, 0.0);
     for (size_t r = 0; r < n; ++r)
-        for (size_t c = 0; c < m; ++c) big[c] = std::max(big[c], finite_magnitude(element(a, r, c)));
+        for (size_t c = 0; c < m; ++c) big[c] = std::max(big[c], core::finite_magnitude(element(a, r, c)));
     if (core::unit_beyond_range_of(*std::max_element(big.begin(), big.end())).identity()) return cu;
     std::vector<size_t> order(m);
     for (size_t c = 0; c < m; ++c) order[c] = c;
@@ -1031,7 +1025,7 @@ PairSums sums_as_read(In x, In y, bool skip_nan, bool squares, double& big_x, do
 core::Unit unit_of_pairs(In v, In x, In y) {
     double big = 0.0;
     for (size_t i = 0; i < v.size(); ++i)
-        if (!std::isnan(x[i]) && !std::isnan(y[i])) big = std::max(big, finite_magnitude(v[i]));
+        if (!std::isnan(x[i]) && !std::isnan(y[i])) big = std::max(big, core::finite_magnitude(v[i]));
     return core::unit_beyond_range_of(big);
 }
 

@@ -69,8 +69,7 @@ template <bool Raw, bool Mean, bool Sd, bool Scaled>
     // ones keep in big the largest sum of |v| of earlier builds instead).
     auto seen = [&](double v, size_t j) __attribute__((always_inline)) {
         if constexpr (!Scaled && !Raw) {
-            const double a = std::fabs(v);
-            const double f = a <= std::numeric_limits<double>::max() ? a : 0.0;
+            const double f = core::finite_magnitude(v);
             big[j] = f > big[j] ? f : big[j];
         }
     };
@@ -184,8 +183,8 @@ inline bool block_units(const double* x, size_t rows, size_t cols, size_t c0, si
     for (size_t i = 0; i < rows; ++i) {
         const double* row = x + i * cols + c0;
         for (size_t j = 0; j < nb; ++j) {
-            const double a = std::fabs(row[j]);
-            big[j] = (a > big[j]) & (a <= std::numeric_limits<double>::max()) ? a : big[j];
+            const double f = core::finite_magnitude(row[j]);
+            big[j] = f > big[j] ? f : big[j];
         }
     }
     bool identity = true;

@@ -20,7 +20,6 @@
 #include <cmath>
 #include <cstddef>
 #include <initializer_list>
-#include <limits>
 #include <span>
 
 #include "core/unit.hpp"
@@ -48,8 +47,7 @@ struct Largest {
     double big = 0.0;
     // Branch-free: an infinity or NaN counts as 0.
     [[gnu::always_inline]] void add(double v) noexcept {
-        const double a = std::fabs(v);
-        const double f = a <= std::numeric_limits<double>::max() ? a : 0.0;
+        const double f = core::finite_magnitude(v);
         big = f > big ? f : big;
     }
 };
