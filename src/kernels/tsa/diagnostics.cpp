@@ -138,13 +138,10 @@ DwSums dw_sums(std::span<const double> x) {
 
 double durbin_watson(std::span<const double> x) {
     if (x.size() < 2) return kNaN;
-    DwSums s = dw_sums(x);
     // The ratio has no unit; squares of data beyond the plain range overflow
     // or lose digits, so such data are summed again in their unit.
-    if (!core::plain_range(s.big)) {
-        const InUnit in(x, core::unit_of_magnitude(s.big));
-        if (!in.unit().identity()) s = dw_sums(in.span());
-    }
+    const core::InUnitPass in(x, dw_sums);
+    const DwSums& s = in.summary();
     if (s.den <= 0.0) return kNaN;
     return s.num / s.den;
 }
