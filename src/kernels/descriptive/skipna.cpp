@@ -81,7 +81,9 @@ bool kept_all_equal(std::span<const double> x) noexcept {
 
 // Not inlined: a caller that may allocate afterwards would keep the running
 // sum in memory (see core::sum_and_magnitude).
-[[gnu::noinline]] SkipSum sum_kept_magnitude(std::span<const double> x) noexcept { return sum_kept<true>(x, Identity{}); }
+[[gnu::noinline]] SkipSum sum_kept_magnitude(std::span<const double> x) noexcept {
+    return sum_kept<true>(x, Identity{});
+}
 
 // The non-NaN values as the moments read them: in their unit beyond the
 // plain range (NaN kept in place), with their sum and count.
@@ -129,10 +131,6 @@ WelfordPass welford_pass(std::span<const double> x) noexcept {
     return {mu, M, k, big};
 }
 
-struct WelfordOf {
-    WelfordPass operator()(std::span<const double> x) const noexcept { return welford_pass(x); }
-};
-
 }  // namespace
 
 double mean_skipna(std::span<const double> x) noexcept {
@@ -157,7 +155,7 @@ void zscore_skipna(std::span<const double> x, double* out) {
 }
 
 Welford welford(std::span<const double> x) {
-    const core::InUnitPass s(x, WelfordOf{});
+    const core::InUnitPass s(x, welford_pass);
     const WelfordPass& w = s.summary();
     const double mu = core::unscale(w.mu, s.unit(), 1);
     if (w.k == 0) return {kNaN, kNaN, 0};

@@ -69,11 +69,12 @@ struct Moments {
 }
 
 // Means and/or standard deviations of the full windows x[k], ..., x[k + w - 1],
-// k = 0 .. n - w, passed as emit(k, mean, sd). Returns the largest finite
-// magnitude read, or kStopped when `may_stop` let it stop early (units.hpp). `Raw` keeps the Kahan sum of the
-// values (mean), `Shifted` the Kahan sums of v - s and (v - s)^2 around a
+// k = 0 .. n - w, passed as emit(k, mean, sd). `Raw` keeps the Kahan sum of
+// the values (mean), `Shifted` the Kahan sums of v - s and (v - s)^2 around a
 // shift s, x[0] to begin with (sd); an output whose sums are not kept is 0.
 // Every update adds the entering term, then the negated leaving term.
+// Returns the largest finite magnitude read, or kStopped when `may_stop` let
+// it stop early (units.hpp).
 //
 // Each group of sums is rebuilt on its own, so that a mean does not depend on
 // whether the sd was asked for too: the raw sum when the plain sum of |v| has

@@ -140,10 +140,10 @@ struct RunSums {
 //
 // Returns the largest finite magnitudes of x and y read, or kStopped for
 // both when `may_stop` let it stop early (units.hpp).
-using Magnitudes = std::pair<double, double>;
+using Largests = std::pair<double, double>;
 template <bool Usable, class Emit>
-[[gnu::always_inline]] inline Magnitudes walk_runs(std::span<const double> x, std::span<const double> y, size_t w,
-                                                   Emit& emit, bool may_stop) {
+[[gnu::always_inline]] inline Largests walk_runs(std::span<const double> x, std::span<const double> y, size_t w,
+                                                 Emit& emit, bool may_stop) {
     const size_t n = x.size();
     if (w == 0 || n < w || y.size() != n) return {0.0, 0.0};  // nothing read
     auto usable = [&](size_t i) { return !Usable || !(std::isnan(x[i]) || std::isnan(y[i])); };
@@ -266,13 +266,13 @@ template <bool Usable, class Emit>
 }
 
 template <bool Usable, class Emit>
-Magnitudes walk_base(std::span<const double> x, std::span<const double> y, size_t w, Emit& emit, bool may_stop) {
+Largests walk_base(std::span<const double> x, std::span<const double> y, size_t w, Emit& emit, bool may_stop) {
     return walk_runs<Usable>(x, y, w, emit, may_stop);
 }
 #if defined(__x86_64__) && defined(__GNUC__)
 template <bool Usable, class Emit>
-__attribute__((target("avx2"))) Magnitudes walk_avx2(std::span<const double> x, std::span<const double> y,
-                                                     size_t w, Emit& emit, bool may_stop) {
+__attribute__((target("avx2"))) Largests walk_avx2(std::span<const double> x, std::span<const double> y,
+                                                   size_t w, Emit& emit, bool may_stop) {
     return walk_runs<Usable>(x, y, w, emit, may_stop);
 }
 #endif
@@ -280,7 +280,7 @@ __attribute__((target("avx2"))) Magnitudes walk_avx2(std::span<const double> x, 
 // The same walk compiled for wider vector lanes where the processor has them;
 // the lanes hold different steps, so the width never changes a result.
 template <bool Usable, class Emit>
-Magnitudes walk(std::span<const double> x, std::span<const double> y, size_t w, bool may_stop, Emit&& emit) {
+Largests walk(std::span<const double> x, std::span<const double> y, size_t w, bool may_stop, Emit&& emit) {
 #if defined(__x86_64__) && defined(__GNUC__)
     static const bool avx2 = __builtin_cpu_supports("avx2");
     if (avx2) return walk_avx2<Usable>(x, y, w, emit, may_stop);
